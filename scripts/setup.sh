@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build and the tests need, when missing.
+# Usage: scripts/setup.sh [--windows]   (--windows adds the MinGW/Wine tier)
+# As root it installs with apt-get; otherwise it names what is missing.
+set -euo pipefail
+
+packages=(cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev
+          libbenchmark-dev libcli11-dev nlohmann-json3-dev libjpeg-turbo-progs
+          imagemagick sox libxml2-utils)
+windows_packages=(g++-mingw-w64-i686 wine wine32:i386)
+
+want_windows=0
+[ "${1:-}" = "--windows" ] && want_windows=1
+
+missing() {
+  local p
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || echo "$p"
+  done
+}
+
+install() {
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "setup: missing packages (run as root to install): $*" >&2
+    return 1
+  fi
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$@" >/dev/null
+}
+
+need=$(missing "${packages[@]}")
+if [ -n "$need" ]; then
+  [ "$(id -u)" -eq 0 ] && apt-get update -qq
+  # shellcheck disable=SC2086
+  install $need
+fi
+
+if [ "$want_windows" = 1 ]; then
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    [ "$(id -u)" -eq 0 ] && dpkg --add-architecture i386 && apt-get update -qq
+  fi
+  need=$(missing "${windows_packages[@]}")
+  if [ -n "$need" ]; then
+    [ "$(id -u)" -eq 0 ] && apt-get update -qq
+    # shellcheck disable=SC2086
+    install $need || exit 3
+  fi
+fi

@@ -1,0 +1,1 @@
+// Bounded signature matching.

@@ -1,0 +1,1 @@
+// Sized signature matching.
