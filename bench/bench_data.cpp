@@ -1,0 +1,51 @@
+// Mixed benchmark data and a memory reader.
+#include "bench_data.h"
+
+#include <cstring>
+#include <random>
+
+std::vector<uint8_t> MixedData(std::size_t size, uint32_t seed) {
+    static const char kText[] =
+        "The quick brown fox jumps over the lazy dog. Lorem ipsum dolor sit amet, 0123456789\n";
+    std::vector<uint8_t> data(size);
+    std::mt19937 random(seed);
+    std::size_t i = 0;
+    for (int run = 0; i < size; ++run) {
+        std::size_t length = std::min<std::size_t>(size - i, 4096 + random() % 8192);
+        for (std::size_t k = 0; k < length; ++k, ++i) {
+            switch (run % 3) {
+                case 0: data[i] = static_cast<uint8_t>(random()); break;
+                case 1: data[i] = static_cast<uint8_t>(kText[k % (sizeof kText - 1)]); break;
+                default: data[i] = 0; break;
+            }
+        }
+    }
+    return data;
+}
+
+MemoryReader::MemoryReader(const std::vector<uint8_t>& data) : data_(data) {
+    reader_.context = this;
+    reader_.ReadByte = &ReadByte;
+    reader_.ReadBlock = &ReadBlock;
+    reader_.GetSize = &GetSize;
+}
+
+uint32_t KX_CALL MemoryReader::ReadByte(void* context, uint64_t position) {
+    const auto& data = static_cast<MemoryReader*>(context)->data_;
+    if (position < data.size()) return data[position];
+    return (position - data.size()) % 2 == 0 ? 0xFF : 0xC4;
+}
+
+uint32_t KX_CALL MemoryReader::ReadBlock(void* context, void* buffer, uint64_t position,
+                                         uint64_t count) {
+    const auto& data = static_cast<MemoryReader*>(context)->data_;
+    auto* out = static_cast<uint8_t*>(buffer);
+    for (uint64_t i = 0; i < count; ++i) {
+        out[i] = position + i < data.size() ? data[position + i] : 0;
+    }
+    return 1;
+}
+
+uint64_t KX_CALL MemoryReader::GetSize(void* context) {
+    return static_cast<MemoryReader*>(context)->data_.size();
+}
