@@ -1,6 +1,11 @@
 # Warnings and sanitizers in one place: every target links hound_settings.
 add_library(hound_settings INTERFACE)
 target_compile_options(hound_settings INTERFACE -Wall -Wextra -Werror)
+# Windows programs carry their C and C++ runtimes, so they need no DLL but
+# the system's.
+if(WIN32)
+  target_link_options(hound_settings INTERFACE -static -static-libgcc -static-libstdc++)
+endif()
 if(HOUND_SANITIZE)
   target_compile_options(hound_settings INTERFACE
     -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)

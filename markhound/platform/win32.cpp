@@ -1,0 +1,36 @@
+// Windows platform layer: each function forwards to the Win32 call whose
+// meaning it carries; the system answers, nothing is emulated here.
+#include "platform/platform.h"
+
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
+#include <io.h>
+
+uint32_t PlatformModuleFileName(void* module, char* buffer, uint32_t size) {
+    return GetModuleFileNameA(static_cast<HMODULE>(module), buffer, size);
+}
+
+uint32_t PlatformProfileSectionNames(char* buffer, uint32_t size, const char* path) {
+    return GetPrivateProfileSectionNamesA(buffer, size, path);
+}
+
+uint32_t PlatformProfileString(const char* section, const char* key, const char* default_value,
+                               char* buffer, uint32_t size, const char* path) {
+    return GetPrivateProfileStringA(section, key, default_value, buffer, size, path);
+}
+
+uint32_t PlatformProfileInt(const char* section, const char* key, int32_t default_value,
+                            const char* path) {
+    return GetPrivateProfileIntA(section, key, default_value, path);
+}
+
+int PlatformAccess(const char* path, int mode) { return _access(path, mode); }
+
+// CharUpperA converts one character when the high word of its argument is
+// zero, and returns the converted character in the low byte.
+char PlatformCharUpper(char c) {
+    LPSTR result = CharUpperA(reinterpret_cast<LPSTR>(
+        static_cast<ULONG_PTR>(static_cast<BYTE>(c))));
+    return static_cast<char>(static_cast<BYTE>(reinterpret_cast<ULONG_PTR>(result)));
+}
