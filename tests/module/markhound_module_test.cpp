@@ -49,3 +49,86 @@ TEST(MarkhoundSlots, WithoutSignsIniNothingIsLoadedOrRead) {
 }
 
 }  // namespace
+
+namespace {
+
+// A folder holding a copy of markhound.so with signature files beside it.
+class MarkhoundFolder : public testing::Test {
+protected:
+    MarkhoundFolder()
+        : plugin_path(CopyFile(BuiltPlugin("markhound.so"), dir.path() + "/markhound.so")) {}
+    TempDir dir;
+    std::string plugin_path;
+};
+
+uint32_t DetectAt(const PluginInterface* record, FakeReader& reader, uint64_t position,
+                  FoundItem* item) {
+    return record->Detect(0x1234, reader.reader(), position, item);
+}
+
+TEST_F(MarkhoundFolder, FindsItemsOfSignsIniAndItsIncludesThroughTheRecord) {
+    dir.Write("signs.ini",
+              "[Box]\nSignature='B,'O,'X\nSizeOff=3\nSizeSize=1\nSizeAddon=4\nExt=box\n"
+              "[more]\nInclude=sub\\more.ini\n");
+    dir.Write("sub/more.ini", "[Tagged]\nSignatureStart='<,'t\nSignatureEnd='>\nEndOffset=1\nExt=tag\n");
+    LoadedPlugin plugin(plugin_path);
+    const PluginInterface* record = plugin.Record();
+    ASSERT_EQ(record->Initialize(0, 0), 1u);
+
+    //                         0    1    2    3  4  5  6  7    8    9    10   11   12
+    FakeReader reader({'B', 'O', 'X', 2, 9, 9, 0, '<', 't', 'x', 'y', '>', 0, 0});
+    FoundItem item = PoisonedItem();
+    ASSERT_EQ(DetectAt(record, reader, 0, &item), 1u);
+    EXPECT_EQ(item.offset, 0u);
+    EXPECT_EQ(item.size, 6u);  // field 2 + addon 4
+    EXPECT_STREQ(item.extension, "box");
+    EXPECT_STREQ(item.description, "Box");
+    ASSERT_EQ(DetectAt(record, reader, 7, &item), 1u);
+    EXPECT_EQ(item.offset, 7u);
+    EXPECT_EQ(item.size, 5u);  // '<' to '>' inclusive
+    EXPECT_STREQ(item.extension, "tag");
+    const FoundItem before = item;
+    EXPECT_EQ(DetectAt(record, reader, 1, &item), 0u);
+    EXPECT_TRUE(SameItem(item, before));
+    record->Finalize(0);
+}
+
+TEST_F(MarkhoundFolder, ReloadReadsTheChangedFileAndFinalizeEmptiesTheList) {
+    dir.Write("signs.ini", "[One]\nSignature=1\nSizeSize=1\nExt=one\n");
+    LoadedPlugin plugin(plugin_path);
+    const PluginInterface* record = plugin.Record();
+    FakeReader reader({1, 5, 2, 7});
+    FoundItem item = PoisonedItem();
+    ASSERT_EQ(record->Initialize(0, 0), 1u);
+    EXPECT_EQ(DetectAt(record, reader, 0, &item), 1u);
+    EXPECT_EQ(DetectAt(record, reader, 2, &item), 0u);
+
+    dir.Write("signs.ini", "[Two]\nSignature=2\nSizeSize=1\nExt=two\n");
+    record->Reload(0);
+    EXPECT_EQ(DetectAt(record, reader, 0, &item), 0u);
+    ASSERT_EQ(DetectAt(record, reader, 2, &item), 1u);
+    EXPECT_STREQ(item.extension, "two");
+    EXPECT_EQ(item.size, 7u);
+
+    record->Finalize(0);
+    reader.ClearCalls();
+    EXPECT_EQ(DetectAt(record, reader, 2, &item), 0u);
+    EXPECT_TRUE(reader.calls().empty());
+
+    ASSERT_EQ(record->Initialize(0, 0), 1u);  // a second Initialize reads the file again
+    EXPECT_EQ(DetectAt(record, reader, 2, &item), 1u);
+    record->Finalize(0);
+}
+
+TEST_F(MarkhoundFolder, TheLatestModuleHandleDecidesWhereSignsIniIsLookedFor) {
+    dir.Write("signs.ini", "[One]\nSignature=1\nSizeSize=1\n");
+    LoadedPlugin plugin(plugin_path);
+    // A null handle means the host's program, whose folder has no signs.ini.
+    const PluginInterface* record = plugin.query()(nullptr);
+    EXPECT_EQ(record->Initialize(0, 0), 0u);
+    EXPECT_EQ(plugin.query()(plugin.handle()), record);
+    EXPECT_EQ(record->Initialize(0, 0), 1u);
+    record->Finalize(0);
+}
+
+}  // namespace

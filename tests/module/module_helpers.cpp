@@ -3,31 +3,11 @@
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
 
 namespace fs = std::filesystem;
-
-TempDir::TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "hound-test-XXXXXX").string();
-    char* made = mkdtemp(pattern.data());
-    if (made == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = made;
-}
-
-TempDir::~TempDir() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-}
-
-std::string TempDir::Write(const std::string& relative, const std::string& content) const {
-    fs::path file = fs::path(path_) / relative;
-    fs::create_directories(file.parent_path());
-    std::ofstream(file, std::ios::binary) << content;
-    return file.string();
-}
 
 std::string BuiltPlugin(const std::string& file_name) {
     return (fs::path(HOUND_PLUGIN_DIR) / file_name).string();

@@ -2,22 +2,8 @@
 #pragma once
 #include <string>
 
+#include "fakes/temp_dir.h"
 #include "kx_plugin.h"
-
-// A fresh temporary folder, removed with everything in it at destruction.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::string& path() const { return path_; }
-    // Writes a file below the folder (creating subfolders); returns its path.
-    std::string Write(const std::string& relative, const std::string& content) const;
-
-private:
-    std::string path_;
-};
 
 // Path of a plug-in file in the build's output folder, e.g. "markhound.so".
 std::string BuiltPlugin(const std::string& file_name);
