@@ -25,9 +25,10 @@ endif()
 
 # Wine runs the test programs in a prefix of the build's own, quietly, as a
 # 32-bit Windows without the .NET and HTML engines (which would ask to be
-# downloaded). The prefix is made once by the wine_prefix test fixture.
+# downloaded). The prefix is made once by the wine_prefix test fixture. The
+# locale is fixed, so that the ANSI code page is 1252 wherever the tests run.
 set(HOUND_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
 set(HOUND_WINE_ENV
   WINEDEBUG=-all WINEARCH=win32 WINEPREFIX=${HOUND_WINEPREFIX}
-  WINEDLLOVERRIDES=mscoree,mshtml=)
+  WINEDLLOVERRIDES=mscoree,mshtml= LC_ALL=C.UTF-8)
 set(CMAKE_CROSSCOMPILING_EMULATOR env ${HOUND_WINE_ENV} wine)
