@@ -98,6 +98,22 @@ lf '[N1]' 'SizeOff=0x10' 'SizeSize= 12 ' 'SizeAddon=-5' 'LimitSize=+7' \
 : > "$dir/empty.ini"
 printf '\n\r\n   \n\t\n' > "$dir/blank-lines.ini"
 
+# Byte-order marks: UTF-8 and UTF-16 (as Notepad saves "Unicode").
+printf '\xef\xbb\xbf[Marked]\r\nSignature=1\r\nSizeSize=1\r\nExt=u8\r\n' > "$dir/utf8-bom.ini"
+printf '\xff\xfe[\0W\0i\0d\0e\0]\0\r\0\n\0S\0i\0g\0n\0a\0t\0u\0r\0e\0=\0\x31\0\r\0\n\0' \
+  > "$dir/utf16-bom.ini"
+
+# Control characters: NUL and Ctrl-Z inside lines, a form feed and a
+# vertical tab around values.
+printf '[Ctl]\nExt=a\0b\nSignature=1\x1a\nSizeSize=\f2\v\nSizeOff=\x1a3\n[Ctl two]\x1a\nExt=z\n' \
+  > "$dir/control.ini"
+
+# Header lines with more on them, and names that trimming makes equal.
+lf '[Name] ; comment' 'Ext=one' '[ Name ]' 'Ext=two' '[ ;hidden]' "Signature='H" 'SizeSize=1' \
+   '[' ']' '[[' 'Ext=three' '[Last]]' 'Ext=four' \
+   "[Long quoted]" "Ext=\"$(repeat 'q' 300)\"" "Signature=\"$(repeat '5,' 129)6\"" 'SizeSize=1' \
+   > "$dir/headers.ini"
+
 # Includes: a pending sized signature completed after an include, an include
 # found by its file name alone, an absolute one, a missing one.
 winroot="Z:$(cd "$dir" && pwd | tr / '\\')"
