@@ -3,14 +3,19 @@
 #include "platform/platform.h"
 
 #include <dlfcn.h>
+#include <errno.h>
+#include <fcntl.h>
 #include <limits.h>
 #include <link.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cstring>
 
 #include "platform/posix_paths.h"
+#include "platform/profile_file.h"
 
 namespace {
 
@@ -76,20 +81,186 @@ char PlatformCharUpper(char c) {
     }
 }
 
-// Profile reads: filled in by the profile reader.
-uint32_t PlatformProfileSectionNames(char* buffer, uint32_t size, const char*) {
-    if (size >= 2) buffer[0] = buffer[1] = '\0';
-    return 0;
+
+namespace {
+
+// A file whose time stamp lies within this many seconds of the moment it was
+// read may be written again without a visible change of size and stamp
+// (stamps advance in coarse steps, on some file systems in whole or double
+// seconds). Such a cache entry is compared with the file's bytes at its
+// next use, until the stamp is older.
+constexpr time_t kRecentSeconds = 2;
+constexpr int kProfileSlots = 4;
+
+struct FileStamp {
+    dev_t device;
+    ino_t inode;
+    off_t size;
+    struct timespec modified;
+};
+
+FileStamp StampOf(const struct stat& st) {
+    return FileStamp{st.st_dev, st.st_ino, st.st_size, st.st_mtim};
 }
 
-uint32_t PlatformProfileString(const char*, const char*, const char* default_value, char* buffer,
-                               uint32_t size, const char*) {
-    if (size == 0) return 0;
-    std::strncpy(buffer, default_value, size - 1);
-    buffer[size - 1] = '\0';
-    return static_cast<uint32_t>(std::strlen(buffer));
+bool SameStamp(const FileStamp& a, const FileStamp& b) {
+    return a.device == b.device && a.inode == b.inode && a.size == b.size &&
+           a.modified.tv_sec == b.modified.tv_sec && a.modified.tv_nsec == b.modified.tv_nsec;
 }
 
-uint32_t PlatformProfileInt(const char*, const char*, int32_t default_value, const char*) {
-    return static_cast<uint32_t>(default_value);
+bool ModifiedRecently(const FileStamp& stamp) {
+    struct timespec now;
+    if (clock_gettime(CLOCK_REALTIME, &now) != 0) return true;
+    return stamp.modified.tv_sec >= now.tv_sec - kRecentSeconds;
+}
+
+// The whole of a regular file in a MemAlloc block. *settled is false when
+// the file changed while it was read.
+bool ReadWholeFile(const char* native, char** bytes, std::size_t* length, FileStamp* stamp,
+                   bool* settled) {
+    const int fd = open(native, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat before;
+    if (fstat(fd, &before) != 0 || !S_ISREG(before.st_mode) || before.st_size < 0 ||
+        static_cast<uint64_t>(before.st_size) > ProfileFile::kMaxLength) {
+        close(fd);
+        return false;
+    }
+    const std::size_t size = static_cast<std::size_t>(before.st_size);
+    char* block = static_cast<char*>(MemAlloc(size != 0 ? size : 1));
+    std::size_t got = 0;
+    bool failed = block == nullptr;
+    while (!failed && got < size) {
+        const ssize_t n = read(fd, block + got, size - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) failed = true;
+        if (n <= 0) break;
+        got += static_cast<std::size_t>(n);
+    }
+    struct stat after;
+    const bool same = fstat(fd, &after) == 0 && SameStamp(StampOf(before), StampOf(after));
+    close(fd);
+    if (failed) {
+        MemFree(block);
+        return false;
+    }
+    *bytes = block;
+    *length = got;
+    *stamp = StampOf(before);
+    *settled = same && got == size;
+    return true;
+}
+
+// The parsed files of the latest few paths. The loader asks many keys of the
+// same file, and of an including file again after an included one; every
+// answer still comes from the file as it is now, since each use compares the
+// file's stamp (and the bytes of a recently changed file) with the entry's.
+class ProfileCache {
+public:
+    ProfileCache() = default;
+    ~ProfileCache() {
+        for (Slot& slot : slots_) Drop(slot);
+    }
+    ProfileCache(const ProfileCache&) = delete;
+    ProfileCache& operator=(const ProfileCache&) = delete;
+
+    // The parsed file at a drive-form path; null when it cannot be read.
+    const ProfileFile* Get(const char* path);
+
+private:
+    struct Slot {
+        char path[PATH_MAX];
+        FileStamp stamp;
+        bool recheck;
+        uint64_t used;
+        ProfileFile* file;  // null: the slot is free
+    };
+
+    Slot* Find(const char* native);
+    Slot& Victim();
+    static void Drop(Slot& slot) {
+        delete slot.file;
+        slot.file = nullptr;
+    }
+
+    Slot slots_[kProfileSlots] = {};
+    uint64_t clock_ = 0;
+};
+
+ProfileCache::Slot* ProfileCache::Find(const char* native) {
+    for (Slot& slot : slots_) {
+        if (slot.file != nullptr && std::strcmp(slot.path, native) == 0) return &slot;
+    }
+    return nullptr;
+}
+
+ProfileCache::Slot& ProfileCache::Victim() {
+    Slot* victim = &slots_[0];
+    for (Slot& slot : slots_) {
+        if (slot.file == nullptr) return slot;
+        if (slot.used < victim->used) victim = &slot;
+    }
+    return *victim;
+}
+
+const ProfileFile* ProfileCache::Get(const char* path) {
+    char native[PATH_MAX];
+    if (!NativeFromDriveForm(path, native, sizeof native)) return nullptr;
+    Slot* slot = Find(native);
+    struct stat st;
+    if (stat(native, &st) != 0 || !S_ISREG(st.st_mode)) {
+        if (slot != nullptr) Drop(*slot);
+        return nullptr;
+    }
+    if (slot != nullptr && !slot->recheck && SameStamp(slot->stamp, StampOf(st))) {
+        slot->used = ++clock_;
+        return slot->file;
+    }
+    char* bytes = nullptr;
+    std::size_t length = 0;
+    FileStamp stamp;
+    bool settled = false;
+    if (!ReadWholeFile(native, &bytes, &length, &stamp, &settled)) {
+        if (slot != nullptr) Drop(*slot);
+        return nullptr;
+    }
+    if (slot != nullptr && slot->file->HoldsText(bytes, length)) {
+        MemFree(bytes);  // unchanged: the parse stays
+    } else {
+        ProfileFile* file = new ProfileFile;
+        if (file == nullptr || !file->Adopt(bytes, length)) {
+            if (file == nullptr) MemFree(bytes);
+            delete file;
+            if (slot != nullptr) Drop(*slot);
+            return nullptr;  // out of memory: read as an unreadable file
+        }
+        if (slot == nullptr) {
+            slot = &Victim();
+            std::strcpy(slot->path, native);
+        }
+        Drop(*slot);
+        slot->file = file;
+    }
+    slot->stamp = stamp;
+    slot->recheck = !settled || ModifiedRecently(stamp);
+    slot->used = ++clock_;
+    return slot->file;
+}
+
+ProfileCache g_profiles;
+
+}  // namespace
+
+uint32_t PlatformProfileSectionNames(char* buffer, uint32_t size, const char* path) {
+    return ProfileSectionNames(g_profiles.Get(path), buffer, size);
+}
+
+uint32_t PlatformProfileString(const char* section, const char* key, const char* default_value,
+                               char* buffer, uint32_t size, const char* path) {
+    return ProfileString(g_profiles.Get(path), section, key, default_value, buffer, size);
+}
+
+uint32_t PlatformProfileInt(const char* section, const char* key, int32_t default_value,
+                            const char* path) {
+    return ProfileInt(g_profiles.Get(path), section, key, default_value);
 }

@@ -373,7 +373,7 @@ uint32_t ProfileInteger(const char* text) {
     if (*p == '-' || *p == '+') ++p;
     uint32_t base = 10;
     if (p[0] == '0') {
-        if (p[1] == 'x' || p[1] == 'X') {
+        if (p[1] == 'x') {
             base = 16;
         } else if (p[1] == 'o') {
             base = 8;

@@ -101,7 +101,8 @@ uint32_t ProfileInt(const ProfileFile* file, const char* section, const char* ke
                     int32_t default_value);
 
 // The integer of a value, as Windows reads one: leading characters up to
-// the space code skipped, one optional sign, then the prefix 0x or 0X
-// (hexadecimal), 0o (octal) or 0b (binary), else decimal; digits up to the
-// first that the base does not have, taken modulo 2^32, negated for "-".
+// the space code skipped, one optional sign, then the prefix 0x
+// (hexadecimal), 0o (octal) or 0b (binary), in small letters only, else
+// decimal; digits up to the first that the base does not have, taken modulo
+// 2^32, negated for "-".
 uint32_t ProfileInteger(const char* text);
