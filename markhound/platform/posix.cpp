@@ -118,7 +118,7 @@ bool ModifiedRecently(const FileStamp& stamp) {
 // the file changed while it was read.
 bool ReadWholeFile(const char* native, char** bytes, std::size_t* length, FileStamp* stamp,
                    bool* settled) {
-    const int fd = open(native, O_RDONLY | O_CLOEXEC);
+    const int fd = open(native, O_RDONLY | O_CLOEXEC | O_NONBLOCK);  // never wait on a FIFO
     if (fd < 0) return false;
     struct stat before;
     if (fstat(fd, &before) != 0 || !S_ISREG(before.st_mode) || before.st_size < 0 ||
