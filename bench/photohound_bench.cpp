@@ -1,0 +1,112 @@
+// photohound: Detect per position on data without images, and the walk's
+// throughput over a large baseline image that cjpeg encodes at start.
+#include <benchmark/benchmark.h>
+#include <stdlib.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "bench_data.h"
+#include "frame.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Mixed data with every FF D8 pair broken up, so that no position starts a walk.
+std::vector<uint8_t> DataWithoutSoi(std::size_t size) {
+    std::vector<uint8_t> data = MixedData(size, 7);
+    for (std::size_t i = 0; i + 1 < data.size(); ++i) {
+        if (data[i] == 0xFF && data[i + 1] == 0xD8) data[i + 1] = 0xD7;
+    }
+    return data;
+}
+
+void ReportPositions(benchmark::State& state) {
+    state.SetItemsProcessed(state.iterations());
+    state.counters["ns/position"] = benchmark::Counter(
+        static_cast<double>(state.iterations()),
+        benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+void BM_PhotohoundDetectNoSoi(benchmark::State& state) {
+    static const std::vector<uint8_t> data = DataWithoutSoi(4 << 20);
+    MemoryReader reader(data);
+    FoundItem item;
+    uint64_t position = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(Detect(reader.reader(), position, &item));
+        if (++position == data.size()) position = 0;
+    }
+    ReportPositions(state);
+}
+BENCHMARK(BM_PhotohoundDetectNoSoi);
+
+// Mixed data as it comes: random runs hold an FF D8 about every 64 KiB,
+// and each starts a walk that fails somewhere in the bytes behind it.
+void BM_PhotohoundDetectMixed(benchmark::State& state) {
+    static const std::vector<uint8_t> data = MixedData(4 << 20, 7);
+    MemoryReader reader(data);
+    FoundItem item;
+    uint64_t position = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(Detect(reader.reader(), position, &item));
+        if (++position == data.size()) position = 0;
+    }
+    ReportPositions(state);
+}
+BENCHMARK(BM_PhotohoundDetectMixed);
+
+// A noisy 3000 x 2000 picture through cjpeg; empty when that fails.
+std::vector<uint8_t> LargeBaselineImage() {
+    std::string folder = (fs::temp_directory_path() / "photohound-bench-XXXXXX").string();
+    if (mkdtemp(folder.data()) == nullptr) return {};
+    const std::string in = folder + "/big.ppm", out = folder + "/big.jpg";
+    const int width = 3000, height = 2000;
+    {
+        std::ofstream ppm(in, std::ios::binary);
+        ppm << "P6\n" << width << " " << height << "\n255\n";
+        uint32_t noise = 1;
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < 3 * width; ++x) {
+                noise = noise * 1103515245u + 12345u;
+                ppm.put(static_cast<char>(x / 7 + y / 5 + (noise >> 27)));
+            }
+        }
+    }
+    std::vector<uint8_t> image;
+    if (std::system(("cjpeg -quality 90 -outfile " + out + " " + in).c_str()) == 0) {
+        std::ifstream jpeg(out, std::ios::binary);
+        image.assign(std::istreambuf_iterator<char>(jpeg), std::istreambuf_iterator<char>());
+    }
+    std::error_code ignored;
+    fs::remove_all(folder, ignored);
+    return image;
+}
+
+void BM_PhotohoundWalk(benchmark::State& state) {
+    static const std::vector<uint8_t> image = LargeBaselineImage();
+    if (image.empty()) {
+        state.SkipWithError("cjpeg could not encode the image (install libjpeg-turbo-progs)");
+        return;
+    }
+    MemoryReader reader(image);
+    FoundItem item{};
+    for (auto _ : state) {
+        if (Detect(reader.reader(), 0, &item) != 1 || item.size != image.size()) {
+            state.SkipWithError("the image was not accepted whole");
+            return;
+        }
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * image.size()));
+    state.counters["image_bytes"] = static_cast<double>(image.size());
+}
+BENCHMARK(BM_PhotohoundWalk)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
