@@ -75,12 +75,17 @@ void FileLoad::ReportCutSections(const char* names) const {
     char* all = static_cast<char*>(MemAlloc(kAllNamesSize));
     if (all == nullptr) return;
     PlatformProfileSectionNames(all, kAllNamesSize, path);
+    all[kAllNamesSize - 1] = '\0';
     uint32_t listed = 0;
-    for (const char* name = names; *name != '\0'; name += StrLen(name) + 1) ++listed;
+    for (const char* name = names; name < names + kSectionBlockSize && *name != '\0';
+         name += StrLen(name) + 1) {
+        ++listed;
+    }
     const char* first_cut = nullptr;
     uint32_t cut = 0;
     uint32_t index = 0;
-    for (const char* name = all; *name != '\0'; name += StrLen(name) + 1, ++index) {
+    for (const char* name = all; name < all + kAllNamesSize && *name != '\0';
+         name += StrLen(name) + 1, ++index) {
         if (index < listed) continue;
         if (first_cut == nullptr) first_cut = name;
         ++cut;
@@ -220,11 +225,15 @@ bool MayRead(LoadSession& session, const FileLoad& includer, const char* path) {
 }
 
 void ReadSections(FileLoad& file) {
-    char names[kSectionBlockSize];
+    // A block filled to its last byte may lack the closing NUL: the walk also
+    // stops at the block's end.
+    char names[kSectionBlockSize] = {};
     PlatformProfileSectionNames(names, kSectionBlockSize, file.path);
+    names[kSectionBlockSize - 1] = '\0';
     if (names[0] == '\0') return;
     if (file.session.observer != nullptr) file.ReportCutSections(names);
-    for (const char* name = names; *name != '\0'; name += StrLen(name) + 1) {
+    const char* const end = names + kSectionBlockSize;
+    for (const char* name = names; name < end && *name != '\0'; name += StrLen(name) + 1) {
         file.section = name;
         if (name[0] == ';') {
             file.Report(LoadEvent::kSectionOff);

@@ -209,6 +209,19 @@ TEST_F(LoaderTest, SectionNamesBeyondTheBlockAreNotRead) {
     EXPECT_EQ(Load().size(), 102u);
 }
 
+TEST_F(LoaderTest, NamesFillingTheWholeBlockAreWalkedWithinIt) {
+    std::string file;
+    for (int i = 0; i < 93; ++i) {  // 93 names of 10 characters: 1023 bytes with their NULs
+        char name[16];
+        std::snprintf(name, sizeof name, "Name%06d", i);
+        file += std::string("[") + name + "]\n" + kSized;
+    }
+    dir.Write("signs.ini", file);
+    const size_t loaded = Load().size();
+    EXPECT_GE(loaded, 92u);
+    EXPECT_LE(loaded, 93u);
+}
+
 TEST_F(LoaderTest, ValuesAreCutAt260Characters) {
     std::string pattern;
     for (int i = 0; i < 128; ++i) pattern += "1,";

@@ -103,7 +103,7 @@ TEST_F(MarkhoundFolder, ReloadReadsTheChangedFileAndFinalizeEmptiesTheList) {
     EXPECT_EQ(DetectAt(record, reader, 0, &item), 1u);
     EXPECT_EQ(DetectAt(record, reader, 2, &item), 0u);
 
-    dir.Write("signs.ini", "[Two]\nSignature=2\nSizeSize=1\nExt=two\n");
+    dir.Write("signs.ini", "[Two]\nSignature=2\nSizeOff=1\nSizeSize=1\nExt=two\n");
     record->Reload(0);
     EXPECT_EQ(DetectAt(record, reader, 0, &item), 0u);
     ASSERT_EQ(DetectAt(record, reader, 2, &item), 1u);
