@@ -15,13 +15,7 @@
 
 namespace {
 
-std::vector<std::string> PluginNames() {
-    std::vector<std::string> names = {"markhound.dll"};
-#ifdef HOUND_HAVE_PHOTOHOUND
-    names.push_back("photohound.dll");
-#endif
-    return names;
-}
+std::vector<std::string> PluginNames() { return {"markhound.dll", "photohound.dll"}; }
 
 // A plug-in copied alone into a fresh folder, so that nothing beside it
 // (such as a signs.ini) changes what its slots do.
@@ -150,10 +144,7 @@ TEST(PluginSlots, EveryCallRemovesItsArguments) {
         uint32_t initialize;  // alone in a folder: markhound finds no signs.ini
         uint32_t detect;      // on kTinyJpeg
     };
-    std::vector<Row> rows = {{"markhound.dll", 0, 0}};
-#ifdef HOUND_HAVE_PHOTOHOUND
-    rows.push_back({"photohound.dll", 1, 1});
-#endif
+    const Row rows[] = {{"markhound.dll", 0, 0}, {"photohound.dll", 1, 1}};
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         IsolatedPlugin plugin(row.name);

@@ -2,10 +2,13 @@
 # Reads a corpus of awkward signature files with the POSIX profile reader
 # (profile_dump built natively) and with the Windows profile functions
 # (profile_dump.exe under Wine) and fails on any difference between them.
-# Usage: profile_agreement.sh NATIVE_DUMP WINDOWS_DUMP WORK_DIR -- WINE_COMMAND...
+# Usage: profile_agreement.sh NATIVE_DUMP WINDOWS_DUMP WORK_DIR [FILE...] -- WINE_COMMAND...
+#   FILEs (native paths) are compared too, e.g. the default signature library.
 set -euo pipefail
 native=$1 windows=$2 work=$3
 shift 3
+extra=()
+while [ $# -gt 0 ] && [ "$1" != "--" ]; do extra+=("$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"); shift; done
 [ "${1:-}" = "--" ] && shift
 wine=("$@")
 here=$(cd "$(dirname "$0")" && pwd)
@@ -20,6 +23,7 @@ drive_form() { printf 'Z:%s' "$1" | tr / '\\'; }
 files=()
 for file in "$work"/corpus/*.ini; do files+=("$(drive_form "$file")"); done
 files+=("$(drive_form "$work/corpus/absent.ini")")
+for file in "${extra[@]}"; do files+=("$(drive_form "$file")"); done
 keys=("--key=#Ext" "--key=Size Off" "--key=garbage line")
 
 "$native" --upper "${keys[@]}" "${files[@]}" > "$work/posix.txt"
