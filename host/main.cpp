@@ -1,0 +1,26 @@
+// hound: the command-line host of the detector plug-ins.
+#include <unistd.h>
+
+#include <filesystem>
+#include <iostream>
+
+#include "host/options.h"
+#include "host/run.h"
+
+int main(int argc, char** argv) {
+    Options options;
+    const int parsed = ParseCommandLine(argc, argv, &options, std::cout, std::cerr);
+    if (parsed >= 0) return parsed;
+
+    Environment environment;
+    std::error_code failure;
+    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", failure);
+    environment.default_plugin_dir = failure ? "." : self.parent_path().string();
+    environment.terminal = isatty(STDERR_FILENO) != 0;
+    try {
+        return RunScan(options, environment, std::cout, std::cerr);
+    } catch (const std::exception& e) {
+        std::cerr << "hound: " << e.what() << '\n';
+        return kExitErrors;
+    }
+}

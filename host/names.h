@@ -1,0 +1,30 @@
+// Names of extracted files, and texts made safe to print: whatever a plug-in
+// or a signature file says, a name stays inside its folder and a text cannot
+// drive the terminal or break a report.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// The extension as a folder and suffix: [A-Za-z0-9_-] kept, every other byte
+// replaced by '_', at most kMaxExtension characters, "bin" when empty.
+constexpr size_t kMaxExtension = 16;
+std::string SafeExtension(std::string_view extension);
+
+// The file-name part of an input path, with [A-Za-z0-9._-] kept and other
+// bytes replaced by '_', at most kMaxStem characters, "input" when empty.
+constexpr size_t kMaxStem = 100;
+std::string SafeStem(std::string_view input_path);
+
+// "<stem>-<offset as 16 hex digits>.<extension>", from already safe parts.
+std::string ItemFileName(const std::string& stem, uint64_t offset, const std::string& extension);
+
+// The text as valid UTF-8: every byte that does not belong to a well-formed
+// sequence becomes U+FFFD.
+std::string ValidUtf8(std::string_view text);
+
+// ValidUtf8, with control characters (C0, DEL, C1) replaced by '?'.
+std::string Printable(std::string_view text);
+
+// Printable, in single quotes: for paths in messages.
+std::string Quoted(std::string_view text);

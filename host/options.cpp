@@ -1,0 +1,167 @@
+// The command line of hound.
+#include "host/options.h"
+
+#include <CLI/CLI.hpp>
+#include <cctype>
+#include <cstring>
+#include <set>
+
+namespace {
+
+int SuffixShift(const std::string& suffix) {
+    std::string lower;
+    for (char c : suffix) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    static const char* const kUnits = "kmgt";
+    for (int i = 0; i < 4; ++i) {
+        const std::string u(1, kUnits[i]);
+        if (lower == u || lower == u + "b" || lower == u + "ib") return 10 * (i + 1);
+    }
+    if (lower.empty() || lower == "b") return 0;
+    return -1;
+}
+
+const char* const kDescription =
+    "hound scans files for embedded items with its detector plug-ins (photohound for JPEG "
+    "images, markhound for the signatures in signs.ini), lists them, and extracts them.";
+
+const char* const kFooter =
+    "Output: a table on stdout; with --json one JSON object per line instead. --dfxml writes a "
+    "DFXML report as well. With --out DIR every item is written to DIR/<ext>/<input "
+    "name>-<offset in hex>.<ext>, with DIR/audit.txt summing up the run.\n"
+    "Exit codes: 0 done; 1 some input, plug-in or output failed (the rest was still done); 2 "
+    "bad command line, or no plug-in could be used.";
+
+// The argument as a shell would need it, for the command line in reports.
+std::string ShellWord(const std::string& word) {
+    bool plain = !word.empty();
+    for (char c : word) {
+        plain = plain && (std::isalnum(static_cast<unsigned char>(c)) || std::strchr("+,-./:=@_", c));
+    }
+    if (plain) return word;
+    std::string quoted = "'";
+    for (char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+}  // namespace
+
+bool ParseSize(const std::string& text, uint64_t* value) {
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const int base = hex ? 16 : 10;
+    size_t i = hex ? 2 : 0;
+    uint64_t number = 0;
+    const size_t first_digit = i;
+    for (; i < text.size() && std::isxdigit(static_cast<unsigned char>(text[i])); ++i) {
+        const char c = static_cast<char>(std::tolower(static_cast<unsigned char>(text[i])));
+        if (!hex && !std::isdigit(static_cast<unsigned char>(c))) break;
+        const uint64_t digit = std::isdigit(static_cast<unsigned char>(c)) ? c - '0' : c - 'a' + 10;
+        if (number > (std::numeric_limits<uint64_t>::max() - digit) / base) return false;
+        number = number * base + digit;
+    }
+    if (i == first_digit) return false;
+    // Hexadecimal digits swallow a "b" suffix; only decimal counts take units.
+    const int shift = SuffixShift(text.substr(i));
+    if (shift < 0 || (hex && shift > 0)) return false;
+    if (shift > 0 && number > (std::numeric_limits<uint64_t>::max() >> shift)) return false;
+    *value = number << shift;
+    return true;
+}
+
+bool ParseOrder(const std::string& text, std::vector<std::string>* names, std::string* error) {
+    names->clear();
+    std::set<std::string> seen;
+    size_t start = 0;
+    while (true) {
+        const size_t comma = text.find(',', start);
+        const std::string name = text.substr(start, comma == std::string::npos ? comma : comma - start);
+        if (name.empty()) {
+            *error = "--order: empty plug-in name in '" + text + "'";
+            return false;
+        }
+        for (char c : name) {
+            if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && c != '-') {
+                *error = "--order: '" + name + "' is not a plug-in name ([A-Za-z0-9_-])";
+                return false;
+            }
+        }
+        if (!seen.insert(name).second) {
+            *error = "--order: '" + name + "' named twice";
+            return false;
+        }
+        names->push_back(name);
+        if (comma == std::string::npos) return true;
+        start = comma + 1;
+    }
+}
+
+int ParseCommandLine(int argc, const char* const* argv, Options* options, std::ostream& out,
+                     std::ostream& err) {
+    CLI::App app(kDescription, "hound");
+    app.set_version_flag("--version", std::string("hound ") + kHoundVersion);
+    app.require_subcommand(1);
+    app.failure_message([](const CLI::App*, const CLI::Error& e) {
+        return std::string("hound: ") + e.what() + " (see hound scan --help)\n";
+    });
+
+    CLI::App* scan = app.add_subcommand("scan", "Scan files for embedded items");
+    std::string order = kDefaultOrder;
+    std::string min_size, max_size;
+    scan->add_option("FILE", options->files, "Files (or block devices) to scan")->required();
+    scan->add_option("--plugins", options->plugins_dir,
+                     "Folder of the plug-ins (default: the folder of the hound executable)")
+        ->type_name("DIR");
+    scan->add_option("--order", order,
+                     "Plug-ins to load, in the order they are asked at each position; the first "
+                     "that finds an item wins")
+        ->type_name("LIST")
+        ->capture_default_str();
+    scan->add_flag("--nested", options->nested,
+                   "Ask at every position, also inside found items (default: go on behind each "
+                   "item)");
+    scan->add_flag("--json", options->json, "Print one JSON object per item instead of the table");
+    scan->add_option("--dfxml", options->dfxml, "Also write a DFXML report to FILE")
+        ->type_name("FILE");
+    scan->add_option("--out", options->out,
+                     "Extract the items to DIR/<ext>/ and write DIR/audit.txt")
+        ->type_name("DIR");
+    scan->add_option("--min-size", min_size,
+                     "Report only items of at least N bytes; a smaller one counts as not found "
+                     "(suffixes K, M, G, T; 0x for hex)")
+        ->type_name("N");
+    scan->add_option("--max-size", max_size,
+                     "Report only items of at most N bytes; a larger one counts as not found")
+        ->type_name("N");
+    scan->add_flag("-q,--quiet", options->quiet, "No progress bar (it shows only on a terminal)");
+    scan->footer(kFooter);
+    app.footer([scan] { return "\n" + scan->help(); });
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        const int code = app.exit(e, out, err);
+        return code == 0 ? kExitOk : kExitUsage;
+    }
+
+    std::string error;
+    if (!ParseOrder(order, &options->order, &error)) {
+        err << "hound: " << error << '\n';
+        return kExitUsage;
+    }
+    if (!min_size.empty() && !ParseSize(min_size, &options->min_size)) {
+        err << "hound: --min-size: '" << min_size << "' is not a byte count\n";
+        return kExitUsage;
+    }
+    if (!max_size.empty() && !ParseSize(max_size, &options->max_size)) {
+        err << "hound: --max-size: '" << max_size << "' is not a byte count\n";
+        return kExitUsage;
+    }
+    if (options->min_size > options->max_size) {
+        err << "hound: --min-size is larger than --max-size\n";
+        return kExitUsage;
+    }
+    for (int i = 0; i < argc; ++i) {
+        if (i > 0) options->command_line += ' ';
+        options->command_line += i == 0 ? std::string("hound") : ShellWord(argv[i]);
+    }
+    return -1;
+}

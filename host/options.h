@@ -1,0 +1,41 @@
+// The command line of hound: "hound scan FILE... [options]".
+#pragma once
+#include <cstdint>
+#include <iosfwd>
+#include <limits>
+#include <string>
+#include <vector>
+
+constexpr const char* kHoundVersion = "0.1.0";
+constexpr const char* kDefaultOrder = "photohound,markhound";
+
+struct Options {
+    std::vector<std::string> files;
+    std::string plugins_dir;  // empty: the folder of the hound executable
+    std::vector<std::string> order;
+    bool nested = false;
+    bool json = false;
+    std::string dfxml;  // empty: no DFXML report
+    std::string out;    // empty: nothing extracted
+    uint64_t min_size = 0;
+    uint64_t max_size = std::numeric_limits<uint64_t>::max();
+    bool quiet = false;
+    std::string command_line;  // the arguments as given, for the reports
+};
+
+// Exit codes.
+constexpr int kExitOk = 0;
+constexpr int kExitErrors = 1;  // some input, plug-in or output failed
+constexpr int kExitUsage = 2;   // bad command line, or no plug-in to ask
+
+// A byte count: decimal or 0x-hexadecimal digits, optionally followed by
+// K, M, G or T (powers of 1024; "KB", "KiB" and lower case alike).
+bool ParseSize(const std::string& text, uint64_t* value);
+
+// Plug-in names separated by commas; each of [A-Za-z0-9_-], none twice.
+bool ParseOrder(const std::string& text, std::vector<std::string>* names, std::string* error);
+
+// Parses argv into *options. Returns -1 when the scan should run, otherwise
+// the exit code (help and version texts go to out, errors to err).
+int ParseCommandLine(int argc, const char* const* argv, Options* options, std::ostream& out,
+                     std::ostream& err);

@@ -1,0 +1,224 @@
+// "hound scan": loads the plug-ins, scans each input, reports and extracts.
+#include "host/run.h"
+
+#include <algorithm>
+#include <chrono>
+#include <ctime>
+#include <filesystem>
+#include <ostream>
+#include <set>
+
+#include "host/diagnostics.h"
+#include "host/extract.h"
+#include "host/mapped_file.h"
+#include "host/names.h"
+#include "host/output.h"
+#include "host/plugins.h"
+#include "host/progress.h"
+#include "host/reader.h"
+#include "host/scan.h"
+
+namespace {
+
+std::string UtcNow() {
+    const std::time_t now = std::time(nullptr);
+    std::tm utc;
+    gmtime_r(&now, &utc);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    return text;
+}
+
+std::string SettingsLine(const Options& options, const std::string& plugin_dir) {
+    std::string order;
+    for (const std::string& name : options.order) order += (order.empty() ? "" : ",") + name;
+    return "plugins=" + plugin_dir + " order=" + order + " nested=" + (options.nested ? "yes" : "no") +
+           " min-size=" + std::to_string(options.min_size) + " max-size=" +
+           (options.max_size == ScanOptions().max_size ? "none" : std::to_string(options.max_size)) +
+           " json=" + (options.json ? "yes" : "no") +
+           " dfxml=" + (options.dfxml.empty() ? "none" : options.dfxml) +
+           " out=" + (options.out.empty() ? "none" : options.out);
+}
+
+// name, or name with "-2", "-3", ... before its extension: never one taken.
+std::string Unique(const std::string& name, std::set<std::string>* taken) {
+    std::string candidate = name;
+    const size_t dot = std::min(name.find_last_of('.'), name.size());
+    for (int n = 2; !taken->insert(candidate).second; ++n) {
+        candidate = name.substr(0, dot) + "-" + std::to_string(n) + name.substr(dot);
+    }
+    return candidate;
+}
+
+class ScanRun {
+public:
+    ScanRun(const Options& options, const Environment& environment, std::ostream& out,
+            std::ostream& err)
+        : options_(options), out_(out), diag_(err),
+          progress_(environment.terminal && !options.quiet, err),
+          plugin_dir_(options.plugins_dir.empty() ? environment.default_plugin_dir
+                                                  : options.plugins_dir) {}
+
+    int Run();
+
+private:
+    bool PreparePlugins();
+    void ScanFile(const std::string& path);
+    bool Extract(const MappedFile& data, FileReport* file);
+    void Print(const FileReport& file);
+    void WriteReports();
+
+    const Options& options_;
+    std::ostream& out_;
+    Diagnostics diag_;
+    Progress progress_;
+    std::string plugin_dir_;
+    PluginSet plugins_;
+    std::vector<Detector> detectors_;
+    RunReport run_;
+    std::set<std::string> stems_;
+    bool stopped_ = false;  // an extracted file could not be written
+};
+
+bool ScanRun::PreparePlugins() {
+    plugins_.Load(plugin_dir_, options_.order, diag_);
+    if (plugins_.plugins().empty()) return false;
+    plugins_.Initialize(diag_);
+    for (const Plugin& plugin : plugins_.plugins()) {
+        const auto index = static_cast<uint32_t>(run_.plugin_names.size());
+        run_.plugin_names.push_back(plugin.name);
+        run_.plugin_states.push_back(plugin.name + "  " + plugin.path + "  " +
+                                     (plugin.active ? "asked" : "not asked: Initialize answered 0"));
+        if (plugin.active) detectors_.push_back({plugin.record, index});
+    }
+    if (detectors_.empty()) {
+        diag_.Error("no plug-in is ready to detect anything: nothing scanned");
+        return false;
+    }
+    return true;
+}
+
+bool ScanRun::Extract(const MappedFile& data, FileReport* file) {
+    for (ReportedItem& reported : file->items) {
+        const Item& item = reported.item;
+        const std::string folder = options_.out + "/" + SafeExtension(item.extension);
+        std::error_code failure;
+        std::filesystem::create_directories(folder, failure);
+        if (failure) {
+            diag_.Error("cannot create " + Quoted(folder) + ": " + failure.message());
+            return false;
+        }
+        const uint8_t* bytes = item.size_in_file > 0 ? data.data() + item.offset : data.data();
+        std::string error;
+        if (!WriteFileAtomically(options_.out + "/" + reported.name, bytes, item.size_in_file,
+                                 &error)) {
+            diag_.Error(error);
+            return false;
+        }
+        reported.written = true;
+    }
+    return true;
+}
+
+void ScanRun::Print(const FileReport& file) {
+    if (options_.json) {
+        for (const ReportedItem& item : file.items) {
+            out_ << JsonLine(file, item, run_.plugin_names[item.item.plugin], options_.out) << '\n';
+        }
+    } else {
+        PrintTable(out_, file, run_.plugin_names);
+    }
+    out_ << std::flush;
+}
+
+void ScanRun::ScanFile(const std::string& path) {
+    run_.files.emplace_back();
+    FileReport& file = run_.files.back();
+    file.path = path;
+    MappedFile data;
+    if (!data.Open(path, &file.error)) {
+        diag_.Error(file.error);
+        return;
+    }
+    file.size = data.size();
+    file.stem = Unique(SafeStem(path), &stems_);
+
+    const MappedData mapped = {data.data(), data.size()};
+    const HostReader reader = MakeReader(&mapped);
+    ScanOptions scan_options;
+    scan_options.nested = options_.nested;
+    scan_options.min_size = options_.min_size;
+    scan_options.max_size = options_.max_size;
+    const Scanner scanner(&reader, data.size(), detectors_, scan_options);
+
+    std::set<std::string> names;
+    progress_.Start(data.size());
+    scanner.ScanRange(
+        0, data.size(),
+        [&](const Item& item) {
+            const std::string ext = SafeExtension(item.extension);
+            file.items.push_back(
+                {item, ext + "/" + Unique(ItemFileName(file.stem, item.offset, ext), &names), false});
+        },
+        [&](uint64_t position, uint64_t items) { progress_.Update(position, items); });
+    progress_.Finish();
+
+    if (!options_.out.empty() && !Extract(data, &file)) stopped_ = true;
+    Print(file);
+}
+
+void ScanRun::WriteReports() {
+    run_.messages = diag_.lines();
+    std::string error;
+    if (!options_.dfxml.empty()) {
+        const std::string xml = DfxmlReport(run_);
+        if (!WriteFileAtomically(options_.dfxml, xml.data(), xml.size(), &error)) diag_.Error(error);
+    }
+    if (!options_.out.empty()) {
+        run_.messages = diag_.lines();
+        const std::string audit = AuditText(run_);
+        if (!WriteFileAtomically(options_.out + "/audit.txt", audit.data(), audit.size(), &error)) {
+            diag_.Error(error);
+        }
+    }
+}
+
+int ScanRun::Run() {
+    const auto start = std::chrono::steady_clock::now();
+    run_.started = UtcNow();
+    run_.command_line = options_.command_line;
+    run_.options = SettingsLine(options_, plugin_dir_);
+    run_.out_dir = options_.out;
+
+    if (!PreparePlugins()) return kExitUsage;
+    if (!options_.out.empty()) {
+        std::error_code failure;
+        std::filesystem::create_directories(options_.out, failure);
+        if (failure) {
+            diag_.Error("cannot create " + Quoted(options_.out) + ": " + failure.message());
+            return kExitErrors;
+        }
+    }
+    for (const std::string& path : options_.files) {
+        if (stopped_) break;
+        ScanFile(path);
+    }
+    plugins_.Unload();
+
+    if (!options_.json && run_.files.size() > 1) {
+        size_t items = 0;
+        for (const FileReport& file : run_.files) items += file.items.size();
+        out_ << "total: " << items << (items == 1 ? " item" : " items") << " in "
+             << run_.files.size() << " inputs\n";
+    }
+    run_.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    WriteReports();
+    return diag_.error_count() > 0 ? kExitErrors : kExitOk;
+}
+
+}  // namespace
+
+int RunScan(const Options& options, const Environment& environment, std::ostream& out,
+            std::ostream& err) {
+    return ScanRun(options, environment, out, err).Run();
+}

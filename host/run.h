@@ -1,0 +1,15 @@
+// "hound scan": loads the plug-ins, scans each input, reports and extracts.
+#pragma once
+#include <iosfwd>
+#include <string>
+
+#include "host/options.h"
+
+struct Environment {
+    std::string default_plugin_dir;  // the folder of the hound executable
+    bool terminal = false;           // stderr is a terminal: a progress bar may show
+};
+
+// Runs the scan; returns the exit code. Results go to out, messages to err.
+int RunScan(const Options& options, const Environment& environment, std::ostream& out,
+            std::ostream& err);

@@ -1,0 +1,464 @@
+// The built hound binary run on generated images with probe plug-ins: items
+// at known offsets, every output form, extraction, errors and path safety.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <regex>
+
+#include "host/host_helpers.h"
+#include "module/module_helpers.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+constexpr uint64_t k4G = uint64_t{1} << 32;
+
+struct Expected {
+    uint64_t offset, size, in_file;
+    std::string ext;
+};
+
+std::vector<json> JsonLines(const std::string& text) {
+    std::vector<json> lines;
+    for (const std::string& line : Lines(text)) lines.push_back(json::parse(line));
+    return lines;
+}
+
+struct DfxmlObject {
+    std::string filename;
+    uint64_t filesize, img_offset, len;
+};
+
+// The fileobjects of a DFXML report; the file must also pass xmllint.
+std::vector<DfxmlObject> ReadDfxml(const std::string& path) {
+    std::string count;
+    EXPECT_EQ(Shell("xmllint --noout " + ShellQuote(path) + " 2>&1", &count), 0) << count;
+    Shell("xmllint --xpath \"count(//*[local-name()='fileobject'])\" " + ShellQuote(path), &count);
+    count.erase(count.find_last_not_of('\n') + 1);
+    const auto bytes = ReadBytes(path);
+    const std::string xml(bytes.begin(), bytes.end());
+    const std::regex object(
+        "<fileobject>\\s*<filename>([^<]*)</filename>\\s*<filesize>(\\d+)</filesize>[^]*?"
+        "<byte_run offset=\"0\" img_offset=\"(\\d+)\" len=\"(\\d+)\"/>");
+    std::vector<DfxmlObject> objects;
+    for (std::sregex_iterator it(xml.begin(), xml.end(), object), end; it != end; ++it) {
+        objects.push_back({(*it)[1], std::stoull((*it)[2]), std::stoull((*it)[3]), std::stoull((*it)[4])});
+    }
+    EXPECT_EQ(count, std::to_string(objects.size())) << "xmllint and the pattern disagree";
+    return objects;
+}
+
+std::string ItemName(const std::string& stem, uint64_t offset, const std::string& ext) {
+    char hex[24];
+    std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(offset));
+    return ext + "/" + stem + "-" + hex + "." + ext;
+}
+
+class EndToEnd : public ::testing::Test {
+protected:
+    std::string Path(const std::string& name) const { return dir_.path() + "/" + name; }
+    std::string Plugins(const std::vector<std::string>& names) {
+        return PluginFolder(Path("plugins-" + std::to_string(++folders_)), names);
+    }
+    // hound scan with the probe plug-in alone.
+    HoundRun Scan(std::vector<std::string> args) {
+        args.insert(args.begin(), "scan");
+        for (const char* extra : {"--plugins", "", "--order", "probe", "-q"}) args.push_back(extra);
+        args[args.size() - 4] = probes_.empty() ? (probes_ = Plugins({"probe"})) : probes_;
+        return RunHound(args);
+    }
+
+    TempDir dir_;
+    std::string probes_;
+    int folders_ = 0;
+};
+
+// An image of 4096 filler bytes with adjacent, empty, nested and final items.
+Image KnownImage(std::vector<Expected>* expected, std::vector<Expected>* nested_only) {
+    Image image(4096);
+    const auto put = [&](uint64_t offset, uint64_t size, const std::string& ext, size_t length) {
+        image.Put(offset, ProbeItem(size, ext, length));
+    };
+    put(100, 50, "aaa", 50);
+    put(150, 40, "bbb", 40);  // right behind the first
+    put(1000, 0, "zero", 0);
+    put(2000, 200, "outer", 200);
+    put(2050, 30, "inner", 30);  // inside the outer item
+    put(4096 - 60, 60, "end", 60);  // its last byte is the last of the file
+    *expected = {{100, 50, 50, "aaa"}, {150, 40, 40, "bbb"}, {1000, 0, 0, "zero"},
+                 {2000, 200, 200, "outer"}, {4036, 60, 60, "end"}};
+    *nested_only = {{2050, 30, 30, "inner"}};
+    return image;
+}
+
+TEST_F(EndToEnd, ItemsAtKnownOffsetsInEveryOutputFormAndExtracted) {
+    std::vector<Expected> expected, nested_only;
+    const Image image = KnownImage(&expected, &nested_only);
+    const std::string input = image.Save(Path("known.img"));
+    const std::string out = Path("out");
+
+    const HoundRun table = Scan({input, "--out", out, "--dfxml", Path("report.xml")});
+    ASSERT_EQ(table.exit_code, 0) << table.err;
+    EXPECT_EQ(table.err, "");
+    const std::vector<std::string> lines = Lines(table.out);
+    ASSERT_EQ(lines.size(), 2 + expected.size()) << table.out;
+    EXPECT_EQ(lines[0], input + ": 5 items in 4096 bytes");
+    EXPECT_EQ(lines[1], "  offset (hex)  offset  size  ext    description  plug-in  flags");
+    EXPECT_EQ(lines[2], "  0x00000064       100    50  aaa    probe item   probe");
+    EXPECT_EQ(lines[4], "  0x000003e8      1000     0  zero   probe item   probe");
+    EXPECT_EQ(lines[6], "  0x00000fc4      4036    60  end    probe item   probe");
+
+    const HoundRun jsonl = Scan({input, "--json"});
+    ASSERT_EQ(jsonl.exit_code, 0) << jsonl.err;
+    const std::vector<json> objects = JsonLines(jsonl.out);
+    ASSERT_EQ(objects.size(), expected.size()) << jsonl.out;
+    const std::vector<DfxmlObject> dfxml = ReadDfxml(Path("report.xml"));
+    ASSERT_EQ(dfxml.size(), expected.size());
+
+    std::vector<std::string> files = {"audit.txt"};
+    for (size_t i = 0; i < expected.size(); ++i) {
+        const Expected& e = expected[i];
+        SCOPED_TRACE(e.ext);
+        EXPECT_EQ(objects[i]["offset"], e.offset);
+        EXPECT_EQ(objects[i]["size"], e.size);
+        EXPECT_EQ(objects[i]["size_in_file"], e.in_file);
+        EXPECT_EQ(objects[i]["ext"], e.ext);
+        EXPECT_EQ(objects[i]["truncated"], false);
+        EXPECT_EQ(objects[i]["plugin"], "probe");
+        EXPECT_EQ(objects[i]["file"], input);
+        const std::string name = ItemName("known.img", e.offset, e.ext);
+        EXPECT_EQ(dfxml[i].filename, name);
+        EXPECT_EQ(dfxml[i].img_offset, e.offset);
+        EXPECT_EQ(dfxml[i].len, e.in_file);
+        EXPECT_EQ(dfxml[i].filesize, e.in_file);
+        EXPECT_EQ(ReadBytes(out + "/" + name), Slice(image.bytes(), e.offset, e.in_file));
+        files.push_back(name);
+    }
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ(FilesBelow(out), files);
+
+    const auto audit_bytes = ReadBytes(out + "/audit.txt");
+    const std::string audit(audit_bytes.begin(), audit_bytes.end());
+    for (const char* text : {"counts per type:\n  aaa  1\n  bbb  1\n  end  1\n  outer  1\n  zero  1\n",
+                             "total: 5 items in 1 of 1 input\n", "time taken: ", "order=probe"}) {
+        EXPECT_NE(audit.find(text), std::string::npos) << text << "\n" << audit;
+    }
+}
+
+TEST_F(EndToEnd, NestedScanningAlsoFindsItemsInsideItems) {
+    std::vector<Expected> expected, nested_only;
+    const std::string input = KnownImage(&expected, &nested_only).Save(Path("known.img"));
+    const HoundRun run = Scan({input, "--json", "--nested"});
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    std::vector<uint64_t> offsets;
+    for (const json& object : JsonLines(run.out)) offsets.push_back(object["offset"]);
+    EXPECT_EQ(offsets, (std::vector<uint64_t>{100, 150, 1000, 2000, 2050, 4036}));
+}
+
+TEST_F(EndToEnd, ItemReachingPastTheEndIsTruncatedAndExtractedToTheEnd) {
+    Image image(3000);
+    image.Put(500, ProbeItem(100, "early", 100));
+    image.Put(2980, ProbeItem(1000, "cut"));  // 20 bytes of it are in the file
+    const std::string input = image.Save(Path("cut.img"));
+    const HoundRun run = Scan({input, "--out", Path("out"), "--dfxml", Path("r.xml")});
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    const std::vector<std::string> lines = Lines(run.out);
+    ASSERT_EQ(lines.size(), 4u) << run.out;
+    EXPECT_NE(lines[3].find("1000  cut"), std::string::npos) << lines[3];
+    EXPECT_NE(lines[3].find("truncated (20 of 1000 bytes in the file)"), std::string::npos) << lines[3];
+    EXPECT_EQ(lines[2].find("truncated"), std::string::npos);
+    EXPECT_EQ(ReadBytes(Path("out/" + ItemName("cut.img", 2980, "cut"))), Slice(image.bytes(), 2980, 20));
+    const std::vector<DfxmlObject> dfxml = ReadDfxml(Path("r.xml"));
+    ASSERT_EQ(dfxml.size(), 2u);
+    EXPECT_EQ(dfxml[1].len, 20u);
+
+    const HoundRun jsonl = Scan({input, "--json"});
+    const std::vector<json> objects = JsonLines(jsonl.out);
+    ASSERT_EQ(objects.size(), 2u);
+    EXPECT_EQ(objects[1]["truncated"], true);
+    EXPECT_EQ(objects[1]["size"], 1000u);
+    EXPECT_EQ(objects[1]["size_in_file"], 20u);
+}
+
+TEST_F(EndToEnd, FileOverFourGibibytesKeepsItsOffsetsWhole) {
+    // Sparse: an item near the start covers the hole up to just below 2^32,
+    // so that the scan skips it; then items across and beyond 2^32.
+    const uint64_t size = k4G + 0x10000;
+    const std::string input = Path("big.img");
+    {
+        std::ofstream create(input, std::ios::binary);
+    }
+    fs::resize_file(input, size);
+    const std::vector<Expected> expected = {
+        {0x10, k4G - 0x50, k4G - 0x50, "hop"},
+        {k4G - 0x20, 0x40, 0x40, "across"},
+        {k4G + 0x100, 0x30, 0x30, "beyond"},
+        {size - 0x20, 0x20, 0x20, "last"},
+    };
+    {
+        std::fstream file(input, std::ios::binary | std::ios::in | std::ios::out);
+        for (const Expected& e : expected) {
+            const std::vector<uint8_t> bytes = ProbeItem(e.size, e.ext);
+            file.seekp(static_cast<std::streamoff>(e.offset));
+            file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        }
+        ASSERT_TRUE(file.good());
+    }
+    const HoundRun run = Scan({input, "--json", "--dfxml", Path("big.xml")});
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    const std::vector<json> objects = JsonLines(run.out);
+    const std::vector<DfxmlObject> dfxml = ReadDfxml(Path("big.xml"));
+    ASSERT_EQ(objects.size(), expected.size()) << run.out;
+    ASSERT_EQ(dfxml.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+        SCOPED_TRACE(expected[i].ext);
+        EXPECT_EQ(objects[i]["offset"].get<uint64_t>(), expected[i].offset);
+        EXPECT_EQ(objects[i]["size"].get<uint64_t>(), expected[i].size);
+        EXPECT_EQ(objects[i]["truncated"], false);
+        EXPECT_EQ(dfxml[i].img_offset, expected[i].offset);
+        EXPECT_EQ(dfxml[i].len, expected[i].in_file);
+        EXPECT_EQ(dfxml[i].filename, ItemName("big.img", expected[i].offset, expected[i].ext));
+    }
+    EXPECT_EQ(objects[2]["offset_hex"], "0x100000100");
+}
+
+TEST_F(EndToEnd, ExtensionsFromTheDataCannotLeaveTheOutputFolder) {
+    Image image(1000);
+    image.Put(10, ProbeItem(20, "../../x", 20));
+    image.Put(40, ProbeItem(20, "", 20));
+    image.Put(70, ProbeItem(20, "/etc/passwd", 20));
+    image.Put(100, ProbeItem(20, "..", 20));
+    image.Put(130, ProbeItem(20, "<&\"'>", 20));
+    const std::string input = image.Save(Path("evil.img"));
+    fs::create_directories(Path("deep/er"));
+    const std::string out = Path("deep/er/out");
+    const HoundRun run = Scan({input, "--out", out, "--dfxml", Path("evil.xml")});
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    std::vector<std::string> expected = {
+        "er/out/" + ItemName("evil.img", 10, "______x"),
+        "er/out/" + ItemName("evil.img", 40, "bin"),
+        "er/out/" + ItemName("evil.img", 70, "_etc_passwd"),
+        "er/out/" + ItemName("evil.img", 100, "__"),
+        "er/out/" + ItemName("evil.img", 130, "_____"),
+        "er/out/audit.txt",
+    };
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(FilesBelow(Path("deep")), expected);
+    EXPECT_EQ(ReadDfxml(Path("evil.xml")).size(), 5u);
+    // Nothing was written beside the input or above the output folder.
+    std::vector<std::string> top;
+    for (const auto& entry : fs::directory_iterator(dir_.path())) top.push_back(entry.path().filename());
+    std::sort(top.begin(), top.end());
+    EXPECT_EQ(top, (std::vector<std::string>{"deep", "evil.img", "evil.xml", "plugins-1"}));
+}
+
+TEST_F(EndToEnd, BadInputsGetOneLineEachAndTheOthersAreStillScanned) {
+    Image image(500);
+    image.Put(10, ProbeItem(30, "ok", 30));
+    const std::string good = image.Save(Path("good.img"));
+    fs::create_directories(Path("folder"));
+    WriteBytes(Path("empty.img"), {});
+    fs::create_symlink("loop", Path("loop"));
+    const HoundRun run = Scan({Path("missing.img"), good, Path("folder"), Path("empty.img"),
+                               Path("loop"), "/dev/null", good});
+    EXPECT_EQ(run.exit_code, 1);
+    const std::vector<std::string> errors = Lines(run.err);
+    ASSERT_EQ(errors.size(), 5u) << run.err;
+    const char* const expected[] = {
+        "cannot open '" ,  "missing.img': No such file or directory",
+        "'",               "folder' is a folder, not a file",
+        "'",               "empty.img' is empty: nothing to scan",
+        "cannot open '",   "loop': Too many levels of symbolic links",
+        "'/dev/null' is not a regular file or block device", "",
+    };
+    for (size_t i = 0; i < errors.size(); ++i) {
+        SCOPED_TRACE(errors[i]);
+        EXPECT_EQ(errors[i].rfind(std::string("hound: ") + expected[2 * i], 0), 0u);
+        EXPECT_NE(errors[i].find(expected[2 * i + 1]), std::string::npos);
+    }
+    const std::vector<std::string> lines = Lines(run.out);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), good + ": 1 item in 500 bytes"), 2);
+    EXPECT_EQ(lines.back(), "total: 2 items in 7 inputs");
+}
+
+TEST_F(EndToEnd, UnreadableFileIsReported) {
+    // Root reads any file: then hound runs as nobody, on a file that only
+    // root may read, in a folder and with plug-ins that anybody may read.
+    std::string prefix;
+    if (geteuid() == 0) {
+        if (Shell("command -v setpriv >/dev/null") != 0) GTEST_SKIP() << "no setpriv to drop root";
+        prefix = "setpriv --reuid=65534 --regid=65534 --clear-groups";
+        fs::permissions(dir_.path(), fs::perms::all & ~(fs::perms::group_write | fs::perms::others_write));
+    }
+    Image image(100);
+    image.Put(10, ProbeItem(30, "ok", 30));
+    const std::string secret = image.Save(Path("secret.img"));
+    const std::string open = image.Save(Path("open.img"));
+    fs::permissions(secret, fs::perms::owner_read | fs::perms::owner_write);
+    fs::permissions(open, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    const HoundRun run = RunHound({"scan", secret, open, "--plugins", Plugins({"probe"}), "--order", "probe"},
+                                  prefix);
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_EQ(Lines(run.err),
+              (std::vector<std::string>{"hound: cannot open '" + secret + "': Permission denied"}));
+    EXPECT_EQ(Lines(run.out).at(0), open + ": 1 item in 100 bytes");
+}
+
+TEST_F(EndToEnd, PluginsThatCannotBeUsedAreReportedAndTheOthersScan) {
+    Image image(500);
+    image.Put(10, ProbeItem(30, "ok", 30));
+    const std::string input = image.Save(Path("good.img"));
+    const std::string plugins =
+        Plugins({"probe", "probe_bad_magic", "probe_bad_version", "probe_no_export"});
+    WriteBytes(plugins + "/junk.so", {'n', 'o', 't'});
+    const HoundRun run = RunHound({"scan", input, "--plugins", plugins, "--order",
+                                   "probe_bad_magic,junk,probe_bad_version,probe_no_export,probe,gone"});
+    EXPECT_EQ(run.exit_code, 1);
+    const std::vector<std::string> errors = Lines(run.err);
+    ASSERT_EQ(errors.size(), 5u) << run.err;
+    for (const std::string& line : errors) EXPECT_EQ(line.rfind("hound: ", 0), 0u) << line;
+    EXPECT_NE(errors[0].find("wrong magic"), std::string::npos);
+    EXPECT_NE(errors[1].find("cannot load plug-in"), std::string::npos);
+    EXPECT_NE(errors[2].find("interface version 0x0200"), std::string::npos);
+    EXPECT_NE(errors[3].find("does not export KX_QueryInterface"), std::string::npos);
+    EXPECT_NE(errors[4].find("plug-in 'gone' not found"), std::string::npos);
+    EXPECT_EQ(Lines(run.out).at(0), input + ": 1 item in 500 bytes");
+}
+
+TEST_F(EndToEnd, WithoutUsablePluginsNothingIsScanned) {
+    const std::string input = Image(100).Save(Path("x.img"));
+    fs::create_directories(Path("none"));
+    const struct {
+        std::string plugins, order, message;
+    } rows[] = {
+        {Path("none"), "photohound,markhound", "hound: no plug-ins in '" + Path("none") + "'"},
+        {Path("absent"), "probe", "hound: plug-in folder '" + Path("absent") + "' does not exist"},
+        {Plugins({"probe_bad_magic"}), "probe_bad_magic", "wrong magic"},
+        {Plugins({"probe_idle"}), "probe_idle", "hound: no plug-in is ready to detect anything"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.order);
+        const HoundRun run = RunHound({"scan", input, "--plugins", row.plugins, "--order", row.order});
+        EXPECT_EQ(run.exit_code, 2);
+        EXPECT_NE(run.err.find(row.message), std::string::npos) << run.err;
+        EXPECT_EQ(run.out, "");
+    }
+}
+
+TEST_F(EndToEnd, IdlePluginGetsOneNoteIsNeverAskedAndSlotsRunOnce) {
+    Image image(500);
+    image.Put(10, ProbeItem(30, "ok", 30));
+    const std::string input = image.Save(Path("good.img"));
+    const std::string log = Path("slots.log");
+    const HoundRun run = RunHound({"scan", input, input, "--plugins", Plugins({"probe", "probe_idle"}),
+                                   "--order", "probe_idle,probe"},
+                                  "HOUND_PROBE_LOG=" + ShellQuote(log));
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(Lines(run.err), (std::vector<std::string>{"hound: note: probe_idle answered Initialize "
+                                                        "with 0 (nothing to detect with); it is not asked"}));
+    const auto bytes = ReadBytes(log);
+    EXPECT_EQ(Lines(std::string(bytes.begin(), bytes.end())),
+              (std::vector<std::string>{"probe_idle Initialize", "probe Initialize", "probe_idle Finalize",
+                                        "probe Finalize"}));
+    EXPECT_EQ(Lines(run.out).back(), "total: 2 items in 2 inputs");
+}
+
+TEST_F(EndToEnd, TheFirstPluginInTheOrderWins) {
+    Image image(200);
+    image.Put(10, ProbeItem(30, "ok", 30));
+    const std::string input = image.Save(Path("x.img"));
+    const std::string plugins = Plugins({"probe", "probe_alt"});
+    const struct {
+        const char* order;
+        const char* plugin;
+        const char* description;
+    } rows[] = {
+        {"probe,probe_alt", "probe", "probe item"},
+        {"probe_alt,probe", "probe_alt", "alternative probe item"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.order);
+        const HoundRun run = RunHound({"scan", input, "--plugins", plugins, "--order", row.order, "--json"});
+        ASSERT_EQ(run.exit_code, 0) << run.err;
+        const std::vector<json> objects = JsonLines(run.out);
+        ASSERT_EQ(objects.size(), 1u);
+        EXPECT_EQ(objects[0]["plugin"], row.plugin);
+        EXPECT_EQ(objects[0]["description"], row.description);
+    }
+}
+
+TEST_F(EndToEnd, SizeFiltersChooseTheReportedItems) {
+    Image image(3000);
+    image.Put(100, ProbeItem(2000, "big", 40));  // contains the small one
+    image.Put(200, ProbeItem(20, "small", 20));
+    image.Put(2500, ProbeItem(300, "mid", 40));
+    const std::string input = image.Save(Path("sizes.img"));
+    const struct {
+        std::vector<std::string> filters;
+        std::vector<uint64_t> offsets;
+    } rows[] = {
+        {{}, {100, 2500}},
+        {{"--max-size", "1K"}, {200, 2500}},  // the big one no longer hides the small one
+        {{"--min-size", "100"}, {100, 2500}},
+        {{"--min-size", "0x12c", "--max-size", "300"}, {2500}},
+        {{"--min-size", "2001"}, {}},
+    };
+    for (const auto& row : rows) {
+        std::vector<std::string> args = {input, "--json"};
+        args.insert(args.end(), row.filters.begin(), row.filters.end());
+        const HoundRun run = Scan(args);
+        ASSERT_EQ(run.exit_code, 0) << run.err;
+        std::vector<uint64_t> offsets;
+        for (const json& object : JsonLines(run.out)) offsets.push_back(object["offset"]);
+        EXPECT_EQ(offsets, row.offsets);
+    }
+}
+
+TEST_F(EndToEnd, WriteFailureLeavesNoPartialFileAndExitsNonZero) {
+    Image image(200000);
+    image.Put(10, ProbeItem(100, "small", 100));
+    image.Put(1000, ProbeItem(150000, "large", 40));
+    image.Put(160000, ProbeItem(100, "later", 100));
+    const std::string input = image.Save(Path("full.img"));
+    const std::string out = Path("out");
+    // A file-size limit of 64 KiB (dash counts 512-byte blocks), with the
+    // signal ignored: the large item's write fails with EFBIG.
+    const HoundRun run = RunHound({"scan", input, "--plugins", Plugins({"probe"}), "--order", "probe",
+                                   "--out", out},
+                                  "ulimit -f 128; trap '' XFSZ;");
+    EXPECT_EQ(run.exit_code, 1);
+    const std::vector<std::string> errors = Lines(run.err);
+    ASSERT_EQ(errors.size(), 1u) << run.err;
+    EXPECT_EQ(errors[0].rfind("hound: cannot write '" + out + "/large/full.img-", 0), 0u) << errors[0];
+    EXPECT_NE(errors[0].find("File too large"), std::string::npos) << errors[0];
+    EXPECT_EQ(FilesBelow(out), (std::vector<std::string>{"audit.txt", ItemName("full.img", 10, "small")}));
+    EXPECT_TRUE(fs::is_directory(out + "/large"));
+    EXPECT_EQ(Lines(run.out).at(0), input + ": 3 items in 200000 bytes");
+}
+
+TEST_F(EndToEnd, ProgressShowsOnATerminalOnlyAndNotWithQuiet) {
+    if (Shell("command -v script >/dev/null") != 0) GTEST_SKIP() << "no script(1) for a terminal";
+    Image image(3 << 20);
+    image.Put(10, ProbeItem(30, "ok", 30));
+    const std::string input = image.Save(Path("x.img"));
+    const std::string plugins = Plugins({"probe"});
+    const auto on_terminal = [&](const std::string& extra) {
+        std::string text;
+        const std::string command = ShellQuote(HOUND_BINARY) + " scan " + ShellQuote(input) +
+                                    " --plugins " + ShellQuote(plugins) + " --order probe " + extra +
+                                    " >/dev/null";
+        Shell("script -qec " + ShellQuote(command) + " /dev/null", &text);
+        return text;
+    };
+    EXPECT_NE(on_terminal("").find("MB/s"), std::string::npos);
+    EXPECT_EQ(on_terminal("--quiet").find("MB/s"), std::string::npos);
+    const HoundRun piped = RunHound({"scan", input, "--plugins", plugins, "--order", "probe"});
+    EXPECT_EQ(piped.err, "");
+}
+
+}  // namespace

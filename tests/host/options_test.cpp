@@ -1,0 +1,161 @@
+// The command line: byte counts, plug-in orders, and what the parser answers.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "host/options.h"
+
+namespace {
+
+TEST(ByteCounts, ParseSizeReadsDigitsHexAndUnits) {
+    const struct {
+        const char* text;
+        bool ok;
+        uint64_t value;
+    } rows[] = {
+        {"0", true, 0},
+        {"1234", true, 1234},
+        {"0x1F", true, 31},
+        {"0X1f", true, 31},
+        {"0xb", true, 11},
+        {"4K", true, 4096},
+        {"4kb", true, 4096},
+        {"4KiB", true, 4096},
+        {"2M", true, 2 << 20},
+        {"1G", true, uint64_t{1} << 30},
+        {"3T", true, uint64_t{3} << 40},
+        {"10b", true, 10},
+        {"18446744073709551615", true, ~uint64_t{0}},
+        {"18446744073709551616", false, 0},
+        {"16777216T", false, 0},
+        {"0x10K", false, 0},
+        {"", false, 0},
+        {"K", false, 0},
+        {"-1", false, 0},
+        {"1.5M", false, 0},
+        {"12 K", false, 0},
+        {"4X", false, 0},
+        {"0x", false, 0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.text);
+        uint64_t value = 77;
+        EXPECT_EQ(ParseSize(row.text, &value), row.ok);
+        EXPECT_EQ(value, row.ok ? row.value : 77u);
+    }
+}
+
+TEST(PluginOrder, NamesAreSeparatedByCommasAndCheckedOnce) {
+    const struct {
+        const char* text;
+        bool ok;
+        std::vector<std::string> names;
+    } rows[] = {
+        {"photohound,markhound", true, {"photohound", "markhound"}},
+        {"markhound", true, {"markhound"}},
+        {"a_b-1,c", true, {"a_b-1", "c"}},
+        {"", false, {}},
+        {"a,,b", false, {}},
+        {"a,", false, {}},
+        {"a,a", false, {}},
+        {"../x", false, {}},
+        {"a b", false, {}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.text);
+        std::vector<std::string> names;
+        std::string error;
+        EXPECT_EQ(ParseOrder(row.text, &names, &error), row.ok);
+        if (row.ok) EXPECT_EQ(names, row.names);
+        else EXPECT_FALSE(error.empty());
+    }
+}
+
+struct Parsed {
+    int code;
+    Options options;
+    std::string out, err;
+};
+
+Parsed Parse(std::vector<const char*> args) {
+    args.insert(args.begin(), "hound");
+    Parsed parsed;
+    std::ostringstream out, err;
+    parsed.code = ParseCommandLine(static_cast<int>(args.size()), args.data(), &parsed.options, out, err);
+    parsed.out = out.str();
+    parsed.err = err.str();
+    return parsed;
+}
+
+TEST(CommandLine, ScanWithEveryOption) {
+    const Parsed p = Parse({"scan", "a.img", "b.img", "--plugins", "/p", "--order", "markhound",
+                            "--nested", "--json", "--dfxml", "r.xml", "--out", "o", "--min-size",
+                            "1K", "--max-size", "0x100000", "--quiet"});
+    ASSERT_EQ(p.code, -1) << p.err;
+    EXPECT_EQ(p.options.files, (std::vector<std::string>{"a.img", "b.img"}));
+    EXPECT_EQ(p.options.plugins_dir, "/p");
+    EXPECT_EQ(p.options.order, (std::vector<std::string>{"markhound"}));
+    EXPECT_TRUE(p.options.nested);
+    EXPECT_TRUE(p.options.json);
+    EXPECT_EQ(p.options.dfxml, "r.xml");
+    EXPECT_EQ(p.options.out, "o");
+    EXPECT_EQ(p.options.min_size, 1024u);
+    EXPECT_EQ(p.options.max_size, 0x100000u);
+    EXPECT_TRUE(p.options.quiet);
+}
+
+TEST(CommandLine, Defaults) {
+    const Parsed p = Parse({"scan", "a.img"});
+    ASSERT_EQ(p.code, -1) << p.err;
+    EXPECT_EQ(p.options.order, (std::vector<std::string>{"photohound", "markhound"}));
+    EXPECT_FALSE(p.options.nested);
+    EXPECT_FALSE(p.options.json);
+    EXPECT_TRUE(p.options.plugins_dir.empty());
+    EXPECT_EQ(p.options.min_size, 0u);
+    EXPECT_EQ(p.options.max_size, ~uint64_t{0});
+    EXPECT_EQ(p.options.command_line, "hound scan a.img");
+}
+
+TEST(CommandLine, CommandLineIsQuotedForTheShell) {
+    const Parsed p = Parse({"scan", "my disk.img", "it's"});
+    ASSERT_EQ(p.code, -1);
+    EXPECT_EQ(p.options.command_line, "hound scan 'my disk.img' 'it'\\''s'");
+}
+
+TEST(CommandLine, MistakesExitWithTwoAndOneLine) {
+    const std::vector<std::vector<const char*>> rows = {
+        {},
+        {"scan"},
+        {"scan", "a", "--bogus"},
+        {"scan", "a", "--min-size", "lots"},
+        {"scan", "a", "--max-size", "-1"},
+        {"scan", "a", "--min-size", "10", "--max-size", "5"},
+        {"scan", "a", "--order", "x,x"},
+        {"scan", "a", "--order", "../evil"},
+        {"scan", "a", "--out"},
+        {"frobnicate"},
+    };
+    for (const auto& args : rows) {
+        SCOPED_TRACE(args.empty() ? "(none)" : args.back());
+        const Parsed p = Parse(args);
+        EXPECT_EQ(p.code, kExitUsage);
+        EXPECT_EQ(p.err.rfind("hound: ", 0), 0u) << p.err;
+        EXPECT_EQ(std::count(p.err.begin(), p.err.end(), '\n'), 1) << p.err;
+    }
+}
+
+TEST(CommandLine, HelpNamesEveryOptionAndExitsWithZero) {
+    for (const auto& args : std::vector<std::vector<const char*>>{{"--help"}, {"scan", "--help"}}) {
+        const Parsed p = Parse(args);
+        EXPECT_EQ(p.code, 0);
+        for (const char* option : {"--plugins", "--order", "--nested", "--json", "--dfxml", "--out",
+                                   "--min-size", "--max-size", "--quiet", "FILE"}) {
+            EXPECT_NE(p.out.find(option), std::string::npos) << option;
+        }
+    }
+    const Parsed version = Parse({"--version"});
+    EXPECT_EQ(version.code, 0);
+    EXPECT_NE(version.out.find(kHoundVersion), std::string::npos);
+}
+
+}  // namespace

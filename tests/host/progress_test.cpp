@@ -1,0 +1,63 @@
+// The progress line: what it shows and that it fits its width.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <sstream>
+
+#include "host/progress.h"
+
+namespace {
+
+TEST(ProgressLine, ShowsBytesRateItemsAndTimeLeft) {
+    const uint64_t mib = 1 << 20;
+    const std::string line = RenderProgress(10 * mib, 40 * mib, 3, 2.0, 100);
+    EXPECT_NE(line.find(" 25%"), std::string::npos) << line;
+    EXPECT_NE(line.find("10.0/40.0 MiB"), std::string::npos) << line;
+    EXPECT_NE(line.find("5.2 MB/s"), std::string::npos) << line;  // 10 MiB in 2 s
+    EXPECT_NE(line.find("3 items"), std::string::npos) << line;
+    EXPECT_NE(line.find("0:06 left"), std::string::npos) << line;
+    EXPECT_EQ(line.rfind("[##########", 0), 0u) << line;
+}
+
+TEST(ProgressLine, FitsTheWidthAndCopesWithTheStart) {
+    const struct {
+        uint64_t done, total;
+        double seconds;
+        size_t width;
+    } rows[] = {
+        {0, 100, 0.0, 80}, {100, 100, 1.0, 80}, {200, 100, 1.0, 80},
+        {50, 100, 1.0, 40}, {50, 100, 1.0, 10}, {0, 0, 0.0, 80}, {1, 1ull << 40, 3600.0, 80},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.width);
+        const std::string line = RenderProgress(row.done, row.total, 1, row.seconds, row.width);
+        EXPECT_LE(line.size(), row.width);
+        EXPECT_EQ(line.find('\n'), std::string::npos);
+    }
+    EXPECT_NE(RenderProgress(0, 100, 0, 0.0, 80).find("--:-- left"), std::string::npos);
+    EXPECT_NE(RenderProgress(1, 1ull << 40, 0, 1.0, 120).find(":"), std::string::npos);
+}
+
+TEST(ProgressBar, DisabledPrintsNothing) {
+    std::ostringstream err;
+    Progress progress(false, err);
+    progress.Start(100);
+    progress.Update(50, 1);
+    progress.Finish();
+    EXPECT_TRUE(err.str().empty());
+}
+
+TEST(ProgressBar, EnabledDrawsOnOneLineAndClearsIt) {
+    std::ostringstream err;
+    Progress progress(true, err);
+    progress.Start(100);
+    progress.Update(50, 1);
+    progress.Finish();
+    const std::string text = err.str();
+    EXPECT_EQ(text.find('\n'), std::string::npos);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\r'), 2);
+    EXPECT_NE(text.find(" 50%"), std::string::npos);
+    EXPECT_EQ(text.substr(text.size() - 4), "\r\033[K");
+}
+
+}  // namespace
