@@ -99,7 +99,10 @@ lf '[N1]' 'SizeOff=0x10' 'SizeSize= 12 ' 'SizeAddon=-5' 'LimitSize=+7' \
 printf '\n\r\n   \n\t\n' > "$dir/blank-lines.ini"
 
 # Byte-order marks: UTF-8 and UTF-16 (as Notepad saves "Unicode").
-printf '\xef\xbb\xbf[Marked]\r\nSignature=1\r\nSizeSize=1\r\nExt=u8\r\n' > "$dir/utf8-bom.ini"
+printf '\xef\xbb\xbf[Marked]\r\nSignature=1\r\nSizeSize=1\r\nExt=u8\r\n[Caf\xc3\xa9 \xe2\x82\xac \xe2\x86\x92]\r\nExt=\xc3\xa9\r\n' \
+  > "$dir/utf8-bom.ini"
+printf '[Caf\xc3\xa9]\nExt=\xc3\xa9\n' > "$dir/utf8-no-bom.ini"
+printf '\xfe\xff\0[\0B\0i\0g\0]\0\r\0\n\0E\0x\0t\0=\0b\0e\0\n' > "$dir/utf16be-bom.ini"
 printf '\xff\xfe[\0W\0i\0d\0e\0]\0\r\0\n\0S\0i\0g\0n\0a\0t\0u\0r\0e\0=\0\x31\0\r\0\n\0' \
   > "$dir/utf16-bom.ini"
 
