@@ -7,12 +7,26 @@
 
 #include <io.h>
 
+// A path that does not fit comes back as size characters, unterminated on
+// older systems; it is ended here so that size - 1 characters remain.
 uint32_t PlatformModuleFileName(void* module, char* buffer, uint32_t size) {
-    return GetModuleFileNameA(static_cast<HMODULE>(module), buffer, size);
+    if (buffer == nullptr || size == 0) return 0;
+    DWORD length = GetModuleFileNameA(static_cast<HMODULE>(module), buffer, size);
+    if (length >= size) {
+        length = size - 1;
+        buffer[length] = '\0';
+    }
+    return length;
 }
 
+// When the names do not fit, the ANSI call may leave the last byte of the
+// block unwritten instead of ending the list there; the list is ended here.
+// Behind a list that fits, that byte is unused.
 uint32_t PlatformProfileSectionNames(char* buffer, uint32_t size, const char* path) {
-    return GetPrivateProfileSectionNamesA(buffer, size, path);
+    if (buffer == nullptr || size == 0) return 0;
+    const DWORD length = GetPrivateProfileSectionNamesA(buffer, size, path);
+    buffer[size - 1] = '\0';
+    return length;
 }
 
 uint32_t PlatformProfileString(const char* section, const char* key, const char* default_value,

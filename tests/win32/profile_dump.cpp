@@ -25,7 +25,7 @@ namespace {
 
 constexpr uint32_t kNameBlockSize = 1024;  // the loader's section-name block
 constexpr uint32_t kValueSize = 261;       // the loader's value buffer
-constexpr char kUnwritten = '\x7F';        // marks value bytes no call has written
+constexpr char kUnwritten = '\x7F';        // marks bytes no call has written
 
 const char* const kLoaderKeys[] = {"Include",   "Signature",  "SignatureStart", "SignatureEnd",
                                    "Ext",       "SizeOff",    "SizeSize",       "SizeAddon",
@@ -50,10 +50,11 @@ std::string Escaped(const char* text, std::size_t length) {
 std::string Escaped(const char* text) { return Escaped(text, std::strlen(text)); }
 
 // The names in the block as the loader walks them: each ends at its NUL, the
-// list ends at an empty name or at the end of the block. The block starts
-// zeroed: when the names do not fit, Windows may leave its last byte unwritten.
+// list ends at an empty name. A list that runs to the end of the block
+// without its closing NUL is reported.
 std::vector<std::string> DumpSectionNames(const char* path) {
-    char block[kNameBlockSize] = {};
+    char block[kNameBlockSize];
+    std::memset(block, kUnwritten, sizeof block);
     PlatformProfileSectionNames(block, sizeof block, path);
     std::vector<std::string> names;
     uint32_t at = 0;
@@ -61,11 +62,12 @@ std::vector<std::string> DumpSectionNames(const char* path) {
         const void* end = std::memchr(block + at, '\0', kNameBlockSize - at);
         if (end == nullptr) {
             std::printf("section block: no NUL after byte %u\n", at);
-            return names;
+            break;
         }
         names.emplace_back(block + at);
         at += static_cast<uint32_t>(names.back().size()) + 1;
     }
+    if (at >= kNameBlockSize) std::printf("section block: no closing NUL\n");
     std::printf("sections: %u, block used: %u bytes\n", static_cast<unsigned>(names.size()),
                 at + 1);
     return names;
