@@ -36,7 +36,9 @@ void Log(const char* what) {
     }
 }
 
-thread_local char t_extension[33];
+// One scan thread: a plain buffer (thread-local storage in a module that is
+// unloaded trips the leak checker).
+char g_extension[33];
 
 uint32_t KX_CALL Initialize(uint32_t, uint32_t) noexcept {
     Log("Initialize");
@@ -66,13 +68,13 @@ uint32_t KX_CALL Detect(uint32_t, const HostReader* reader, uint64_t position,
     reader->ReadBlock(reader->context, size, position + 4, 8);
     const uint32_t length = reader->ReadByte(reader->context, position + 12) & 0x1F;
     for (uint32_t i = 0; i < length; ++i) {
-        t_extension[i] = char(reader->ReadByte(reader->context, position + 13 + i));
+        g_extension[i] = char(reader->ReadByte(reader->context, position + 13 + i));
     }
-    t_extension[length] = '\0';
+    g_extension[length] = '\0';
     item->offset = position;
     item->size = 0;
     for (int i = 7; i >= 0; --i) item->size = (item->size << 8) | size[i];
-    item->extension = t_extension;
+    item->extension = g_extension;
     item->description = PROBE_DESCRIPTION;
     return 1;
 }

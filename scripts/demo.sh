@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Builds the default preset and scans the bundled sample image: prints the
+# table of found items and extracts them to out/sample.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/setup.sh
+cmake --preset default >/dev/null
+cmake --build --preset default -j"$(nproc)" --target hound markhound photohound
+build/default/bin/hound scan examples/sample.img --out out/sample
+echo
+echo "Extracted to out/sample (summary in out/sample/audit.txt):"
+find out/sample -type f | sort

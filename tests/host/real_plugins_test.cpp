@@ -1,0 +1,272 @@
+// hound with the real plug-ins: markhound on a test signature library,
+// photohound on encoded JPEGs, and the bundled sample image against its
+// list of items.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "host/host_helpers.h"
+#include "module/module_helpers.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+constexpr uint64_t k4G = uint64_t{1} << 32;
+
+// The signatures of the test library; the default library may change.
+const char* const kTestSigns = R"([Sized item]
+Signature='S,'Z,'D,'!
+SizeOff=4
+SizeSize=4
+Ext=szd
+
+[Short item]
+Signature='T,'S,'T,'!
+SizeOff=4
+SizeSize=2
+SizeAddon=6
+Ext=tst
+
+[Bounded item]
+SignatureStart='B,'E,'G,'!
+SignatureEnd='E,'N,'D,'!
+EndOffset=4
+Ext=bnd
+
+[BMP picture]
+Signature='B,'M
+SizeOff=2
+SizeSize=4
+Ext=bmp
+
+[RIFF WAVE sound]
+Signature='R,'I,'F,'F,?,?,?,?,'W,'A,'V,'E
+SizeOff=4
+SizeSize=4
+SizeAddon=8
+Ext=wav
+
+[GIF picture]
+SignatureStart=0x47,0x49,0x46,0x38,?,0x61
+SignatureEnd=0,0x3B
+EndOffset=2
+Ext=gif
+
+[PNG picture]
+SignatureStart=0x89,0x50,0x4E,0x47,0x0D,0x0A,0x1A,0x0A
+SignatureEnd=0x49,0x45,0x4E,0x44,0xAE,0x42,0x60,0x82
+EndOffset=8
+Ext=png
+)";
+
+// The smallest stream photohound accepts: SOI, a frame header, EOI.
+const std::vector<uint8_t> kTinyJpeg = {0xFF, 0xD8, 0xFF, 0xC0, 0x00, 0x0B, 0x08, 0x00, 0x01,
+                                        0x00, 0x01, 0x01, 0x01, 0x11, 0x00, 0xFF, 0xD9};
+
+std::vector<uint8_t> Sized(const char* magic, uint32_t size, size_t length, int width = 4) {
+    std::vector<uint8_t> bytes(magic, magic + 4);
+    for (int i = 0; i < width; ++i) bytes.push_back(static_cast<uint8_t>(size >> (8 * i)));
+    bytes.resize(std::max(length, bytes.size()), 0x11);
+    return bytes;
+}
+
+std::vector<uint8_t> Text(const std::string& text) { return std::vector<uint8_t>(text.begin(), text.end()); }
+
+struct Found {
+    uint64_t offset, size;
+    std::string ext, plugin;
+    bool truncated;
+    bool operator==(const Found& o) const {
+        return offset == o.offset && size == o.size && ext == o.ext && plugin == o.plugin &&
+               truncated == o.truncated;
+    }
+};
+
+std::ostream& operator<<(std::ostream& out, const Found& f) {
+    return out << "{" << f.offset << ", " << f.size << ", " << f.ext << ", " << f.plugin << ", "
+               << f.truncated << "}";
+}
+
+std::vector<Found> FoundItems(const HoundRun& run) {
+    std::vector<Found> found;
+    for (const std::string& line : Lines(run.out)) {
+        const json object = json::parse(line);
+        found.push_back({object["offset"], object["size"], object["ext"], object["plugin"],
+                         object["truncated"]});
+    }
+    return found;
+}
+
+class RealPlugins : public ::testing::Test {
+protected:
+    void SetUp() override {
+        plugins_ = PluginFolder(dir_.path() + "/plugins", {"photohound", "markhound"});
+        dir_.Write("plugins/signs.ini", kTestSigns);
+    }
+    std::string Path(const std::string& name) const { return dir_.path() + "/" + name; }
+    HoundRun Scan(std::vector<std::string> args) {
+        args.insert(args.begin(), "scan");
+        args.insert(args.end(), {"--plugins", plugins_, "--json", "-q"});
+        return RunHound(args);
+    }
+
+    TempDir dir_;
+    std::string plugins_;
+};
+
+TEST_F(RealPlugins, SignaturesAndJpegsAtKnownOffsets) {
+    Image image(2000);
+    image.Put(100, Sized("SZD!", 64, 64));
+    image.Put(164, Sized("TST!", 26, 32, 2));  // right behind, 26 + 6 bytes
+    image.Put(500, Text("BEG!...................END!"));
+    image.Put(800, kTinyJpeg);
+    image.Put(817, kTinyJpeg);  // adjacent JPEGs
+    image.Put(2000 - 40, Sized("SZD!", 40, 40));  // ends with the file
+    const std::string input = image.Save(Path("mixed.img"));
+    const HoundRun run = Scan({input, "--out", Path("out")});
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    const std::vector<Found> expected = {
+        {100, 64, "szd", "markhound", false},  {164, 32, "tst", "markhound", false},
+        {500, 27, "bnd", "markhound", false},  {800, 17, "jpg", "photohound", false},
+        {817, 17, "jpg", "photohound", false}, {1960, 40, "szd", "markhound", false},
+    };
+    EXPECT_EQ(FoundItems(run), expected);
+    EXPECT_EQ(ReadBytes(Path("out/jpg/mixed.img-0000000000000331.jpg")), kTinyJpeg);
+    EXPECT_EQ(ReadBytes(Path("out/szd/mixed.img-00000000000007a8.szd")), Slice(image.bytes(), 1960, 40));
+}
+
+TEST_F(RealPlugins, SizedItemReachingPastTheEndIsTruncated) {
+    Image image(1000);
+    image.Put(300, Sized("SZD!", 50, 50));
+    image.Put(900, Sized("SZD!", 5000, 100));
+    const std::string input = image.Save(Path("cut.img"));
+    const HoundRun run = Scan({input, "--out", Path("out")});
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    const std::vector<Found> expected = {{300, 50, "szd", "markhound", false},
+                                         {900, 5000, "szd", "markhound", true}};
+    EXPECT_EQ(FoundItems(run), expected);
+    EXPECT_EQ(ReadBytes(Path("out/szd/cut.img-0000000000000384.szd")), Slice(image.bytes(), 900, 100));
+}
+
+TEST_F(RealPlugins, TruncatedJpegIsNotReported) {
+    // The walk runs into the FF C4 past the end instead of reading on.
+    std::vector<uint8_t> jpeg = kTinyJpeg;
+    jpeg.resize(jpeg.size() - 2);
+    Image image(200);
+    image.Put(200 - jpeg.size(), jpeg);
+    const HoundRun run = Scan({image.Save(Path("cut.img"))});
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_TRUE(FoundItems(run).empty()) << run.out;
+}
+
+TEST_F(RealPlugins, NestedScanningFindsTheJpegInsideASizedItem) {
+    Image image(400);
+    std::vector<uint8_t> outer = Sized("SZD!", 100, 100);
+    std::copy(kTinyJpeg.begin(), kTinyJpeg.end(), outer.begin() + 40);
+    image.Put(50, outer);
+    const std::string input = image.Save(Path("nested.img"));
+    const std::vector<Found> flat = {{50, 100, "szd", "markhound", false}};
+    EXPECT_EQ(FoundItems(Scan({input})), flat);
+    const std::vector<Found> nested = {{50, 100, "szd", "markhound", false},
+                                       {90, 17, "jpg", "photohound", false}};
+    EXPECT_EQ(FoundItems(Scan({input, "--nested"})), nested);
+}
+
+TEST_F(RealPlugins, FileOverFourGibibytes) {
+    // Sparse; a sized item near the start reaches to just below 2^32, so the
+    // scan skips the hole; the other items lie across and beyond 2^32.
+    const uint64_t size = k4G + 0x10000;
+    const std::string input = Path("big.img");
+    std::ofstream(input, std::ios::binary).close();
+    fs::resize_file(input, size);
+    const struct {
+        uint64_t offset;
+        std::vector<uint8_t> bytes;
+    } puts[] = {
+        {0x10, Sized("SZD!", static_cast<uint32_t>(k4G - 0x60), 8)},
+        {k4G - 0x20, Sized("TST!", 0x3A, 6, 2)},
+        {k4G + 0x100, kTinyJpeg},
+        {k4G + 0x200, Text("BEG!" + std::string(0x30, '.') + "END!")},
+        {size - 0x20, Sized("SZD!", 0x20, 8)},
+    };
+    {
+        std::fstream file(input, std::ios::binary | std::ios::in | std::ios::out);
+        for (const auto& put : puts) {
+            file.seekp(static_cast<std::streamoff>(put.offset));
+            file.write(reinterpret_cast<const char*>(put.bytes.data()),
+                       static_cast<std::streamsize>(put.bytes.size()));
+        }
+        ASSERT_TRUE(file.good());
+    }
+    const HoundRun run = Scan({input});
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    const std::vector<Found> expected = {
+        {0x10, k4G - 0x60, "szd", "markhound", false},
+        {k4G - 0x20, 0x40, "tst", "markhound", false},
+        {k4G + 0x100, 17, "jpg", "photohound", false},
+        {k4G + 0x200, 0x38, "bnd", "markhound", false},
+        {size - 0x20, 0x20, "szd", "markhound", false},
+    };
+    EXPECT_EQ(FoundItems(run), expected);
+}
+
+struct TruthItem {
+    uint64_t offset, size;
+    std::string type;
+};
+
+std::vector<TruthItem> ReadTruth(const std::string& path) {
+    std::ifstream in(path);
+    std::vector<TruthItem> items;
+    for (std::string line; std::getline(in, line);) {
+        if (line.empty() || line[0] == '#') continue;
+        std::istringstream fields(line);
+        TruthItem item;
+        fields >> item.offset >> item.size >> item.type;
+        items.push_back(item);
+    }
+    return items;
+}
+
+TEST_F(RealPlugins, SampleImageGivesExactlyItsListedItems) {
+    const std::string sample = std::string(HOUND_SOURCE_DIR) + "/examples/sample.img";
+    const std::vector<TruthItem> truth = ReadTruth(std::string(HOUND_SOURCE_DIR) + "/examples/sample.truth");
+    ASSERT_EQ(truth.size(), 6u);
+    const HoundRun run = Scan({sample, "--out", Path("out"), "--dfxml", Path("sample.xml")});
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    const std::vector<Found> found = FoundItems(run);
+    ASSERT_EQ(found.size(), truth.size()) << run.out;
+    const std::vector<uint8_t> bytes = ReadBytes(sample);
+    for (size_t i = 0; i < truth.size(); ++i) {
+        SCOPED_TRACE(truth[i].offset);
+        EXPECT_EQ(found[i].offset, truth[i].offset);
+        EXPECT_EQ(found[i].size, truth[i].size);
+        EXPECT_EQ(found[i].ext, truth[i].type);
+        EXPECT_EQ(found[i].plugin, truth[i].type == "jpg" ? "photohound" : "markhound");
+        EXPECT_FALSE(found[i].truncated);
+        char name[64];
+        std::snprintf(name, sizeof name, "/%s/sample.img-%016llx.%s", truth[i].type.c_str(),
+                      static_cast<unsigned long long>(truth[i].offset), truth[i].type.c_str());
+        EXPECT_EQ(ReadBytes(Path("out") + name), Slice(bytes, truth[i].offset, truth[i].size));
+    }
+    EXPECT_EQ(Shell("xmllint --noout " + ShellQuote(Path("sample.xml"))), 0);
+}
+
+TEST_F(RealPlugins, MarkhoundWithoutSignaturesIsNotedOnce) {
+    fs::remove(Path("plugins/signs.ini"));
+    Image image(300);
+    image.Put(100, kTinyJpeg);
+    const std::string input = image.Save(Path("x.img"));
+    const HoundRun run = Scan({input, input});
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(Lines(run.err), (std::vector<std::string>{"hound: note: markhound answered Initialize with 0 "
+                                                        "(nothing to detect with); it is not asked"}));
+    EXPECT_EQ(FoundItems(run).size(), 2u);
+}
+
+}  // namespace
