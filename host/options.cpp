@@ -133,7 +133,7 @@ int ParseCommandLine(int argc, const char* const* argv, Options* options, std::o
         ->type_name("N");
     scan->add_flag("-q,--quiet", options->quiet, "No progress bar (it shows only on a terminal)");
     scan->footer(kFooter);
-    app.footer([scan] { return "\n" + scan->help(); });
+    app.footer([scan] { return "\n" + scan->help("hound"); });
 
     try {
         app.parse(argc, argv);

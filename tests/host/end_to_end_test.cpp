@@ -257,6 +257,22 @@ TEST_F(EndToEnd, ExtensionsFromTheDataCannotLeaveTheOutputFolder) {
     EXPECT_EQ(top, (std::vector<std::string>{"deep", "evil.img", "evil.xml", "plugins-1"}));
 }
 
+TEST_F(EndToEnd, InputsWithTheSameNameExtractToDistinctFiles) {
+    fs::create_directories(Path("a"));
+    fs::create_directories(Path("b"));
+    Image first(100), second(100);
+    first.Put(10, ProbeItem(20, "x", 20));
+    second.Put(10, ProbeItem(30, "x", 30));
+    const HoundRun run = Scan({first.Save(Path("a/disk.img")), second.Save(Path("b/disk.img")),
+                               "--out", Path("out")});
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(FilesBelow(Path("out")),
+              (std::vector<std::string>{"audit.txt", ItemName("disk-2.img", 10, "x"),
+                                        ItemName("disk.img", 10, "x")}));
+    EXPECT_EQ(ReadBytes(Path("out/") + ItemName("disk.img", 10, "x")), Slice(first.bytes(), 10, 20));
+    EXPECT_EQ(ReadBytes(Path("out/") + ItemName("disk-2.img", 10, "x")), Slice(second.bytes(), 10, 30));
+}
+
 TEST_F(EndToEnd, BadInputsGetOneLineEachAndTheOthersAreStillScanned) {
     Image image(500);
     image.Put(10, ProbeItem(30, "ok", 30));
