@@ -2,11 +2,13 @@
 #include "host/mapped_file.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "host/names.h"
@@ -23,6 +25,35 @@ struct Descriptor {
 
 std::string Reason(const std::string& what, const std::string& path) {
     return what + " " + Quoted(path) + ": " + std::strerror(errno);
+}
+
+// A mapped file that is shortened while it is read raises SIGBUS at the
+// first page it no longer covers. The handler ends the run with one line
+// instead of a crash; the message is made beforehand, as a handler may only
+// write it.
+char g_bus_message[512];
+size_t g_bus_message_length = 0;
+
+void OnBusError(int) {
+    if (write(STDERR_FILENO, g_bus_message, g_bus_message_length) < 0) _exit(1);
+    _exit(1);
+}
+
+void WatchForShrinking(const std::string& path) {
+    static bool installed = false;
+    if (!installed) {
+        struct sigaction action = {};
+        action.sa_handler = &OnBusError;
+        sigemptyset(&action.sa_mask);
+        sigaction(SIGBUS, &action, nullptr);
+        installed = true;
+    }
+    std::string message = "hound: " + Quoted(path) + " became shorter while it was read; stopped\n";
+    if (message.size() > sizeof g_bus_message) {
+        message = "hound: an input became shorter while it was read; stopped\n";
+    }
+    std::memcpy(g_bus_message, message.data(), message.size());
+    g_bus_message_length = message.size();
 }
 
 }  // namespace
@@ -76,6 +107,7 @@ bool MappedFile::Open(const std::string& path, std::string* error) {
         return false;
     }
     madvise(mapping, static_cast<size_t>(length), MADV_SEQUENTIAL);
+    WatchForShrinking(path);
     data_ = static_cast<const uint8_t*>(mapping);
     size_ = static_cast<uint64_t>(length);
     return true;

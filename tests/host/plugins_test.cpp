@@ -48,41 +48,6 @@ struct Loaded {
     PluginSet set;
 };
 
-TEST(PluginLoading, EachUnusablePluginGetsOneErrorAndTheRestLoad) {
-    TempDir dir;
-    PluginFolder(dir.path(), {"probe", "probe_bad_magic", "probe_bad_version", "probe_no_export"});
-    dir.Write("junk.so", "not a shared library");
-    Loaded loaded;
-    loaded.set.Load(dir.path(), {"probe_bad_magic", "probe", "junk", "probe_bad_version",
-                                 "probe_no_export", "absent"},
-                    loaded.diag);
-    ASSERT_EQ(loaded.set.plugins().size(), 1u);
-    EXPECT_EQ(loaded.set.plugins()[0].name, "probe");
-    EXPECT_EQ(loaded.diag.error_count(), 5);
-    const std::vector<std::string> lines = Lines(loaded.err.str());
-    ASSERT_EQ(lines.size(), 5u) << loaded.err.str();
-    EXPECT_NE(lines[0].find("wrong magic 'KY'"), std::string::npos) << lines[0];
-    EXPECT_NE(lines[1].find("cannot load plug-in"), std::string::npos) << lines[1];
-    EXPECT_NE(lines[2].find("interface version 0x0200"), std::string::npos) << lines[2];
-    EXPECT_NE(lines[3].find("does not export KX_QueryInterface"), std::string::npos) << lines[3];
-    EXPECT_NE(lines[4].find("plug-in 'absent' not found"), std::string::npos) << lines[4];
-    for (const std::string& line : lines) EXPECT_EQ(line.rfind("hound: ", 0), 0u) << line;
-}
-
-TEST(PluginLoading, FolderWithoutPluginsOrNoFolderAtAll) {
-    TempDir dir;
-    Loaded empty;
-    empty.set.Load(dir.path(), {"photohound", "markhound"}, empty.diag);
-    EXPECT_TRUE(empty.set.plugins().empty());
-    EXPECT_EQ(Lines(empty.err.str()),
-              (std::vector<std::string>{"hound: no plug-ins in '" + dir.path() +
-                                        "' (looked for photohound.so and others)"}));
-    Loaded none;
-    none.set.Load(dir.path() + "/nope", {"probe"}, none.diag);
-    EXPECT_EQ(Lines(none.err.str()),
-              (std::vector<std::string>{"hound: plug-in folder '" + dir.path() + "/nope' does not exist"}));
-}
-
 TEST(PluginLoading, InitializeAnsweringZeroGivesOneNoteAndAnInactivePlugin) {
     TempDir dir;
     PluginFolder(dir.path(), {"probe", "probe_idle"});

@@ -6,7 +6,11 @@
 // magic), PROBE_VERSION, PROBE_NO_EXPORT (no KX_QueryInterface), PROBE_IDLE
 // (Initialize answers 0), PROBE_DESCRIPTION. With HOUND_PROBE_LOG set, the
 // slots append one line per call of Initialize and Finalize to that file,
-// and an idle probe one line for its first Detect.
+// and an idle probe one line for its first Detect. With HOUND_PROBE_TRUNCATE
+// set, the first Detect shortens that file to nothing, as another program
+// might while the host reads it.
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 
@@ -60,6 +64,9 @@ uint32_t KX_CALL Detect(uint32_t, const HostReader* reader, uint64_t position,
     if (!logged) Log("Detect");
     logged = true;
 #endif
+    static bool truncated = false;
+    const char* victim = std::getenv("HOUND_PROBE_TRUNCATE");
+    if (victim != nullptr && !truncated && truncate(victim, 0) == 0) truncated = true;
     static const char kMagic[4] = {'P', 'R', 'B', '!'};
     for (int i = 0; i < 4; ++i) {
         if ((reader->ReadByte(reader->context, position + i) & 0xFF) != uint8_t(kMagic[i])) return 0;

@@ -140,19 +140,6 @@ TEST_F(RealPlugins, SignaturesAndJpegsAtKnownOffsets) {
     EXPECT_EQ(ReadBytes(Path("out/szd/mixed.img-00000000000007a8.szd")), Slice(image.bytes(), 1960, 40));
 }
 
-TEST_F(RealPlugins, SizedItemReachingPastTheEndIsTruncated) {
-    Image image(1000);
-    image.Put(300, Sized("SZD!", 50, 50));
-    image.Put(900, Sized("SZD!", 5000, 100));
-    const std::string input = image.Save(Path("cut.img"));
-    const HoundRun run = Scan({input, "--out", Path("out")});
-    ASSERT_EQ(run.exit_code, 0) << run.err;
-    const std::vector<Found> expected = {{300, 50, "szd", "markhound", false},
-                                         {900, 5000, "szd", "markhound", true}};
-    EXPECT_EQ(FoundItems(run), expected);
-    EXPECT_EQ(ReadBytes(Path("out/szd/cut.img-0000000000000384.szd")), Slice(image.bytes(), 900, 100));
-}
-
 TEST_F(RealPlugins, TruncatedJpegIsNotReported) {
     // The walk runs into the FF C4 past the end instead of reading on.
     std::vector<uint8_t> jpeg = kTinyJpeg;
@@ -203,7 +190,7 @@ TEST_F(RealPlugins, FileOverFourGibibytes) {
         }
         ASSERT_TRUE(file.good());
     }
-    const HoundRun run = Scan({input});
+    const HoundRun run = Scan({input, "--dfxml", Path("big.xml")});
     ASSERT_EQ(run.exit_code, 0) << run.err;
     const std::vector<Found> expected = {
         {0x10, k4G - 0x60, "szd", "markhound", false},
@@ -213,6 +200,12 @@ TEST_F(RealPlugins, FileOverFourGibibytes) {
         {size - 0x20, 0x20, "szd", "markhound", false},
     };
     EXPECT_EQ(FoundItems(run), expected);
+    // The report keeps the offsets beyond 2^32 whole, in decimal.
+    const std::vector<uint8_t> xml = ReadBytes(Path("big.xml"));
+    const std::string text(xml.begin(), xml.end());
+    EXPECT_NE(text.find("<byte_run offset=\"0\" img_offset=\"4294967552\" len=\"17\"/>"), std::string::npos);
+    EXPECT_NE(text.find("<filename>jpg/big.img-0000000100000100.jpg</filename>"), std::string::npos);
+    EXPECT_EQ(Shell("xmllint --noout " + ShellQuote(Path("big.xml"))), 0);
 }
 
 struct TruthItem {
