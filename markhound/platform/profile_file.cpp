@@ -64,13 +64,115 @@ const char* TrimQuery(const char* name, uint32_t* length) {
     return name + r.begin;
 }
 
+// Code page 1252 for a UTF-16 unit: -1 where the code page has none.
+int AnsiChar(uint32_t unit) {
+    if (unit < 0x80 || (unit >= 0xA0 && unit <= 0xFF)) return static_cast<int>(unit);
+    // The five bytes that the code page leaves undefined stand for themselves.
+    if (unit == 0x81 || unit == 0x8D || unit == 0x8F || unit == 0x90 || unit == 0x9D)
+        return static_cast<int>(unit);
+    static const uint16_t kHigh[32] = {
+        0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,  // 80-87
+        0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,  // 88-8F
+        0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,  // 90-97
+        0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,  // 98-9F
+    };
+    for (uint32_t i = 0; i < 32; ++i) {
+        if (kHigh[i] == unit) return static_cast<int>(0x80 + i);
+    }
+    return -1;
+}
+
+// Writes one character of a conversion; a missing one is "?" and marked.
+class AnsiWriter {
+public:
+    AnsiWriter(char* out, uint8_t* lossy) : out_(out), lossy_(lossy) {}
+    void Put(int c) {
+        if (c < 0) {
+            if (lossy_ != nullptr) lossy_[n_ / 8] |= static_cast<uint8_t>(1u << (n_ % 8));
+            c = '?';
+        }
+        out_[n_++] = static_cast<char>(c);
+    }
+    std::size_t Length() const { return n_; }
+
+private:
+    char* out_;
+    uint8_t* lossy_;
+    std::size_t n_ = 0;
+};
+
+// One UTF-8 sequence whose lead byte lead (0x80 or above) was read; *p is on
+// the byte after it. Gives the code point, or -1 for a malformed sequence,
+// having passed over the lead byte and each continuation byte that was
+// valid up to the fault, as Windows does. A sequence cut off by the end of
+// the text takes the rest of the text.
+int32_t DecodeUtf8(unsigned char lead, const unsigned char** p, const unsigned char* end) {
+    const uint32_t following = lead >= 0xF0 ? (lead <= 0xF4 ? 3 : 0)
+                               : lead >= 0xE0 ? 2
+                               : lead >= 0xC2 ? 1
+                                              : 0;
+    if (following == 0) return -1;
+    if (static_cast<std::size_t>(end - *p) < following) {
+        *p = end;
+        return -1;
+    }
+    uint32_t code = lead & (0x7Fu >> (following + 1));
+    // After each byte the prefix read so far must allow a valid whole: no
+    // overlong form, no surrogate, nothing above U+10FFFF. The byte that
+    // passes U+10FFFF is the one fault that is not passed over.
+    for (uint32_t left = following; left-- > 0;) {
+        const uint32_t c = static_cast<unsigned char>((*p)[0] ^ 0x80);
+        if (c >= 0x40) return -1;
+        code = (code << 6) | c;
+        if (left == 1 && code >= (0x110000u >> 6)) return -1;
+        ++*p;
+        if (left == 2 && code < 0x10) return -1;
+        if (left == 1 && (code < 0x20 || (code >= (0xD800u >> 6) && code <= (0xDFFFu >> 6))))
+            return -1;
+    }
+    return code < 0x80 ? -1 : static_cast<int32_t>(code);
+}
+
 }  // namespace
+
+bool HasUnicodeMark(const char* bytes, std::size_t length) {
+    const auto* b = reinterpret_cast<const unsigned char*>(bytes);
+    return (length >= 3 && b[0] == 0xEF && b[1] == 0xBB && b[2] == 0xBF) ||
+           (length >= 2 && ((b[0] == 0xFF && b[1] == 0xFE) || (b[0] == 0xFE && b[1] == 0xFF)));
+}
+
+std::size_t ToAnsiText(const char* bytes, std::size_t length, char* out, uint8_t* lossy) {
+    const auto* b = reinterpret_cast<const unsigned char*>(bytes);
+    AnsiWriter writer(out, lossy);
+    if (b[0] == 0xEF) {
+        const unsigned char* end = b + length;
+        for (const unsigned char* p = b + 3; p < end;) {
+            const unsigned char c = *p++;
+            if (c < 0x80) {
+                writer.Put(c);
+                continue;
+            }
+            const int32_t code = DecodeUtf8(c, &p, end);
+            if (code > 0xFFFF) writer.Put(-1);  // the first of two UTF-16 units
+            writer.Put(code < 0 ? -1 : AnsiChar(static_cast<uint32_t>(code)));
+        }
+        return writer.Length();
+    }
+    const bool little = b[0] == 0xFF;
+    for (std::size_t i = 2; i < length; i += 2) {
+        const uint32_t first = b[i];
+        const uint32_t second = i + 1 < length ? b[i + 1] : 0;
+        writer.Put(AnsiChar(little ? first | (second << 8) : (first << 8) | second));
+    }
+    return writer.Length();
+}
 
 struct ProfileFile::Section {
     uint32_t name;
     uint32_t name_length;
     uint32_t first_entry;
     uint32_t entry_count;
+    bool unreachable;  // the name lost a character in conversion: no query matches it
 };
 
 struct ProfileFile::Entry {
@@ -78,6 +180,7 @@ struct ProfileFile::Entry {
     uint32_t name_length;
     uint32_t value;  // kNoValue: the line had no "="
     uint32_t value_length;
+    bool unreachable;
 };
 
 // First pass: how many sections and entries the text holds.
@@ -95,13 +198,13 @@ public:
     explicit Builder(ProfileFile& file) : file_(file) { OnSection(Range{0, 0}); }
     void OnSection(Range name) {
         Section section{name.begin, name.end - name.begin,
-                        static_cast<uint32_t>(file_.entries_.Count()), 0};
+                        static_cast<uint32_t>(file_.entries_.Count()), 0, file_.Lossy(name.begin, name.end)};
         current_ = static_cast<Section*>(file_.sections_.Add(&section));
         if (current_ == nullptr) failed = true;
     }
     void OnEntry(Range name, const Range* value) {
         if (current_ == nullptr) return;
-        Entry entry{name.begin, name.end - name.begin, kNoValue, 0};
+        Entry entry{name.begin, name.end - name.begin, kNoValue, 0, file_.Lossy(name.begin, name.end)};
         if (value != nullptr) {
             entry.value = value->begin;
             entry.value_length = value->end - value->begin;
@@ -128,6 +231,11 @@ void ProfileFile::Reset() {
     MemFree(text_);
     text_ = nullptr;
     length_ = 0;
+    MemFree(raw_);
+    raw_ = nullptr;
+    raw_length_ = 0;
+    MemFree(lossy_);
+    lossy_ = nullptr;
     sections_.Clear();
     entries_.Clear();
     MemFree(buckets_);
@@ -155,6 +263,21 @@ bool ProfileFile::Adopt(char* block, std::size_t length) {
         MemFree(block);
         return false;
     }
+    if (HasUnicodeMark(block, length)) {
+        char* ansi = static_cast<char*>(MemAlloc(length));
+        lossy_ = static_cast<uint8_t*>(MemAlloc(length / 8 + 1));
+        if (ansi == nullptr || lossy_ == nullptr) {
+            MemFree(ansi);
+            MemFree(block);
+            Reset();
+            return false;
+        }
+        std::memset(lossy_, 0, length / 8 + 1);
+        raw_ = block;
+        raw_length_ = static_cast<uint32_t>(length);
+        length = ToAnsiText(block, length, ansi, lossy_);
+        block = ansi;
+    }
     text_ = block;
     length_ = static_cast<uint32_t>(length);
 
@@ -178,13 +301,14 @@ bool ProfileFile::Adopt(char* block, std::size_t length) {
 }
 
 bool ProfileFile::HoldsText(const char* bytes, std::size_t length) const {
-    return length == length_ && (length == 0 || std::memcmp(bytes, text_, length) == 0);
+    const char* held = raw_ != nullptr ? raw_ : text_;
+    const uint32_t held_length = raw_ != nullptr ? raw_length_ : length_;
+    return length == held_length && (length == 0 || std::memcmp(bytes, held, length) == 0);
 }
 
 template <class Sink>
 void ProfileFile::Scan(Sink& sink) const {
     uint32_t pos = 0;
-    if (length_ >= 3 && std::memcmp(text_, "\xEF\xBB\xBF", 3) == 0) pos = 3;
     while (pos < length_) {
         const uint32_t begin = pos;
         while (pos < length_ && !IsLineEnd(text_[pos])) ++pos;
@@ -229,6 +353,7 @@ bool ProfileFile::BuildIndex() {
     bucket_mask_ = buckets - 1;
     for (uint32_t i = 0; i < count; ++i) {
         const auto* section = static_cast<const Section*>(sections_.Item(static_cast<int32_t>(i)));
+        if (section->unreachable) continue;
         const char* name = text_ + section->name;
         uint32_t slot = NameHash(name, section->name_length) & bucket_mask_;
         for (;; slot = (slot + 1) & bucket_mask_) {
@@ -244,6 +369,14 @@ bool ProfileFile::BuildIndex() {
         }
     }
     return true;
+}
+
+bool ProfileFile::Lossy(uint32_t begin, uint32_t end) const {
+    if (lossy_ == nullptr) return false;
+    for (uint32_t i = begin; i < end; ++i) {
+        if (lossy_[i / 8] & (1u << (i % 8))) return true;
+    }
+    return false;
 }
 
 int32_t ProfileFile::FindSection(const char* name, uint32_t length) const {
@@ -275,7 +408,8 @@ bool ProfileFile::FindEntry(const char* section, const char* key, const char** v
     for (uint32_t i = 0; i < found->entry_count; ++i) {
         const auto* entry =
             static_cast<const Entry*>(entries_.Item(static_cast<int32_t>(found->first_entry + i)));
-        if (entry->name_length != key_length || !SameName(text_ + entry->name, key, key_length))
+        if (entry->unreachable || entry->name_length != key_length ||
+            !SameName(text_ + entry->name, key, key_length))
             continue;
         *value = entry->value == kNoValue ? nullptr : text_ + entry->value;
         *length = entry->value_length;

@@ -12,9 +12,13 @@
 // parsing is two linear passes (count, then store) and a lookup copies nothing.
 //
 // The file's lines, as Windows reads them:
+// - A file that begins with a byte order mark of UTF-8, UTF-16LE or
+//   UTF-16BE is Unicode text; it is read as its conversion to the ANSI code
+//   page 1252 (see ToAnsiText). Any other file is taken byte for byte. A
+//   section or entry name that lost a character in the conversion is listed
+//   but found by no query, since Windows compares the Unicode names.
 // - A line ends at CR, LF or CR LF. Blanks (space, tab, VT, FF, and 0x1A)
-//   around a line, a name or a value are not part of it. A UTF-8 byte order
-//   mark at the start of the file is skipped.
+//   around a line, a name or a value are not part of it.
 // - A line that begins with "[" and holds a later "]" opens a section; its
 //   name is the text up to the last "]", without blanks around it.
 // - Every other non-blank line is an entry of the current section: the name
@@ -41,7 +45,7 @@ public:
     bool Parse(const char* bytes, std::size_t length);
     // As Parse, taking over block (a MemAlloc block), which is freed in every case.
     bool Adopt(char* block, std::size_t length);
-    // True when the parsed text is exactly these bytes.
+    // True when the parsed file was exactly these bytes.
     bool HoldsText(const char* bytes, std::size_t length) const;
 
     // Sections in file order; index 0 is the unnamed one before the first
@@ -61,6 +65,7 @@ private:
     class Builder;
 
     void Reset();
+    bool Lossy(uint32_t begin, uint32_t end) const;  // any substitute in [begin, end)
     template <class Sink>
     void Scan(Sink& sink) const;
     template <class Sink>
@@ -70,11 +75,31 @@ private:
 
     char* text_ = nullptr;
     uint32_t length_ = 0;
+    char* raw_ = nullptr;  // the file's own bytes, kept when text_ is their conversion
+    uint32_t raw_length_ = 0;
+    uint8_t* lossy_ = nullptr;  // with raw_: output positions that hold a substitute
     ItemArray sections_;
     ItemArray entries_;
     int32_t* buckets_ = nullptr;  // first section of each name, by hash; -1 empty
     uint32_t bucket_mask_ = 0;
 };
+
+// True when bytes begin with the byte order mark of UTF-8 (EF BB BF),
+// UTF-16LE (FF FE) or UTF-16BE (FE FF).
+bool HasUnicodeMark(const char* bytes, std::size_t length);
+
+// The Unicode text bytes[0 .. length), which begins with a byte order mark,
+// converted to code page 1252 into out, which has room for length bytes; the
+// result is the length of the conversion, which is never longer. lossy, when
+// not null, is a zeroed bitmap of length / 8 + 1 bytes; the bit of each
+// output position that holds a substitute "?" is set. As Windows
+// converts: every UTF-16 unit that code page 1252 lacks, each half of a
+// surrogate pair included, becomes "?"; a code point above U+FFFF counts as
+// two such units; a malformed UTF-8 sequence becomes one "?" (a lead byte
+// with the continuation bytes that were valid up to the fault); an odd last
+// byte of UTF-16 text is a unit of its own. Letters that Windows maps to a
+// similar one ("best fit", such as a with macron to a) become "?" here.
+std::size_t ToAnsiText(const char* bytes, std::size_t length, char* out, uint8_t* lossy);
 
 // GetPrivateProfileSectionNamesA: the section names, each ended by a NUL, and
 // one more NUL. A name that does not fit is cut so that it and the closing

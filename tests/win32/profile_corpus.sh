@@ -103,6 +103,19 @@ printf '\xef\xbb\xbf[Marked]\r\nSignature=1\r\nSizeSize=1\r\nExt=u8\r\n[Caf\xc3\
   > "$dir/utf8-bom.ini"
 printf '[Caf\xc3\xa9]\nExt=\xc3\xa9\n' > "$dir/utf8-no-bom.ini"
 printf '\xfe\xff\0[\0B\0i\0g\0]\0\r\0\n\0E\0x\0t\0=\0b\0e\0\n' > "$dir/utf16be-bom.ini"
+# Code page 1252's own letters, characters it lacks, and malformed UTF-8:
+# a cut sequence, a lone lead byte, an encoded surrogate, a sequence cut by
+# the next character, a lone continuation byte, and one cut by the file's end.
+{
+  printf '\xef\xbb\xbf[\xe2\x82\xac\xe2\x80\x9c\xc5\xa0\xc5\xb8]\n'
+  printf 'Ext=\xf0\x9f\x98\x80 \xd0\x94 \xc2\x80 \xc2\x81\n[Bad]\n'
+  printf 'Ext=x\xc3x \xe9x \xed\xa0\x80x \xf0\x9f\x98x \x80x \xf4\x90\x80\x80x \xe0\x80\xafx\n'
+  printf 'Signature=1\nSizeSize=1\n[Cut]\nExt=\xe2\x82'
+} > "$dir/utf8-forms.ini"
+# UTF-16 with a lone surrogate, and files of odd length.
+printf '\xff\xfe[\0S\0]\0\n\0E\0x\0t\0=\0a\0\x00\xd8b\0\n\0' > "$dir/utf16-surrogate.ini"
+printf '\xff\xfe[\0O\0]\0\n\0E\0x\0t\0=\0a\0b\0c' > "$dir/utf16-odd.ini"
+printf '\xfe\xff\0[\0O\0]\0\n\0E\0x\0t\0=\0a\0b\0' > "$dir/utf16be-odd.ini"
 printf '\xff\xfe[\0W\0i\0d\0e\0]\0\r\0\n\0S\0i\0g\0n\0a\0t\0u\0r\0e\0=\0\x31\0\r\0\n\0' \
   > "$dir/utf16-bom.ini"
 
