@@ -96,8 +96,9 @@ bool HasUnicodeMark(const char* bytes, std::size_t length);
 // converts: every UTF-16 unit that code page 1252 lacks, each half of a
 // surrogate pair included, becomes "?"; a code point above U+FFFF counts as
 // two such units; a malformed UTF-8 sequence becomes one "?" (a lead byte
-// with the continuation bytes that were valid up to the fault); an odd last
-// byte of UTF-16 text is a unit of its own. Letters that Windows maps to a
+// with the continuation bytes that were valid up to the fault). An odd last
+// byte of UTF-16 text, which Windows reads unreliably, is taken as a unit
+// whose other byte is zero. Letters that Windows maps to a
 // similar one ("best fit", such as a with macron to a) become "?" here.
 std::size_t ToAnsiText(const char* bytes, std::size_t length, char* out, uint8_t* lossy);
 

@@ -57,7 +57,7 @@ TEST(UnicodeProfileText, ConvertsToCodePage1252ByTable) {
         {"UTF-16LE", "\xFF\xFE[\0a\0]\0\xE9\0\xAC\x20"s, "[a]\xE9\x80", {}},
         {"UTF-16BE", "\xFE\xFF\0[\0a\0]\x20\xAC"s, "[a]\x80", {}},
         {"UTF-16 lone surrogate", "\xFF\xFEx\0\x00\xD8y\0"s, "x?y", {1}},
-        {"UTF-16LE odd last byte is a unit of its own", "\xFF\xFE" "a\0b"s, "ab", {}},
+        {"UTF-16LE odd last byte: its other byte taken as zero", "\xFF\xFE" "a\0b"s, "ab", {}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);

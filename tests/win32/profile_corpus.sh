@@ -112,10 +112,9 @@ printf '\xfe\xff\0[\0B\0i\0g\0]\0\r\0\n\0E\0x\0t\0=\0b\0e\0\n' > "$dir/utf16be-b
   printf 'Ext=x\xc3x \xe9x \xed\xa0\x80x \xf0\x9f\x98x \x80x \xf4\x90\x80\x80x \xe0\x80\xafx\n'
   printf 'Signature=1\nSizeSize=1\n[Cut]\nExt=\xe2\x82'
 } > "$dir/utf8-forms.ini"
-# UTF-16 with a lone surrogate, and files of odd length.
+# UTF-16 with a lone surrogate. (A UTF-16 file of odd length is left out:
+# Wine makes its last character of whatever byte follows it in memory.)
 printf '\xff\xfe[\0S\0]\0\n\0E\0x\0t\0=\0a\0\x00\xd8b\0\n\0' > "$dir/utf16-surrogate.ini"
-printf '\xff\xfe[\0O\0]\0\n\0E\0x\0t\0=\0a\0b\0c' > "$dir/utf16-odd.ini"
-printf '\xfe\xff\0[\0O\0]\0\n\0E\0x\0t\0=\0a\0b\0' > "$dir/utf16be-odd.ini"
 printf '\xff\xfe[\0W\0i\0d\0e\0]\0\r\0\n\0S\0i\0g\0n\0a\0t\0u\0r\0e\0=\0\x31\0\r\0\n\0' \
   > "$dir/utf16-bom.ini"
 
