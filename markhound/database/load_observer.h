@@ -23,6 +23,7 @@ enum class LoadEvent {
     kPendingDropped,    // signature: a pending one deleted; section null at the end of the file
     kBoundedEmpty,      // bounded section whose start pattern has no element
     kOutOfMemory,       // a signature or its pattern could not be allocated
+    kTooManyFiles,      // text: a file not read, since the load has read kMaxFilesPerLoad files
 };
 
 struct LoadReport {

@@ -3,6 +3,7 @@
 // the place of their include section.
 #include "database/loader.h"
 
+#include <cstring>
 #include <utility>
 
 #include "database/pattern_reader.h"
@@ -20,8 +21,10 @@ constexpr char kSeparator = '\\';
 struct LoadSession {
     SignatureList& list;
     LoadObserver* observer;
-    const char* open_files[kMaxIncludeDepth + 1];  // the files being read, outermost first
+    // The files being read, outermost first, in their comparable form.
+    char open_files[kMaxIncludeDepth + 1][kValueSize];
     uint32_t depth;
+    uint32_t files_read;  // every file read so far, the top one included
 };
 
 // State of reading one file.
@@ -201,24 +204,75 @@ void FileLoad::BoundedStep() {
     Report(LoadEvent::kSignatureAdded, nullptr, nullptr, nullptr, signature);
 }
 
-bool SamePath(const char* a, const char* b) {
-    for (; *a != '\0' && *b != '\0'; ++a, ++b) {
-        if (PlatformCharUpper(*a) != PlatformCharUpper(*b)) return false;
-    }
-    return *a == *b;
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+// Appends c to out (of kValueSize bytes) at *n, dropping what does not fit.
+void Put(char* out, uint32_t* n, char c) {
+    if (*n < kValueSize - 1) out[(*n)++] = c;
 }
 
-// Include cycles end at a file that is already being read; the depth limit
-// also ends cycles through differently written paths of one file.
+// The form in which two spellings of one path compare equal, as far as the
+// text tells: letters in upper case, / as \, no "\\?\" prefix, no repeated
+// separators, no "." component, and each ".." taking away the component
+// before it, as Windows resolves paths without looking at the disk.
+void ComparablePath(const char* path, char* out) {
+    if (path[0] == '\\' && path[1] == '\\' && path[2] == '?' && path[3] == '\\') path += 4;
+    uint32_t n = 0;
+    if (IsSeparator(path[0]) && IsSeparator(path[1])) {  // a network path keeps both
+        Put(out, &n, '\\');
+        Put(out, &n, '\\');
+        path += 2;
+    } else if (path[0] != '\0' && path[1] == ':') {
+        Put(out, &n, PlatformCharUpper(path[0]));
+        Put(out, &n, ':');
+        path += 2;
+        if (IsSeparator(*path)) Put(out, &n, '\\');
+    } else if (IsSeparator(path[0])) {
+        Put(out, &n, '\\');
+    }
+    const uint32_t root = n;
+    while (*path != '\0') {
+        while (IsSeparator(*path)) ++path;
+        const char* begin = path;
+        while (*path != '\0' && !IsSeparator(*path)) ++path;
+        const uint32_t length = static_cast<uint32_t>(path - begin);
+        if (length == 0 || (length == 1 && begin[0] == '.')) continue;
+        if (length == 2 && begin[0] == '.' && begin[1] == '.') {
+            uint32_t last = n;  // the start of the last component
+            while (last > root && out[last - 1] != '\\') --last;
+            const bool dots = n - last == 2 && out[last] == '.' && out[last + 1] == '.';
+            if (n > root && !dots) {
+                n = last > root ? last - 1 : root;
+                continue;
+            }
+            if (root > 0) continue;  // nothing above the root
+        }
+        if (n > root) Put(out, &n, '\\');
+        for (uint32_t i = 0; i < length; ++i) Put(out, &n, PlatformCharUpper(begin[i]));
+    }
+    out[n] = '\0';
+}
+
+// Include cycles end at a file that is already being read. The depth limit
+// ends cycles through spellings of one file that the text does not give
+// away (links, for instance), and the limit on files read bounds the work of
+// a file that includes such a cycle more than once: each extra include would
+// otherwise double it.
 bool MayRead(LoadSession& session, const FileLoad& includer, const char* path) {
+    char comparable[kValueSize];
+    ComparablePath(path, comparable);
     for (uint32_t i = 0; i < session.depth; ++i) {
-        if (SamePath(session.open_files[i], path)) {
+        if (std::strcmp(session.open_files[i], comparable) == 0) {
             includer.Report(LoadEvent::kIncludeCycle, "Include", path);
             return false;
         }
     }
     if (session.depth > kMaxIncludeDepth) {
         includer.Report(LoadEvent::kIncludeTooDeep, "Include", path);
+        return false;
+    }
+    if (session.files_read >= kMaxFilesPerLoad) {
+        includer.Report(LoadEvent::kTooManyFiles, "Include", path);
         return false;
     }
     return true;
@@ -257,7 +311,8 @@ void LoadFile(LoadSession& session, const char* path) {
         return;
     }
     file.Report(LoadEvent::kFileRead, nullptr, nullptr, nullptr, nullptr, session.depth);
-    session.open_files[session.depth++] = path;
+    ComparablePath(path, session.open_files[session.depth++]);
+    ++session.files_read;
     ReadSections(file);
     file.DeletePending();
     --session.depth;
@@ -266,6 +321,6 @@ void LoadFile(LoadSession& session, const char* path) {
 }  // namespace
 
 void LoadSignatureFile(const char* path, SignatureList& list, LoadObserver* observer) {
-    LoadSession session{list, observer, {}, 0};
+    LoadSession session{list, observer, {}, 0, 0};
     LoadFile(session, path);
 }

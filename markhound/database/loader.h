@@ -8,6 +8,9 @@
 
 // Files included below the top file, at most: deeper includes are passed over.
 constexpr uint32_t kMaxIncludeDepth = 64;
+// Files read in one load, the top file and every repeated include counted:
+// includes beyond them are passed over.
+constexpr uint32_t kMaxFilesPerLoad = 1024;
 
 // Reads the signature file at path (a Windows-form path of at most 260
 // characters) and appends the signatures it defines to list, with those of
