@@ -13,11 +13,21 @@
 
 namespace {
 
-// One write call moves at most this much, well below any platform's limit.
-constexpr uint64_t kMaxWrite = uint64_t{1} << 30;
+// One write call moves at most this much: well below any platform's limit,
+// and small enough that a stop request is seen within a fraction of a second.
+constexpr uint64_t kMaxWrite = uint64_t{8} << 20;
 
-bool WriteAll(int fd, const uint8_t* data, uint64_t size) {
+bool Stopped(const std::atomic<int>* stop) {
+    return stop != nullptr && stop->load(std::memory_order_relaxed) != 0;
+}
+
+// False with errno set on a failed write, and with errno EINTR when stopped.
+bool WriteAll(int fd, const uint8_t* data, uint64_t size, const std::atomic<int>* stop) {
     while (size > 0) {
+        if (Stopped(stop)) {
+            errno = EINTR;
+            return false;
+        }
         const size_t chunk = static_cast<size_t>(size < kMaxWrite ? size : kMaxWrite);
         const ssize_t written = write(fd, data, chunk);
         if (written < 0) {
@@ -37,7 +47,7 @@ std::string Failure(const std::string& path) {
 }  // namespace
 
 bool WriteFileAtomically(const std::string& path, const void* data, uint64_t size,
-                         std::string* error) {
+                         std::string* error, const std::atomic<int>* stop) {
     const size_t slash = path.find_last_of('/');
     const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash);
     const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
@@ -49,7 +59,7 @@ bool WriteFileAtomically(const std::string& path, const void* data, uint64_t siz
         return false;
     }
     int failure = 0;
-    if (fchmod(fd, 0644) != 0 || !WriteAll(fd, static_cast<const uint8_t*>(data), size)) {
+    if (fchmod(fd, 0644) != 0 || !WriteAll(fd, static_cast<const uint8_t*>(data), size, stop)) {
         failure = errno;
     }
     if (close(fd) != 0 && failure == 0) failure = errno;
@@ -57,6 +67,7 @@ bool WriteFileAtomically(const std::string& path, const void* data, uint64_t siz
     if (failure == 0) return true;
     unlink(temp.c_str());
     errno = failure;
-    *error = Failure(path);
+    *error = Stopped(stop) ? "stopped while writing " + Quoted(path) + "; its unfinished file was removed"
+                           : Failure(path);
     return false;
 }

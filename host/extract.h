@@ -1,10 +1,13 @@
 // Files written whole or not at all: data goes to a temporary file in the
 // target's folder, which is renamed to the target only once complete.
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <string>
 
 // Writes size bytes of data to path. On any failure the temporary file is
-// removed, path is left as it was, and *error holds a one-line reason.
+// removed, path is left as it was, and *error holds a one-line reason. When
+// stop is given and becomes non-zero, the write ends the same way before its
+// next block (*error then says so).
 bool WriteFileAtomically(const std::string& path, const void* data, uint64_t size,
-                         std::string* error);
+                         std::string* error, const std::atomic<int>* stop = nullptr);

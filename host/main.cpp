@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <iostream>
 
+#include "host/interrupt.h"
 #include "host/options.h"
 #include "host/run.h"
 
@@ -17,6 +18,8 @@ int main(int argc, char** argv) {
     const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", failure);
     environment.default_plugin_dir = failure ? "." : self.parent_path().string();
     environment.terminal = isatty(STDERR_FILENO) != 0;
+    InstallStopHandlers();
+    environment.stop = &StopRequested();
     try {
         return RunScan(options, environment, std::cout, std::cerr);
     } catch (const std::exception& e) {

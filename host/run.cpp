@@ -1,8 +1,12 @@
 // "hound scan": loads the plug-ins, scans each input, reports and extracts.
 #include "host/run.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <ostream>
@@ -10,6 +14,7 @@
 
 #include "host/diagnostics.h"
 #include "host/extract.h"
+#include "host/interrupt.h"
 #include "host/mapped_file.h"
 #include "host/names.h"
 #include "host/output.h"
@@ -57,7 +62,8 @@ public:
         : options_(options), out_(out), diag_(err),
           progress_(environment.terminal && !options.quiet, err),
           plugin_dir_(options.plugins_dir.empty() ? environment.default_plugin_dir
-                                                  : options.plugins_dir) {}
+                                                  : options.plugins_dir),
+          stop_(environment.stop) {}
 
     int Run();
 
@@ -67,6 +73,7 @@ private:
     bool Extract(const MappedFile& data, FileReport* file);
     void Print(const FileReport& file);
     void WriteReports();
+    int StopSignal() const { return stop_ != nullptr ? stop_->load() : 0; }
 
     const Options& options_;
     std::ostream& out_;
@@ -78,6 +85,10 @@ private:
     RunReport run_;
     std::set<std::string> stems_;
     bool stopped_ = false;  // an extracted file could not be written
+    const std::atomic<int>* stop_;
+    // What was under way when a stop signal was seen, for the one line that
+    // says so; nothing is reported or written after it.
+    std::string stopped_while_;
 };
 
 bool ScanRun::PreparePlugins() {
@@ -100,6 +111,10 @@ bool ScanRun::PreparePlugins() {
 
 bool ScanRun::Extract(const MappedFile& data, FileReport* file) {
     for (ReportedItem& reported : file->items) {
+        if (StopSignal() != 0) {
+            stopped_while_ = "while extracting the items of " + Quoted(file->path);
+            return false;
+        }
         const Item& item = reported.item;
         const std::string folder = options_.out + "/" + SafeExtension(item.extension);
         std::error_code failure;
@@ -110,9 +125,13 @@ bool ScanRun::Extract(const MappedFile& data, FileReport* file) {
         }
         const uint8_t* bytes = item.size_in_file > 0 ? data.data() + item.offset : data.data();
         std::string error;
-        if (!WriteFileAtomically(options_.out + "/" + reported.name, bytes, item.size_in_file,
-                                 &error)) {
-            diag_.Error(error);
+        const std::string path = options_.out + "/" + reported.name;
+        if (!WriteFileAtomically(path, bytes, item.size_in_file, &error, stop_)) {
+            if (StopSignal() != 0) {
+                stopped_while_ = "while writing " + Quoted(path) + "; its unfinished file was removed";
+            } else {
+                diag_.Error(error);
+            }
             return false;
         }
         reported.written = true;
@@ -149,6 +168,7 @@ void ScanRun::ScanFile(const std::string& path) {
     scan_options.nested = options_.nested;
     scan_options.min_size = options_.min_size;
     scan_options.max_size = options_.max_size;
+    scan_options.stop = stop_;
     const Scanner scanner(&reader, data.size(), detectors_, scan_options);
 
     std::set<std::string> names;
@@ -162,8 +182,13 @@ void ScanRun::ScanFile(const std::string& path) {
         },
         [&](uint64_t position, uint64_t items) { progress_.Update(position, items); });
     progress_.Finish();
+    if (StopSignal() != 0) {
+        stopped_while_ = "while scanning " + Quoted(path);
+        return;
+    }
 
     if (!options_.out.empty() && !Extract(data, &file)) stopped_ = true;
+    if (StopSignal() != 0) return;
     Print(file);
 }
 
@@ -198,12 +223,24 @@ int ScanRun::Run() {
             diag_.Error("cannot create " + Quoted(options_.out) + ": " + failure.message());
             return kExitErrors;
         }
+        // A folder that takes no files fails here, before the scan, not at the first item.
+        if (access(options_.out.c_str(), W_OK | X_OK) != 0) {
+            diag_.Error("cannot write into " + Quoted(options_.out) + ": " + std::strerror(errno));
+            return kExitErrors;
+        }
     }
     for (const std::string& path : options_.files) {
-        if (stopped_) break;
+        if (stopped_ || StopSignal() != 0) break;
         ScanFile(path);
     }
     plugins_.Unload();
+    if (StopSignal() != 0) {
+        // A stop leaves no report that could pass for a finished run.
+        const std::string during = stopped_while_.empty() ? "" : " " + stopped_while_;
+        diag_.Error("stopped by " + std::string(StopSignalName(StopSignal())) + during +
+                    "; nothing further reported or written");
+        return StopExitCode(StopSignal());
+    }
 
     if (!options_.json && run_.files.size() > 1) {
         size_t items = 0;

@@ -1,5 +1,6 @@
 // "hound scan": loads the plug-ins, scans each input, reports and extracts.
 #pragma once
+#include <atomic>
 #include <iosfwd>
 #include <string>
 
@@ -8,6 +9,8 @@
 struct Environment {
     std::string default_plugin_dir;  // the folder of the hound executable
     bool terminal = false;           // stderr is a terminal: a progress bar may show
+    // Set to a signal number when the user asks hound to stop (see interrupt.h).
+    const std::atomic<int>* stop = nullptr;
 };
 
 // Runs the scan; returns the exit code. Results go to out, messages to err.

@@ -31,6 +31,10 @@ bool Scanner::Accept(const FoundItem& found, uint32_t plugin, Item* item) const 
     return true;
 }
 
+bool Scanner::Stopped() const {
+    return options_.stop != nullptr && options_.stop->load(std::memory_order_relaxed) != 0;
+}
+
 bool Scanner::Ask(uint64_t position, Item* item) const {
     for (const Detector& detector : detectors_) {
         FoundItem found = {position, 0, nullptr, nullptr};
@@ -49,6 +53,7 @@ uint64_t Scanner::ScanRange(uint64_t begin, uint64_t end, const ItemFn& on_item,
         // Progress is reported between strides, never per position.
         const uint64_t stride_end = end - position > kProgressStride ? position + kProgressStride : end;
         while (position < stride_end) {
+            if (Stopped()) return items;
             if (!Ask(position, &item)) {
                 ++position;
                 continue;

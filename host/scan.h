@@ -4,6 +4,7 @@
 // candidate filter (in Ask) and chunked threading (ranges scanned apart and
 // joined) each have one place to go.
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <limits>
@@ -22,6 +23,8 @@ struct ScanOptions {
     bool nested = false;  // ask every position, also inside found items
     uint64_t min_size = 0;
     uint64_t max_size = std::numeric_limits<uint64_t>::max();
+    // When given and non-zero, ScanRange returns before the next position.
+    const std::atomic<int>* stop = nullptr;
 };
 
 // An item as reported: the plug-in's texts copied at once, since they are
@@ -61,7 +64,8 @@ public:
         : reader_(reader), size_(size), detectors_(std::move(detectors)), options_(options) {}
 
     // Scans the positions [begin, end); items that start in the range are
-    // passed to on_item in position order. Returns the number of items.
+    // passed to on_item in position order. Returns the number of items. A
+    // stop request ends the scan early, without a last progress call.
     uint64_t ScanRange(uint64_t begin, uint64_t end, const ItemFn& on_item,
                        const ProgressFn& on_progress) const;
 
@@ -70,6 +74,7 @@ private:
     // *item. A yes whose item fails the size filters counts as a no.
     bool Ask(uint64_t position, Item* item) const;
     bool Accept(const FoundItem& found, uint32_t plugin, Item* item) const;
+    bool Stopped() const;
 
     const HostReader* reader_;
     uint64_t size_;
