@@ -59,6 +59,27 @@ void BM_MarkhoundDetect(benchmark::State& state) {
 }
 BENCHMARK(BM_MarkhoundDetect)->Arg(1)->Arg(8)->Arg(32);
 
+// The floor that Detect is measured against: one indirect ReadByte per
+// signature per position, the least that the matching rules allow.
+void BM_ReadFloor(benchmark::State& state) {
+    static const std::vector<uint8_t> data = MixedData(4 << 20);
+    MemoryReader memory(data);
+    const HostReader* reader = memory.reader();
+    const int count = static_cast<int>(state.range(0));
+    uint64_t position = 0;
+    for (auto _ : state) {
+        uint32_t sum = 0;
+        for (int i = 0; i < count; ++i) sum += reader->ReadByte(reader->context, position);
+        benchmark::DoNotOptimize(sum);
+        if (++position == data.size()) position = 0;
+    }
+    state.SetItemsProcessed(state.iterations());
+    state.counters["ns/position"] = benchmark::Counter(
+        static_cast<double>(state.iterations()),
+        benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_ReadFloor)->Arg(1)->Arg(8)->Arg(32);
+
 }  // namespace
 
 BENCHMARK_MAIN();

@@ -4,7 +4,11 @@
 
 bool BoundedSignature::Match(const HostReader* reader, uint64_t position, FoundItem* item) {
     if (!PatternMatchesAt(pattern, reader, position)) return false;
+    Report(reader, position, item);
+    return true;
+}
 
+void BoundedSignature::Report(const HostReader* reader, uint64_t position, FoundItem* item) const {
     const uint64_t start = position + static_cast<uint32_t>(pattern.Count());
     const PatternArray& end = end_pattern.Count() > 0 ? end_pattern : pattern;
     const uint64_t end_length = static_cast<uint32_t>(end.Count());
@@ -24,11 +28,10 @@ bool BoundedSignature::Match(const HostReader* reader, uint64_t position, FoundI
         for (uint64_t candidate = start; candidate < bound; ++candidate) {
             if (PatternMatchesAt(end, reader, candidate)) {
                 item->size = candidate - position + end_offset;
-                return true;
+                return;
             }
         }
     }
     const uint64_t to_end = length - position + end_offset;  // wraps modulo 2^64
     item->size = to_end < length ? to_end : length;
-    return true;
 }

@@ -4,7 +4,11 @@
 
 bool SizedSignature::Match(const HostReader* reader, uint64_t position, FoundItem* item) {
     if (!PatternMatchesAt(pattern, reader, position)) return false;
+    Report(reader, position, item);
+    return true;
+}
 
+void SizedSignature::Report(const HostReader* reader, uint64_t position, FoundItem* item) const {
     item->offset = position;
     item->size = size_addon;
     item->extension = ext.text;
@@ -24,5 +28,4 @@ bool SizedSignature::Match(const HostReader* reader, uint64_t position, FoundIte
         default: break;  // the loader keeps no other width
     }
     item->size += value;
-    return true;
 }

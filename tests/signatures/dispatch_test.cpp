@@ -2,10 +2,12 @@
 // untouched items, and disposal of every signature kind.
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
 #include "fakes/fake_reader.h"
+#include "signatures/signature_builders.h"
 #include "signatures/signature_list.h"
 
 namespace {
@@ -91,6 +93,84 @@ TEST(SignatureListDisposal, DestroysBothKindsWithTheirPatterns) {
     list.Append(nullptr);  // a null item is passed over by disposal
     list.DeleteAll();
     EXPECT_EQ(list.Count(), 0);
+}
+
+// Random patterns over a four-letter alphabet, so that many of them match.
+std::vector<int> RandomPattern(std::mt19937& random, size_t min_length) {
+    std::vector<int> pattern(min_length + random() % 4);
+    for (int& element : pattern) element = random() % 5 == 0 ? kAny : 'a' + random() % 4;
+    return pattern;
+}
+
+SizedSignature* RandomSignature(std::mt19937& random, int id) {
+    static const char* const kNames[] = {"s0", "s1", "s2", "s3"};
+    if (random() % 2 == 0) {
+        auto* sized = new SizedSignature;
+        FillPattern(sized->pattern, RandomPattern(random, 1));
+        sized->size_offset = random() % 6;
+        sized->size_width = uint64_t{1} << (random() % 3);
+        sized->size_addon = random() % 3;
+        Name(*sized, kNames[id % 4], "sz");
+        return sized;
+    }
+    auto* bounded = new BoundedSignature;
+    FillPattern(bounded->pattern, RandomPattern(random, 1));
+    FillPattern(bounded->end_pattern, RandomPattern(random, 0));
+    bounded->limit_size() = random() % 3 == 0 ? random() % 40 : 0;
+    bounded->start_offset = random() % 3;
+    bounded->end_offset = random() % 3;
+    Name(*bounded, kNames[id % 4], "bd");
+    return bounded;
+}
+
+// Detect answers each position of the list's own classes with the item and
+// the reader calls that asking each Match in turn gives, match or not.
+TEST(DispatchOfLoaderClasses, AnswersAndReadsAsTheirMatchInListOrder) {
+    std::mt19937 random(2024);
+    for (int round = 0; round < 200; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        SignatureList list;
+        const int count = 1 + static_cast<int>(random() % 4);
+        for (int i = 0; i < count; ++i) list.Append(RandomSignature(random, i));
+        std::vector<uint8_t> data(48);
+        for (uint8_t& byte : data) byte = static_cast<uint8_t>('a' + random() % 4);
+        const uint64_t base = round % 2 == 0 ? 0 : 0xFFFFFFF0ull;
+        FakeReader detect_reader(data, base, {'a', 'b'});
+        FakeReader match_reader(data, base, {'a', 'b'});
+        for (uint64_t position = base; position < base + data.size() + 4; ++position) {
+            FoundItem detected = PoisonedItem();
+            FoundItem matched = PoisonedItem();
+            const uint32_t answer = DetectWithList(list, detect_reader.reader(), position, &detected);
+            uint32_t expected = 0;
+            for (int i = 0; i < list.Count() && expected == 0; ++i) {
+                SizedSignature* signature = list.Signature(i);
+                expected = signature->Match(match_reader.reader(), position, &matched) ? 1 : 0;
+            }
+            ASSERT_EQ(answer, expected) << "position " << position;
+            ASSERT_TRUE(SameItem(detected, matched)) << "position " << position;
+        }
+        ASSERT_EQ(detect_reader.calls().size(), match_reader.calls().size());
+        for (size_t i = 0; i < detect_reader.calls().size(); ++i) {
+            const FakeReader::Call& a = detect_reader.calls()[i];
+            const FakeReader::Call& b = match_reader.calls()[i];
+            ASSERT_TRUE(a.kind == b.kind && a.position == b.position && a.count == b.count)
+                << "call " << i;
+        }
+    }
+}
+
+// A subclass with a Match of its own is asked through it, between
+// signatures of the loader's classes.
+TEST_F(DispatchTest, SubclassBetweenLoaderClassesIsAskedThroughItsOwnMatch) {
+    auto* sized = new SizedSignature;
+    FillPattern(sized->pattern, {9});  // the data holds no 9
+    list.Append(sized);
+    Add("scripted", true);
+    FoundItem item = PoisonedItem();
+    EXPECT_EQ(DetectWithList(list, reader.reader(), 1, &item), 1u);
+    EXPECT_EQ(g_log, (std::vector<std::string>{"match scripted"}));
+    EXPECT_STREQ(item.description, "scripted");
+    EXPECT_EQ(reader.BytePositions(), (std::vector<uint64_t>{1}));
 }
 
 TEST(SignatureListConstruction, HasItsFixedGrowth) {
