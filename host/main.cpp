@@ -7,11 +7,15 @@
 #include "host/interrupt.h"
 #include "host/options.h"
 #include "host/run.h"
+#include "host/signs_output.h"
 
 int main(int argc, char** argv) {
     Options options;
     const int parsed = ParseCommandLine(argc, argv, &options, std::cout, std::cerr);
     if (parsed >= 0) return parsed;
+    if (options.command == "signs") {
+        return RunSigns(options.signs_file, options.json, std::cout, std::cerr);
+    }
 
     Environment environment;
     std::error_code failure;

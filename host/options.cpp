@@ -29,7 +29,14 @@ const char* const kFooter =
     "DFXML report as well. With --out DIR every item is written to DIR/<ext>/<input "
     "name>-<offset in hex>.<ext>, with DIR/audit.txt summing up the run.\n"
     "Exit codes: 0 done; 1 some input, plug-in or output failed (the rest was still done); 2 "
-    "bad command line, or no plug-in could be used.";
+    "bad command line, or no plug-in could be used; 128 + N stopped by signal N (SIGINT, SIGTERM "
+    "or SIGHUP), its unfinished file removed.";
+
+const char* const kSignsFooter =
+    "Lists the signatures in the order markhound asks them, each with its numbers and the file "
+    "and section it comes from; every section or include that gives nothing, with the reason; "
+    "and warnings about patterns that match too easily and tokens whose byte surprises.\n"
+    "Exit codes: 0 at least one signature; 1 none; 2 the file cannot be read.";
 
 // The argument as a shell would need it, for the command line in reports.
 std::string ShellWord(const std::string& word) {
@@ -100,7 +107,7 @@ int ParseCommandLine(int argc, const char* const* argv, Options* options, std::o
     app.set_version_flag("--version", std::string("hound ") + kHoundVersion);
     app.require_subcommand(1);
     app.failure_message([](const CLI::App*, const CLI::Error& e) {
-        return std::string("hound: ") + e.what() + " (see hound scan --help)\n";
+        return std::string("hound: ") + e.what() + " (see hound --help)\n";
     });
 
     CLI::App* scan = app.add_subcommand("scan", "Scan files for embedded items");
@@ -133,13 +140,23 @@ int ParseCommandLine(int argc, const char* const* argv, Options* options, std::o
         ->type_name("N");
     scan->add_flag("-q,--quiet", options->quiet, "No progress bar (it shows only on a terminal)");
     scan->footer(kFooter);
-    app.footer([scan] { return "\n" + scan->help("hound"); });
+
+    CLI::App* signs =
+        app.add_subcommand("signs", "Explain what markhound makes of a signature file");
+    signs->add_option("FILE", options->signs_file, "Signature file, such as signs.ini")->required();
+    signs->add_flag("--json", options->json, "Print one JSON object per line instead of text");
+    signs->footer(kSignsFooter);
+    app.footer([scan, signs] { return "\n" + scan->help("hound") + "\n" + signs->help("hound"); });
 
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
         const int code = app.exit(e, out, err);
         return code == 0 ? kExitOk : kExitUsage;
+    }
+    if (signs->parsed()) {
+        options->command = "signs";
+        return -1;
     }
 
     std::string error;

@@ -1,4 +1,5 @@
-// The command line of hound: "hound scan FILE... [options]".
+// The command line of hound: "hound scan FILE... [options]" and
+// "hound signs FILE [--json]".
 #pragma once
 #include <cstdint>
 #include <iosfwd>
@@ -10,6 +11,8 @@ constexpr const char* kHoundVersion = "0.1.0";
 constexpr const char* kDefaultOrder = "photohound,markhound";
 
 struct Options {
+    std::string command = "scan";  // or "signs"
+    std::string signs_file;        // hound signs: the signature file
     std::vector<std::string> files;
     std::string plugins_dir;  // empty: the folder of the hound executable
     std::vector<std::string> order;
@@ -35,7 +38,7 @@ bool ParseSize(const std::string& text, uint64_t* value);
 // Plug-in names separated by commas; each of [A-Za-z0-9_-], none twice.
 bool ParseOrder(const std::string& text, std::vector<std::string>* names, std::string* error);
 
-// Parses argv into *options. Returns -1 when the scan should run, otherwise
+// Parses argv into *options. Returns -1 when the command should run, otherwise
 // the exit code (help and version texts go to out, errors to err).
 int ParseCommandLine(int argc, const char* const* argv, Options* options, std::ostream& out,
                      std::ostream& err);
