@@ -125,6 +125,13 @@ int ParseCommandLine(int argc, const char* const* argv, Options* options, std::o
     scan->add_flag("--nested", options->nested,
                    "Ask at every position, also inside found items (default: go on behind each "
                    "item)");
+    scan->add_option("--threads", options->threads,
+                     "Scan threads (default: one per core); the output is the same for any number")
+        ->type_name("N")
+        ->check(CLI::Range(1u, 1024u));
+    scan->add_flag("--exhaustive", options->exhaustive,
+                   "Ask every plug-in at every position, also where its rules rule out an item "
+                   "(the same items, slower)");
     scan->add_flag("--json", options->json, "Print one JSON object per item instead of the table");
     scan->add_option("--dfxml", options->dfxml, "Also write a DFXML report to FILE")
         ->type_name("FILE");

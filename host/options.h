@@ -23,6 +23,8 @@ struct Options {
     uint64_t min_size = 0;
     uint64_t max_size = std::numeric_limits<uint64_t>::max();
     bool quiet = false;
+    unsigned threads = 0;     // scan threads; 0: one per core
+    bool exhaustive = false;  // ask every plug-in at every position (no candidate filters)
     std::string command_line;  // the arguments as given, for the reports
 };
 

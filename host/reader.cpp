@@ -1,6 +1,9 @@
 // The host's byte source over mapped data.
 #include "host/reader.h"
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <cstring>
 
 namespace {
@@ -32,4 +35,15 @@ HostReader MakeReader(const MappedData* data) {
     reader.ReadBlock = &ReadBlock;
     reader.GetSize = &GetSize;
     return reader;
+}
+
+void DropMappedPages(const MappedData& data, uint64_t begin, uint64_t end) {
+    static const uint64_t page = static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
+    // Whole pages only: the mapping starts on a page, and its last page may
+    // be dropped whole once the range reaches the end of the data.
+    begin = (begin + page - 1) / page * page;
+    end = end >= data.size ? data.size + page - 1 : end;
+    end = end / page * page;
+    if (begin >= end) return;
+    madvise(const_cast<uint8_t*>(data.bytes) + begin, static_cast<size_t>(end - begin), MADV_DONTNEED);
 }

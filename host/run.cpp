@@ -14,6 +14,7 @@
 
 #include "host/diagnostics.h"
 #include "host/extract.h"
+#include "host/filters.h"
 #include "host/interrupt.h"
 #include "host/mapped_file.h"
 #include "host/names.h"
@@ -94,13 +95,19 @@ private:
 bool ScanRun::PreparePlugins() {
     plugins_.Load(plugin_dir_, options_.order, diag_);
     if (plugins_.plugins().empty()) return false;
+    // hound's copy of a plug-in's rules must be what the plug-in itself read.
+    KnownFilters filters;
+    for (const Plugin& plugin : plugins_.plugins()) filters.ReadBeforeInitialize(plugin.name, plugin.handle);
     plugins_.Initialize(diag_);
+    for (const Plugin& plugin : plugins_.plugins()) filters.ReadAfterInitialize(plugin.name, plugin.handle);
     for (const Plugin& plugin : plugins_.plugins()) {
         const auto index = static_cast<uint32_t>(run_.plugin_names.size());
         run_.plugin_names.push_back(plugin.name);
         run_.plugin_states.push_back(plugin.name + "  " + plugin.path + "  " +
                                      (plugin.active ? "asked" : "not asked: Initialize answered 0"));
-        if (plugin.active) detectors_.push_back({plugin.record, index});
+        if (!plugin.active) continue;
+        detectors_.emplace_back(plugin.record, index,
+                                options_.exhaustive ? CandidateFilter() : filters.For(plugin.name));
     }
     if (detectors_.empty()) {
         diag_.Error("no plug-in is ready to detect anything: nothing scanned");
@@ -135,6 +142,7 @@ bool ScanRun::Extract(const MappedFile& data, FileReport* file) {
             return false;
         }
         reported.written = true;
+        DropMappedPages({data.data(), data.size()}, item.offset, item.offset + item.size_in_file);
     }
     return true;
 }
@@ -163,13 +171,14 @@ void ScanRun::ScanFile(const std::string& path) {
     file.stem = Unique(SafeStem(path), &stems_);
 
     const MappedData mapped = {data.data(), data.size()};
-    const HostReader reader = MakeReader(&mapped);
     ScanOptions scan_options;
     scan_options.nested = options_.nested;
     scan_options.min_size = options_.min_size;
     scan_options.max_size = options_.max_size;
     scan_options.stop = stop_;
-    const Scanner scanner(&reader, data.size(), detectors_, scan_options);
+    scan_options.threads = options_.threads > 0 ? options_.threads : DefaultScanThreads();
+    scan_options.drop_pages = true;
+    const Scanner scanner(&mapped, detectors_, scan_options);
 
     std::set<std::string> names;
     progress_.Start(data.size());

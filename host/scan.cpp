@@ -2,6 +2,9 @@
 #include "host/scan.h"
 
 #include <algorithm>
+#include <thread>
+
+#include "host/candidates.h"
 
 uint64_t SizeInFile(uint64_t offset, uint64_t size, uint64_t file_size, bool* truncated) {
     if (offset >= file_size) {
@@ -20,6 +23,22 @@ uint64_t NextPosition(uint64_t position, const Item& item, bool nested) {
     return std::max(step, item.offset + item.size);
 }
 
+Scanner::Scanner(const HostReader* reader, uint64_t size, std::vector<Detector> detectors,
+                 const ScanOptions& options)
+    : reader_(reader), size_(size), detectors_(std::move(detectors)), options_(options) {
+    options_.drop_pages = false;  // the bytes are not known to be a mapping
+}
+
+Scanner::Scanner(const MappedData* data, std::vector<Detector> detectors, const ScanOptions& options)
+    : own_reader_(MakeReader(data)), reader_(&own_reader_), data_(data), size_(data->size),
+      detectors_(std::move(detectors)), options_(options) {
+    std::vector<CandidateFilter> filters;
+    for (const Detector& detector : detectors_) filters.push_back(detector.filter);
+    search_ = std::make_unique<CandidateSearch>(data, filters);
+}
+
+Scanner::~Scanner() = default;
+
 bool Scanner::Accept(const FoundItem& found, uint32_t plugin, Item* item) const {
     if (found.size < options_.min_size || found.size > options_.max_size) return false;
     item->offset = found.offset;
@@ -35,8 +54,11 @@ bool Scanner::Stopped() const {
     return options_.stop != nullptr && options_.stop->load(std::memory_order_relaxed) != 0;
 }
 
-bool Scanner::Ask(uint64_t position, Item* item) const {
-    for (const Detector& detector : detectors_) {
+bool Scanner::Ask(uint64_t position, uint64_t mask, Item* item) const {
+    const size_t count = detectors_.size();
+    for (size_t i = 0; i < count; ++i) {
+        if (i < kMaskedDetectors && (mask >> i & 1) == 0) continue;
+        const Detector& detector = detectors_[i];
         FoundItem found = {position, 0, nullptr, nullptr};
         if (detector.record->Detect(0, reader_, position, &found) == 0) continue;
         if (Accept(found, detector.plugin, item)) return true;
@@ -44,25 +66,71 @@ bool Scanner::Ask(uint64_t position, Item* item) const {
     return false;
 }
 
-uint64_t Scanner::ScanRange(uint64_t begin, uint64_t end, const ItemFn& on_item,
-                            const ProgressFn& on_progress) const {
-    uint64_t items = 0;
+uint64_t Scanner::Walk(uint64_t position, uint64_t end, const SinkFn& sink, bool* stopped) const {
+    constexpr uint64_t kAll = ~uint64_t{0};
     Item item;
+    while (position < end) {
+        if (Stopped()) {
+            *stopped = true;
+            return position;
+        }
+        uint64_t mask = kAll;
+        if (search_ != nullptr) {
+            // The positions in between are ones where no plug-in may answer
+            // yes: asking them would only give noes.
+            position = search_->Next(position, end, &mask);
+            if (position >= end) break;
+        }
+        if (!Ask(position, mask, &item)) {
+            ++position;
+            continue;
+        }
+        const uint64_t next = NextPosition(position, item, options_.nested);
+        if (!sink(item, position, next)) {
+            *stopped = true;
+            return next;
+        }
+        position = next;
+    }
+    return position;
+}
+
+void Scanner::DropPages(uint64_t begin, uint64_t end) const {
+    if (options_.drop_pages && data_ != nullptr) DropMappedPages(*data_, begin, end);
+}
+
+unsigned DefaultScanThreads() {
+    const unsigned cores = std::thread::hardware_concurrency();
+    return cores > 0 ? cores : 1;
+}
+
+uint64_t Scanner::ScanSequential(uint64_t begin, uint64_t end, const ItemFn& on_item,
+                                 const ProgressFn& on_progress) const {
+    uint64_t items = 0;
+    const SinkFn sink = [&](const Item& item, uint64_t, uint64_t) {
+        ++items;
+        on_item(item);
+        return true;
+    };
     uint64_t position = begin;
     while (position < end) {
         // Progress is reported between strides, never per position.
         const uint64_t stride_end = end - position > kProgressStride ? position + kProgressStride : end;
-        while (position < stride_end) {
-            if (Stopped()) return items;
-            if (!Ask(position, &item)) {
-                ++position;
-                continue;
-            }
-            ++items;
-            on_item(item);
-            position = NextPosition(position, item, options_.nested);
-        }
+        bool stopped = false;
+        const uint64_t stride_begin = position;
+        position = Walk(position, stride_end, sink, &stopped);
+        if (stopped) return items;
+        DropPages(stride_begin, std::min(position, end));
         if (on_progress) on_progress(std::min(position, end), items);
     }
     return items;
+}
+
+uint64_t Scanner::ScanRange(uint64_t begin, uint64_t end, const ItemFn& on_item,
+                            const ProgressFn& on_progress) const {
+    if (begin >= end) return 0;
+    if ((options_.threads > 1 || options_.drop_pages) && end - begin > options_.chunk_size) {
+        return ScanChunks(begin, end, on_item, on_progress);
+    }
+    return ScanSequential(begin, end, on_item, on_progress);
 }

@@ -8,16 +8,28 @@
 #include <cstdint>
 #include <functional>
 #include <limits>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "host/filters.h"
+#include "host/reader.h"
 #include "kx_plugin.h"
 
-// One plug-in as the scan asks it: its record, and its number in the order.
+class CandidateSearch;
+
+// One plug-in as the scan asks it: its record, its number in the order, and
+// the positions where it may answer yes (everywhere unless hound knows it).
 struct Detector {
+    Detector(const PluginInterface* record_, uint32_t plugin_, CandidateFilter filter_ = {})
+        : record(record_), plugin(plugin_), filter(std::move(filter_)) {}
     const PluginInterface* record;
     uint32_t plugin;
+    CandidateFilter filter;
 };
+
+// Bytes of the data that one scan task covers when the scan runs on threads.
+constexpr uint64_t kDefaultChunkSize = uint64_t{4} << 20;
 
 struct ScanOptions {
     bool nested = false;  // ask every position, also inside found items
@@ -25,6 +37,12 @@ struct ScanOptions {
     uint64_t max_size = std::numeric_limits<uint64_t>::max();
     // When given and non-zero, ScanRange returns before the next position.
     const std::atomic<int>* stop = nullptr;
+    // Scan threads; the output is that of one thread whatever the number.
+    unsigned threads = 1;
+    uint64_t chunk_size = kDefaultChunkSize;
+    // The data is a file mapping: pages that the scan has left behind are
+    // dropped from memory, so that resident memory stays small.
+    bool drop_pages = false;
 };
 
 // An item as reported: the plug-in's texts copied at once, since they are
@@ -49,6 +67,9 @@ uint64_t SizeInFile(uint64_t offset, uint64_t size, uint64_t file_size, bool* tr
 // match than a real item, and must not hide the items behind it).
 uint64_t NextPosition(uint64_t position, const Item& item, bool nested);
 
+// The number of scan threads when none is asked for: one per core.
+unsigned DefaultScanThreads();
+
 // The number of positions between two progress calls.
 constexpr uint64_t kProgressStride = uint64_t{1} << 20;
 
@@ -59,25 +80,50 @@ public:
     // the next position to scan and the number of items reported so far.
     using ProgressFn = std::function<void(uint64_t position, uint64_t items)>;
 
+    // A scan through reader, without direct access to the bytes: every
+    // plug-in is asked at every position, whatever its filter.
     Scanner(const HostReader* reader, uint64_t size, std::vector<Detector> detectors,
-            const ScanOptions& options)
-        : reader_(reader), size_(size), detectors_(std::move(detectors)), options_(options) {}
+            const ScanOptions& options);
+    // A scan of data through hound's reader (MakeReader); each plug-in is
+    // asked only where its filter lets it answer yes.
+    Scanner(const MappedData* data, std::vector<Detector> detectors, const ScanOptions& options);
+    ~Scanner();
+    Scanner(const Scanner&) = delete;
+    Scanner& operator=(const Scanner&) = delete;
 
     // Scans the positions [begin, end); items that start in the range are
-    // passed to on_item in position order. Returns the number of items. A
-    // stop request ends the scan early, without a last progress call.
+    // passed to on_item in position order, on the calling thread. Returns
+    // the number of items. A stop request ends the scan early, without a
+    // last progress call.
     uint64_t ScanRange(uint64_t begin, uint64_t end, const ItemFn& on_item,
                        const ProgressFn& on_progress) const;
 
 private:
-    // Asks the plug-ins in order at position; the first accepted yes fills
-    // *item. A yes whose item fails the size filters counts as a no.
-    bool Ask(uint64_t position, Item* item) const;
+    // Takes an item, the position at which it was found and the position
+    // where the scan goes on behind it; false ends the walk.
+    using SinkFn = std::function<bool(const Item& item, uint64_t asked, uint64_t next)>;
+
+    // Scans from position on until it reaches end, as one thread would;
+    // returns the position reached (at or beyond end, or where the walk was
+    // stopped, with *stopped set).
+    uint64_t Walk(uint64_t position, uint64_t end, const SinkFn& sink, bool* stopped) const;
+    uint64_t ScanSequential(uint64_t begin, uint64_t end, const ItemFn& on_item,
+                            const ProgressFn& on_progress) const;
+    // The range in chunks on worker threads, joined in file order (chunked_scan.cpp).
+    uint64_t ScanChunks(uint64_t begin, uint64_t end, const ItemFn& on_item,
+                        const ProgressFn& on_progress) const;
+    // Asks the plug-ins of mask in order at position; the first accepted yes
+    // fills *item. A yes whose item fails the size filters counts as a no.
+    bool Ask(uint64_t position, uint64_t mask, Item* item) const;
     bool Accept(const FoundItem& found, uint32_t plugin, Item* item) const;
     bool Stopped() const;
+    void DropPages(uint64_t begin, uint64_t end) const;
 
+    HostReader own_reader_{};
     const HostReader* reader_;
+    const MappedData* data_ = nullptr;  // null: the bytes are reached only through reader_
     uint64_t size_;
     std::vector<Detector> detectors_;
     ScanOptions options_;
+    std::unique_ptr<CandidateSearch> search_;  // null when every position is asked
 };

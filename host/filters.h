@@ -1,0 +1,77 @@
+// Candidate filters: the positions at which a plug-in may answer yes. The
+// scan asks a plug-in only there; everywhere else that plug-in is certain
+// to answer 0, so skipping it changes no answer and no output.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class SignatureList;
+
+// The byte at position + offset must equal value.
+struct ByteTest {
+    uint32_t offset;
+    uint8_t value;
+    bool operator==(const ByteTest& other) const {
+        return offset == other.offset && value == other.value;
+    }
+};
+
+// A position passes a gate when all of its tests hold.
+struct Gate {
+    static constexpr uint32_t kMaxTests = 2;
+    ByteTest tests[kMaxTests];
+    uint32_t count;  // 1 or 2
+    bool operator==(const Gate& other) const;
+};
+
+// A plug-in may answer yes at a position only where one of its gates
+// passes. An everywhere filter (the default) asks every position; a filter
+// without gates asks none.
+struct CandidateFilter {
+    bool everywhere = true;
+    std::vector<Gate> gates;
+    bool operator==(const CandidateFilter& other) const {
+        return everywhere == other.everywhere && gates == other.gates;
+    }
+};
+
+// photohound answers yes only where the SOI marker FF D8 stands.
+CandidateFilter JpegFilter();
+
+// markhound answers yes only where, for one of its signatures, every exact
+// element of the (start) pattern equals the byte at its index; the gate of a
+// signature tests its first two exact elements. A signature without an
+// exact element matches everywhere, and so does the filter then.
+CandidateFilter SignatureFilter(const SignatureList& list);
+
+// The plug-in names whose filters hound knows.
+constexpr const char* kJpegPluginName = "photohound";
+constexpr const char* kSignaturePluginName = "markhound";
+
+// The filters of the loaded plug-ins that hound knows by name. markhound's
+// signatures are read with its own loader from the signs.ini that the
+// plug-in reads (beside its module), once before and once after its
+// Initialize; when the two readings differ, the file changed in between and
+// markhound is asked everywhere.
+class KnownFilters {
+public:
+    // module: the plug-in's dlopen handle, through which markhound finds its file.
+    void ReadBeforeInitialize(const std::string& name, void* module);
+    void ReadAfterInitialize(const std::string& name, void* module);
+    // The filter for the plug-in: everywhere for one that hound does not know.
+    CandidateFilter For(const std::string& name) const;
+
+private:
+    struct Reading {
+        std::string name;
+        CandidateFilter before;
+        CandidateFilter after;
+        bool read_after = false;
+    };
+    std::vector<Reading> readings_;
+};
+
+// The filter of the signatures in the signs.ini beside module, read as
+// markhound reads it; everywhere when no path can be built.
+CandidateFilter ReadSignatureFilter(void* module);

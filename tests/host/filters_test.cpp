@@ -1,0 +1,156 @@
+// Candidate filters: the gates of each plug-in's rules, markhound's read
+// from the file that the plug-in itself reads, and the search for the
+// positions where some gate passes.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "database/loader.h"
+#include "fakes/temp_dir.h"
+#include "host/candidates.h"
+#include "host/filters.h"
+#include "module/module_helpers.h"
+#include "signatures/signature_list.h"
+
+namespace {
+
+CandidateFilter FilterOf(const TempDir& dir, const std::string& signs) {
+    dir.Write("signs.ini", signs);
+    SignatureList list;
+    LoadSignatureFile(dir.Windows("signs.ini").c_str(), list);
+    return SignatureFilter(list);
+}
+
+TEST(SignatureFilter, GateOfEachSignatureTestsItsFirstTwoExactElements) {
+    const struct {
+        const char* what;
+        const char* signs;
+        bool everywhere;
+        std::vector<Gate> gates;
+    } rows[] = {
+        {"first elements exact", "[A]\nSignature='B,'M,?,?,0\nSizeSize=4\n", false,
+         {{{{0, 'B'}, {1, 'M'}}, 2}}},
+        {"wildcards first", "[A]\nSignature=?,?,'R,?,'S\nSizeSize=1\n", false,
+         {{{{2, 'R'}, {4, 'S'}}, 2}}},
+        {"one exact element", "[A]\nSignatureStart=?,7\nSignatureEnd=8\n", false, {{{{1, 7}, {0, 0}}, 1}}},
+        {"in list order, includes in place",
+         "[A]\nSignature=1,2,3\nSizeSize=1\n[I]\nInclude=more.ini\n[B]\nSignature=4\nSizeSize=2\n",
+         false, {{{{0, 1}, {1, 2}}, 2}, {{{0, 9}, {0, 0}}, 1}, {{{0, 4}, {0, 0}}, 1}}},
+        {"a signature of wildcards only matches everywhere",
+         "[A]\nSignature=1\nSizeSize=1\n[B]\nSignature=?,?\nSizeSize=1\n", true, {}},
+        {"no signature: nowhere", "; empty\n", false, {}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        TempDir dir;
+        dir.Write("more.ini", "[M]\nSignature=9\nSizeSize=1\n");
+        const CandidateFilter filter = FilterOf(dir, row.signs);
+        EXPECT_EQ(filter.everywhere, row.everywhere);
+        if (!row.everywhere) {
+            EXPECT_TRUE(filter.gates == row.gates);
+        }
+    }
+}
+
+// markhound's filter comes from the signs.ini beside the loaded module, read
+// before and after Initialize; a file changed in between asks everywhere.
+TEST(KnownFilters, ReadsTheSignatureFileBesideTheModuleAroundInitialize) {
+    TempDir dir;
+    const std::string signs = "[A]\nSignature='P,'K,3,4\nSizeSize=4\n";
+    dir.Write("signs.ini", signs);
+    LoadedPlugin plugin(CopyFile(BuiltPlugin("markhound.so"), dir.path() + "/markhound.so"));
+    const PluginInterface* record = plugin.Record();
+
+    KnownFilters same;
+    same.ReadBeforeInitialize("markhound", plugin.handle());
+    ASSERT_EQ(record->Initialize(0, 0), 1u);
+    same.ReadAfterInitialize("markhound", plugin.handle());
+    const CandidateFilter filter = same.For("markhound");
+    EXPECT_FALSE(filter.everywhere);
+    EXPECT_TRUE(filter.gates == (std::vector<Gate>{{{{0, 'P'}, {1, 'K'}}, 2}}));
+    EXPECT_TRUE(same.For("photohound") == JpegFilter());
+    EXPECT_TRUE(same.For("probe").everywhere);
+
+    KnownFilters changed;
+    changed.ReadBeforeInitialize("markhound", plugin.handle());
+    dir.Write("signs.ini", signs + "[B]\nSignature='Z\nSizeSize=1\n");
+    record->Reload(0);
+    changed.ReadAfterInitialize("markhound", plugin.handle());
+    EXPECT_TRUE(changed.For("markhound").everywhere);
+
+    KnownFilters never_initialized;  // no reading after: nothing to compare with
+    never_initialized.ReadBeforeInitialize("markhound", plugin.handle());
+    EXPECT_TRUE(never_initialized.For("markhound").everywhere);
+    record->Finalize(0);
+}
+
+// Next finds the first position with a passing gate, by the vector path
+// (few first bytes) and the table path (many), also near the end of the
+// data, where gates read the bytes FF C4 that the reader gives there.
+TEST(CandidateSearch, NextIsTheFirstPositionWhereAGatePasses) {
+    std::mt19937 random(5);
+    for (int round = 0; round < 300; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        std::vector<uint8_t> bytes(1 + random() % 300);
+        for (uint8_t& byte : bytes) byte = static_cast<uint8_t>(random() % 40 + (random() % 2) * 0xC4);
+        const MappedData data = {bytes.data(), bytes.size()};
+        std::vector<CandidateFilter> filters(1 + random() % 3);
+        const uint32_t values = 1 + random() % 40;  // beyond 24 the table is used
+        for (CandidateFilter& filter : filters) {
+            filter.everywhere = false;
+            for (uint32_t v = 0; v < values; ++v) {
+                Gate gate{};
+                gate.count = 1 + random() % 2;
+                for (uint32_t t = 0; t < gate.count; ++t) {
+                    const uint32_t offset = random() % 4;
+                    const uint8_t value = static_cast<uint8_t>(random() % 2 ? random() % 40 : 0xC4 + random() % 60);
+                    gate.tests[t] = {offset, value};
+                }
+                filter.gates.push_back(gate);
+            }
+        }
+        const CandidateSearch search(&data, filters);
+        ASSERT_TRUE(search.skips());
+        for (uint64_t from = 0; from <= bytes.size(); ++from) {
+            uint64_t expected = bytes.size();
+            for (uint64_t p = from; p < bytes.size() && expected == bytes.size(); ++p) {
+                if (search.MaskAt(p) != 0) expected = p;
+            }
+            DetectorMask mask = 0;
+            const uint64_t next = search.Next(from, bytes.size(), &mask);
+            ASSERT_EQ(next, expected) << "from " << from;
+            if (next < bytes.size()) {
+                EXPECT_EQ(mask, search.MaskAt(next));
+            }
+        }
+        // MaskAt against the gates by hand.
+        const uint64_t p = random() % bytes.size();
+        DetectorMask by_hand = 0;
+        for (size_t i = 0; i < filters.size(); ++i) {
+            for (const Gate& gate : filters[i].gates) {
+                bool passes = true;
+                for (uint32_t t = 0; t < gate.count; ++t) {
+                    const uint64_t at = p + gate.tests[t].offset;
+                    const uint8_t byte = at < bytes.size() ? bytes[at] : PastEndByte(bytes.size(), at);
+                    passes = passes && byte == gate.tests[t].value;
+                }
+                if (passes) by_hand |= DetectorMask{1} << i;
+            }
+        }
+        EXPECT_EQ(search.MaskAt(p), by_hand);
+    }
+}
+
+TEST(CandidateSearch, PlugInAskedEverywhereMakesEveryPositionACandidate) {
+    const std::vector<uint8_t> bytes(10, 0);
+    const MappedData data = {bytes.data(), bytes.size()};
+    const CandidateSearch search(&data, {JpegFilter(), CandidateFilter()});
+    EXPECT_FALSE(search.skips());
+    DetectorMask mask = 0;
+    EXPECT_EQ(search.Next(3, 10, &mask), 3u);
+    EXPECT_EQ(mask, DetectorMask{2});
+}
+
+}  // namespace
