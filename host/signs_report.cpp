@@ -270,16 +270,19 @@ std::vector<std::string> AllSectionNames(const std::string& native_file) {
 // name of a section that the file does not have: that section's finding
 // says so, with the name it was cut from.
 void ExplainCutShortNames(SignsReport* report) {
+    std::map<std::string, std::vector<std::string>> names;  // a file may be read many times
     for (const SignsFinding& cut : report->passed_over) {
         if (cut.reason != "names_cut") continue;
-        const std::vector<std::string> all = AllSectionNames(cut.where.file);
+        if (names.count(cut.where.file) == 0) names[cut.where.file] = AllSectionNames(cut.where.file);
+        const std::vector<std::string>& all = names[cut.where.file];
         const auto first_cut = std::find(all.begin(), all.end(), cut.where.section);
         if (first_cut == all.begin() || first_cut == all.end()) continue;
         const std::string& whole = *(first_cut - 1);
         for (SignsFinding& finding : report->passed_over) {
             const std::string& name = finding.where.section;
             if (finding.where.file != cut.where.file || finding.reason != "no_kind" ||
-                name.size() >= whole.size() || whole.compare(0, name.size(), name) != 0) {
+                name.size() >= whole.size() || whole.compare(0, name.size(), name) != 0 ||
+                std::find(all.begin(), all.end(), name) != all.end()) {
                 continue;
             }
             finding.reason = "name_cut_short";
