@@ -1,0 +1,116 @@
+#!/usr/bin/env bash
+# Whole-scan benchmark: makes a synthetic image (JPEG, PNG, GIF, BMP and WAV
+# files amid random bytes, text and zeros, with a truth file), runs
+# foremost, scalpel and hound on it in one go (each into a fresh output
+# folder, extraction on), measures the contract floor and the
+# micro-benchmarks, sweeps the number of signatures, and prints the table.
+#
+# Usage: bench/scan-bench.sh [--size MIB] [--seed N] [--sweep "1 2 5 10 20 40"]
+# Results: build/bench/scan-bench/results.md and scan-bench.png.
+set -euo pipefail
+export LC_ALL=C
+
+size=512
+seed=1
+sweep="1 2 5 10 20 40"
+while [ $# -gt 0 ]; do
+    case "$1" in
+        --size) size=$2; shift 2 ;;
+        --seed) seed=$2; shift 2 ;;
+        --sweep) sweep=$2; shift 2 ;;
+        *) echo "usage: $0 [--size MIB] [--seed N] [--sweep LIST]" >&2; exit 2 ;;
+    esac
+done
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+# Debian's Python, which has Debian's matplotlib.
+python=/usr/bin/python3
+cd "$root"
+
+# --- tools -------------------------------------------------------------------
+# The peers, GNU time, the plot library and the image makers, from Debian.
+packages=(foremost scalpel time python3-matplotlib libjpeg-turbo-progs imagemagick sox)
+missing=()
+for package in "${packages[@]}"; do
+    dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "scan-bench: installing ${missing[*]}" >&2
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "scan-bench: run as root to install them" >&2
+        exit 1
+    fi
+    apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
+
+# --- build ---------------------------------------------------------------------
+cmake --preset bench >/dev/null
+cmake --build --preset bench -j"$(nproc)" \
+    --target hound markhound photohound scan_floor markhound_bench photohound_bench >/dev/null
+bin=$root/build/bench/bin
+
+# --- image -----------------------------------------------------------------------
+run=$root/build/bench/scan-bench
+images=$root/build/bench/scan-bench-images/$size-$seed
+if [ ! -f "$images/image.truth" ]; then
+    "$python" bench/make-image.py "$images" --size "$size" --seed "$seed"
+fi
+rm -rf "$run"
+mkdir -p "$run"
+ln -s "$images/image.bin" "$run/image.bin"
+cp "$images/image.truth" "$run/image.truth"
+image=$run/image.bin
+cat "$image" >/dev/null  # every tool reads it from the page cache
+
+# --- runs ----------------------------------------------------------------------------
+# timed NAME OUT COMMAND...: wall time and peak RSS (GNU time) into runs.tsv.
+timed() {
+    local name=$1 out=$2
+    shift 2
+    /usr/bin/time -v -o "$run/time.txt" "$@"
+    local wall rss
+    wall=$(awk -F': ' '/Elapsed \(wall clock\)/ {
+        n = split($2, t, ":"); s = 0; for (i = 1; i <= n; i++) s = s * 60 + t[i]; print s }' "$run/time.txt")
+    rss=$(awk -F': ' '/Maximum resident set size/ { print $2 }' "$run/time.txt")
+    printf '%s\t%s\t%s\t%s\n' "$name" "$wall" "$rss" "$out" >>"$run/runs.tsv"
+    echo "scan-bench: $name: ${wall} s, peak RSS ${rss} KiB" >&2
+}
+
+: >"$run/runs.tsv"
+timed foremost "$run/foremost" sh -c "foremost -i '$image' -o '$run/foremost' >/dev/null 2>&1"
+timed scalpel "$run/scalpel" sh -c "scalpel -c bench/scalpel.conf -o '$run/scalpel' '$image' >/dev/null 2>&1"
+timed hound "$run/hound" sh -c "'$bin/hound' scan '$image' --quiet --json --out '$run/hound' >'$run/hound.json'"
+timed "hound --exhaustive" "$run/hound-exhaustive" sh -c "'$bin/hound' scan '$image' --quiet --json \
+    --exhaustive --out '$run/hound-exhaustive' >'$run/hound-exhaustive.json'"
+"$bin/scan_floor" "$image" "$bin/signs.ini" "$(nproc)" >"$run/floor.txt"
+
+# --- micro-benchmarks --------------------------------------------------------------
+{
+    "$bin/markhound_bench" --benchmark_min_time=0.5
+    "$bin/photohound_bench" --benchmark_min_time=0.5
+} >"$run/micro.txt" 2>/dev/null
+
+# --- throughput against the number of signatures -------------------------------------
+: >"$run/sweep.tsv"
+for count in $sweep; do
+    plugins=$run/sweep-plugins-$count
+    mkdir -p "$plugins"
+    cp "$bin/markhound.so" "$bin/photohound.so" "$plugins/"
+    "$python" bench/sweep-signs.py signs "$count" "$plugins/signs.ini"
+    for mode in hound "hound --exhaustive"; do
+        flags=()
+        [ "$mode" = hound ] || flags=(--exhaustive)
+        start=$(date +%s.%N)
+        "$bin/hound" scan "$image" --quiet --plugins "$plugins" "${flags[@]}" >/dev/null
+        end=$(date +%s.%N)
+        printf '%s\t%s\t%s\n' "$count" "${mode// /_}" "$(awk -v a="$start" -v b="$end" 'BEGIN { print b - a }')" >>"$run/sweep.tsv"
+    done
+    "$bin/scan_floor" "$image" "$plugins/signs.ini" "$(nproc)" |
+        awk -v n="$count" '{ printf "%s\tcontract_floor\t%s\n", n, $4 }' >>"$run/sweep.tsv"
+done
+
+echo "load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)" >"$run/load.txt"
+"$python" bench/scan_report.py "$run"
+cat "$run/load.txt"
+echo "scan-bench: results in $run/results.md and $run/scan-bench.png" >&2

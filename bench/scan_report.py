@@ -1,0 +1,225 @@
+#!/usr/bin/env python3
+"""The table and the plot of the whole-scan benchmark, from the run folder
+that scan-bench.sh fills:
+
+  image.bin, image.truth           the image and where its files are
+  runs.tsv                         tool, wall seconds, max RSS (KiB), output folder
+  sweep.tsv                        signatures, mode, wall seconds
+  floor.txt                        scan_floor's line
+  micro.txt                        the Google Benchmark output
+
+Usage: scan_report.py RUN_DIR   (writes RUN_DIR/results.md and RUN_DIR/scan-bench.png)
+"""
+import hashlib
+import json
+import os
+import re
+import sys
+from collections import Counter, defaultdict
+
+TYPES = ["jpg", "png", "gif", "bmp", "wav"]
+
+
+def read_truth(path):
+    truth = {}
+    with open(path) as f:
+        for line in f:
+            if line.startswith("#") or not line.strip():
+                continue
+            offset, size, kind = line.split()
+            truth[int(offset)] = (int(size), kind)
+    return truth
+
+
+def find_file(root, name):
+    for folder, _, files in os.walk(root):
+        if name in files:
+            return os.path.join(folder, name)
+    return None
+
+
+def foremost_files(out):
+    """(offset, path) of each file in foremost's audit."""
+    found = []
+    with open(os.path.join(out, "audit.txt"), errors="replace") as f:
+        for line in f:
+            m = re.match(r"\s*\d+:\s+(\S+)\s+.*?\s(\d+)\s*\t", line)
+            if m:
+                found.append((int(m.group(2)), find_file(out, m.group(1))))
+    return found
+
+
+def scalpel_files(out):
+    found = []
+    with open(os.path.join(out, "audit.txt"), errors="replace") as f:
+        for line in f:
+            m = re.match(r"(\S+\.\w+)\s+(\d+)\s+(YES|NO)\s+(\d+)\s", line)
+            if m:
+                found.append((int(m.group(2)), find_file(out, m.group(1))))
+    return found
+
+
+def hound_files(out, json_path):
+    found = []
+    with open(json_path) as f:
+        for line in f:
+            item = json.loads(line)
+            found.append((item["offset"], item.get("extracted")))
+    return found
+
+
+def digest_of_file(path):
+    if path is None or not os.path.exists(path):
+        return None
+    with open(path, "rb") as f:
+        return hashlib.sha256(f.read()).hexdigest()
+
+
+def score(found, truth, image):
+    """Exact recoveries per type (offset and bytes identical), other files
+    found at a true offset, and false hits (no file starts there)."""
+    exact = Counter()
+    inexact = 0
+    false_hits = 0
+    truth_digest = {}
+    for offset, (size, _) in truth.items():
+        image.seek(offset)
+        truth_digest[offset] = hashlib.sha256(image.read(size)).hexdigest()
+    seen = set()
+    for offset, path in found:
+        if offset not in truth:
+            false_hits += 1
+            continue
+        if offset in seen:
+            continue
+        seen.add(offset)
+        if digest_of_file(path) == truth_digest[offset]:
+            exact[truth[offset][1]] += 1
+        else:
+            inexact += 1
+    return exact, inexact, false_hits
+
+
+def parse_micro(path):
+    rows = {}
+    if not os.path.exists(path):
+        return rows
+    with open(path) as f:
+        for line in f:
+            m = re.match(r"(BM_\S+)\s+.*", line)
+            if not m:
+                continue
+            ns = re.search(r"ns/position=([\d.]+)(n|u)?s", line)
+            rate = re.search(r"bytes_per_second=([\d.]+)(M|G)i?/s", line)
+            if ns:
+                value = float(ns.group(1)) * (1000 if ns.group(2) == "u" else 1)
+                rows[m.group(1)] = f"{value:.2f} ns/position"
+            elif rate:
+                value = float(rate.group(1)) * (1024 if rate.group(2) == "G" else 1)
+                rows[m.group(1)] = f"{value * 1.048576:.0f} MB/s"
+    return rows
+
+
+def main():
+    run_dir = sys.argv[1]
+    image_path = os.path.join(run_dir, "image.bin")
+    image_size = os.path.getsize(image_path)
+    truth = read_truth(os.path.join(run_dir, "image.truth"))
+    truth_types = Counter(kind for _, kind in truth.values())
+
+    runs = []
+    with open(os.path.join(run_dir, "runs.tsv")) as f:
+        for line in f:
+            tool, seconds, rss, out = line.rstrip("\n").split("\t")
+            runs.append((tool, float(seconds), int(rss), out))
+    speed = {tool: image_size / seconds / 1e6 for tool, seconds, _, _ in runs}
+
+    lines = []
+    lines.append(f"Image: {image_size / 2**20:.0f} MiB, {len(truth)} files "
+                 f"({', '.join(f'{truth_types[t]} {t}' for t in TYPES)}); "
+                 f"{os.cpu_count()} cores.")
+    lines.append("")
+    header = ["tool", "MB/s", "hound ÷ tool", "peak RSS MiB"] + TYPES + ["exact", "other at a true offset", "false hits"]
+    lines.append("| " + " | ".join(header) + " |")
+    lines.append("|" + "---|" * len(header))
+    with open(image_path, "rb") as image:
+        for tool, seconds, rss, out in runs:
+            if tool == "foremost":
+                found = foremost_files(out)
+            elif tool == "scalpel":
+                found = scalpel_files(out)
+            else:
+                found = hound_files(out, out + ".json")
+            exact, inexact, false_hits = score(found, truth, image)
+            ratio = speed["hound"] / speed[tool]
+            cells = [tool, f"{speed[tool]:.0f}", f"{ratio:.2f}", f"{rss / 1024:.0f}"]
+            cells += [f"{exact[t]}/{truth_types[t]}" for t in TYPES]
+            cells += [f"{sum(exact.values())}/{len(truth)}", str(inexact), str(false_hits)]
+            lines.append("| " + " | ".join(cells) + " |")
+    lines.append("")
+
+    with open(os.path.join(run_dir, "floor.txt")) as f:
+        floor = dict(zip(*[iter(f.read().split())] * 2))
+    floor_speed = float(floor["mb_per_s"])
+    exhaustive = speed.get("hound --exhaustive")
+    lines.append(f"Contract floor ({floor['reads_per_position']} indirect reads per position, same "
+                 f"threads as hound): {floor_speed:.1f} MB/s; hound --exhaustive: "
+                 f"{exhaustive:.1f} MB/s, {floor_speed / exhaustive:.2f} × the floor's time.")
+    lines.append("")
+
+    micro = parse_micro(os.path.join(run_dir, "micro.txt"))
+    if micro:
+        lines.append("| micro-benchmark | result |")
+        lines.append("|---|---|")
+        for name, value in micro.items():
+            lines.append(f"| {name} | {value} |")
+        lines.append("")
+
+    sweep = defaultdict(dict)
+    with open(os.path.join(run_dir, "sweep.tsv")) as f:
+        for line in f:
+            count, mode, seconds = line.split()
+            mode = mode.replace("_", " ")
+            sweep[mode][int(count)] = image_size / float(seconds) / 1e6
+    lines.append("| signatures | " + " | ".join(f"{mode} MB/s" for mode in sweep) + " |")
+    lines.append("|---|" + "---|" * len(sweep))
+    counts = sorted(next(iter(sweep.values())))
+    for count in counts:
+        lines.append(f"| {count} | " + " | ".join(f"{sweep[m][count]:.0f}" for m in sweep) + " |")
+    lines.append("")
+
+    plot(run_dir, sweep, speed)
+    text = "\n".join(lines)
+    with open(os.path.join(run_dir, "results.md"), "w") as f:
+        f.write(text + "\n")
+    print(text)
+
+
+def plot(run_dir, sweep, speed):
+    import matplotlib
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+
+    fig, ax = plt.subplots(figsize=(8, 5), dpi=110)
+    for mode, marker in zip(sweep, "os^"):
+        counts = sorted(sweep[mode])
+        style = ":" if mode == "contract floor" else "-"
+        ax.plot(counts, [sweep[mode][c] for c in counts], marker=marker, linestyle=style, label=mode)
+    for tool, style in (("foremost", "--"), ("scalpel", ":")):
+        if tool in speed:
+            ax.axhline(speed[tool], linestyle=style, color="grey")
+            ax.annotate(f"{tool} (its own types)", (1, speed[tool]), textcoords="offset points",
+                        xytext=(4, 4), color="dimgrey")
+    ax.set_xscale("log")
+    ax.set_yscale("log")
+    ax.set_xlabel("markhound signatures (photohound always asked too)")
+    ax.set_ylabel("MB/s over the image")
+    ax.set_title("Scan throughput against the number of signatures")
+    ax.grid(True, which="both", alpha=0.3)
+    ax.legend()
+    fig.tight_layout()
+    fig.savefig(os.path.join(run_dir, "scan-bench.png"))
+
+
+if __name__ == "__main__":
+    main()
