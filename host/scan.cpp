@@ -33,8 +33,14 @@ Scanner::Scanner(const MappedData* data, std::vector<Detector> detectors, const 
     : own_reader_(MakeReader(data)), reader_(&own_reader_), data_(data), size_(data->size),
       detectors_(std::move(detectors)), options_(options) {
     std::vector<CandidateFilter> filters;
-    for (const Detector& detector : detectors_) filters.push_back(detector.filter);
-    search_ = std::make_unique<CandidateSearch>(data, filters);
+    bool any_filter = false;
+    for (const Detector& detector : detectors_) {
+        filters.push_back(detector.filter);
+        any_filter = any_filter || !detector.filter.everywhere;
+    }
+    // Without a filter every position is asked of every plug-in, as through
+    // the reader alone.
+    if (any_filter) search_ = std::make_unique<CandidateSearch>(data, filters);
 }
 
 Scanner::~Scanner() = default;
