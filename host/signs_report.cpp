@@ -276,8 +276,8 @@ void ExplainCutShortNames(SignsReport* report) {
         if (names.count(cut.where.file) == 0) names[cut.where.file] = AllSectionNames(cut.where.file);
         const std::vector<std::string>& all = names[cut.where.file];
         const auto first_cut = std::find(all.begin(), all.end(), cut.where.section);
-        if (first_cut == all.begin() || first_cut == all.end()) continue;
-        const std::string& whole = *(first_cut - 1);
+        if (first_cut == all.end()) continue;
+        const std::string& whole = *first_cut;  // the first name not held whole
         for (SignsFinding& finding : report->passed_over) {
             const std::string& name = finding.where.section;
             if (finding.where.file != cut.where.file || finding.reason != "no_kind" ||

@@ -73,23 +73,26 @@ void FileLoad::ReportIfCut(const char* key) const {
 }
 
 // Only asked when an observer listens: names that did not fit the name block.
+// The block may end inside a name, which is then listed cut short: the names
+// not read begin with the first one that the block does not hold whole.
 void FileLoad::ReportCutSections(const char* names) const {
     constexpr uint32_t kAllNamesSize = 1u << 24;
     char* all = static_cast<char*>(MemAlloc(kAllNamesSize));
     if (all == nullptr) return;
     PlatformProfileSectionNames(all, kAllNamesSize, path);
     all[kAllNamesSize - 1] = '\0';
-    uint32_t listed = 0;
-    for (const char* name = names; name < names + kSectionBlockSize && *name != '\0';
-         name += StrLen(name) + 1) {
-        ++listed;
-    }
+    const char* const names_end = names + kSectionBlockSize;
+    const char* listed = names;  // the block's name at the same index, while there is one
     const char* first_cut = nullptr;
     uint32_t cut = 0;
-    uint32_t index = 0;
     for (const char* name = all; name < all + kAllNamesSize && *name != '\0';
-         name += StrLen(name) + 1, ++index) {
-        if (index < listed) continue;
+         name += StrLen(name) + 1) {
+        const bool held = first_cut == nullptr && listed < names_end && *listed != '\0' &&
+                          std::strcmp(listed, name) == 0;
+        if (held) {
+            listed += StrLen(listed) + 1;
+            continue;
+        }
         if (first_cut == nullptr) first_cut = name;
         ++cut;
     }

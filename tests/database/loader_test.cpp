@@ -299,4 +299,22 @@ TEST_F(LoaderTest, ObserverHearsEveryPassedOverSectionAndChangesNothing) {
     }
 }
 
+TEST_F(LoaderTest, CutSectionsAreReportedFromTheFirstNameNotHeldWhole) {
+    std::string file;
+    for (int i = 0; i < 120; ++i) file += "[Sec" + std::to_string(100000 + i) + "]\n" + kSized;
+    dir.Write("signs.ini", file);
+    struct CutRecorder : LoadObserver {
+        void OnLoadEvent(const LoadReport& report) override {
+            if (report.event != LoadEvent::kSectionsCut) return;
+            first = report.text;
+            count = report.number;
+        }
+        std::string first;
+        uint32_t count = 0;
+    } recorder;
+    EXPECT_EQ(Load("signs.ini", &recorder).size(), 102u);
+    EXPECT_EQ(recorder.first, "Sec100102");
+    EXPECT_EQ(recorder.count, 18u);
+}
+
 }  // namespace

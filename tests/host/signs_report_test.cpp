@@ -121,8 +121,8 @@ TEST_F(SignsExplain, EachWayOfPassingOverNamesItsFileSectionAndReason) {
          "include of '" + dir.path() + "/chain64.ini' passed over: more than 64 files deep"},
         // The block ends inside the 103rd name: it is read as a section "Se".
         {"names beyond the name block", "[many]\nInclude=many.ini\n",
-         {{"many.ini", "Sec100103", "names_cut"}, {"many.ini", "Se", "name_cut_short"}},
-         "this section and the 16 after it are not read: their names lie beyond the 1024-byte "
+         {{"many.ini", "Sec100102", "names_cut"}, {"many.ini", "Se", "name_cut_short"}},
+         "this section and the 17 after it are not read: their names lie beyond the 1024-byte "
          "name block",
          "the 1024-byte name block ends inside the name [Sec100102], so this section, which the "
          "file does not have, is read instead and defines nothing"},
