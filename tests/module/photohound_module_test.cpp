@@ -7,22 +7,6 @@
 
 namespace {
 
-TEST(PhotohoundRecord, HasMagicVersionAndZeroReservedWords) {
-    LoadedPlugin plugin(BuiltPlugin("photohound.so"));
-    const PluginInterface* record = plugin.Record();
-    const auto* bytes = reinterpret_cast<const unsigned char*>(record);
-    EXPECT_EQ(bytes[0], 'K');
-    EXPECT_EQ(bytes[1], 'X');
-    EXPECT_EQ(bytes[2], 0x00);
-    EXPECT_EQ(bytes[3], 0x01);
-    EXPECT_EQ(record->reserved0, 0u);
-    EXPECT_EQ(record->reserved1, 0u);
-    EXPECT_NE((void*)record->Initialize, nullptr);
-    EXPECT_NE((void*)record->Finalize, nullptr);
-    EXPECT_NE((void*)record->Detect, nullptr);
-    EXPECT_EQ(plugin.query()(nullptr), record);
-}
-
 TEST(PhotohoundRecord, FinalizeReloadAndReservedAreOneFunction) {
     LoadedPlugin plugin(BuiltPlugin("photohound.so"));
     const PluginInterface* record = plugin.Record();
