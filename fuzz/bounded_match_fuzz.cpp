@@ -6,6 +6,7 @@
 #include "fuzz_support.h"
 #include "match_input.h"
 #include "signatures/signature.h"
+#include "signatures/signature_list.h"
 
 namespace {
 
@@ -76,7 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint64_t served = input.RestSize();
     const uint64_t length = base + ((length_choice & 0x80) != 0 ? (length_choice & 0x7F) % (served + 1)
                                                                  : served + (length_choice & 0x7F));
-    RecordingReader reader(input.Rest(), input.RestSize(), base, std::move(fill), length, noise);
+    RecordingReader reader(input.Rest(), input.RestSize(), base, fill, length, noise);
 
     const uint64_t s = position + start.size();
     const uint64_t m = end.empty() ? start.size() : end.size();
@@ -125,6 +126,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         FUZZ_CHECK(searching);
     }
-    delete signature;
+    // Detect over a list that holds the signature makes the same calls and
+    // gives the same answer as its Match.
+    SignatureList list;
+    FUZZ_CHECK(list.Append(signature) != nullptr);
+    RecordingReader again(input.Rest(), input.RestSize(), base, fill, length, noise);
+    FoundItem listed = before;
+    const uint32_t detected = DetectWithList(list, again.reader(), position, &listed);
+    FUZZ_CHECK(detected == (answer ? 1u : 0u));
+    FUZZ_CHECK(SameBytes(listed, item));
+    FUZZ_CHECK(again.calls() == reader.calls());
     return 0;
 }

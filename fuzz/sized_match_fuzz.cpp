@@ -6,6 +6,7 @@
 #include "fuzz_support.h"
 #include "match_input.h"
 #include "signatures/signature.h"
+#include "signatures/signature_list.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzInput input(data, size);
@@ -18,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint64_t position = base + input.Byte();
     std::vector<uint8_t> fill = ReadFill(input);
     const uint32_t noise = input.U32();
-    RecordingReader reader(input.Rest(), input.RestSize(), base, std::move(fill),
+    RecordingReader reader(input.Rest(), input.RestSize(), base, fill,
                            base + input.RestSize(), noise);
 
     auto* signature = new SizedSignature;
@@ -51,6 +52,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(item.description == signature->name.text);
     }
     FUZZ_CHECK(reader.calls() == expected);
-    delete signature;
+    // Detect over a list that holds the signature makes the same calls and
+    // gives the same answer as its Match.
+    SignatureList list;
+    FUZZ_CHECK(list.Append(signature) != nullptr);
+    RecordingReader again(input.Rest(), input.RestSize(), base, fill,
+                          base + input.RestSize(), noise);
+    FoundItem listed = before;
+    const uint32_t detected = DetectWithList(list, again.reader(), position, &listed);
+    FUZZ_CHECK(detected == (answer ? 1u : 0u));
+    FUZZ_CHECK(SameBytes(listed, item));
+    FUZZ_CHECK(again.calls() == reader.calls());
     return 0;
 }
