@@ -32,8 +32,12 @@ function(hound_add_plugin name)
     target_sources(${name} PRIVATE ${HOUND_PLUGIN_EXPORTS_DEF})
     target_link_options(${name} PRIVATE -Wl,--kill-at -static -static-libgcc -static-libstdc++)
   else()
-    target_link_options(${name} PRIVATE
-      -Wl,--version-script=${HOUND_PLUGIN_EXPORTS_MAP} -Wl,--no-undefined)
+    target_link_options(${name} PRIVATE -Wl,--version-script=${HOUND_PLUGIN_EXPORTS_MAP})
+    # Every symbol resolved at link time; clang's sanitizer runtime is left
+    # to the program that loads the module.
+    if(NOT HOUND_SANITIZE)
+      target_link_options(${name} PRIVATE -Wl,--no-undefined)
+    endif()
     set_property(TARGET ${name} APPEND PROPERTY LINK_DEPENDS ${HOUND_PLUGIN_EXPORTS_MAP})
   endif()
 endfunction()

@@ -325,5 +325,7 @@ void LoadFile(LoadSession& session, const char* path) {
 
 void LoadSignatureFile(const char* path, SignatureList& list, LoadObserver* observer) {
     LoadSession session{list, observer, {}, 0, 0};
+    PlatformBeginProfileBatch();  // each file is read once per load
     LoadFile(session, path);
+    PlatformEndProfileBatch();
 }

@@ -21,6 +21,14 @@ uint32_t PlatformProfileString(const char* section, const char* key, const char*
 uint32_t PlatformProfileInt(const char* section, const char* key, int32_t default_value,
                             const char* path);
 
+// Bracket one load of signature files. In between, a profile file that has
+// been read once is answered from memory without being looked at again: the
+// loader asks many keys of each file, and the files are not expected to
+// change while a load reads them. Nothing happens on Windows, which reads
+// the files itself.
+void PlatformBeginProfileBatch();
+void PlatformEndProfileBatch();
+
 // _access: 0 when the file exists (mode 0), non-zero otherwise.
 int PlatformAccess(const char* path, int mode);
 

@@ -167,11 +167,19 @@ public:
     // The parsed file at a drive-form path; null when it cannot be read.
     const ProfileFile* Get(const char* path);
 
+    void BeginBatch() {
+        if (batch_depth_++ == 0) ++batch_;
+    }
+    void EndBatch() {
+        if (batch_depth_ > 0) --batch_depth_;
+    }
+
 private:
     struct Slot {
         char path[PATH_MAX];
         FileStamp stamp;
         bool recheck;
+        uint64_t batch;  // the batch in which the entry was last checked, 0 for none
         uint64_t used;
         ProfileFile* file;  // null: the slot is free
     };
@@ -183,8 +191,13 @@ private:
         slot.file = nullptr;
     }
 
+    // The current batch while one is open; each new batch checks files anew.
+    uint64_t CurrentBatch() const { return batch_depth_ > 0 ? batch_ : 0; }
+
     Slot slots_[kProfileSlots] = {};
     uint64_t clock_ = 0;
+    uint64_t batch_ = 0;
+    uint32_t batch_depth_ = 0;
 };
 
 ProfileCache::Slot* ProfileCache::Find(const char* native) {
@@ -207,12 +220,17 @@ const ProfileFile* ProfileCache::Get(const char* path) {
     char native[PATH_MAX];
     if (!NativeFromDriveForm(path, native, sizeof native)) return nullptr;
     Slot* slot = Find(native);
+    if (slot != nullptr && slot->batch != 0 && slot->batch == CurrentBatch()) {
+        slot->used = ++clock_;
+        return slot->file;  // checked already in this batch
+    }
     struct stat st;
     if (stat(native, &st) != 0 || !S_ISREG(st.st_mode)) {
         if (slot != nullptr) Drop(*slot);
         return nullptr;
     }
     if (slot != nullptr && !slot->recheck && SameStamp(slot->stamp, StampOf(st))) {
+        slot->batch = CurrentBatch();
         slot->used = ++clock_;
         return slot->file;
     }
@@ -243,6 +261,7 @@ const ProfileFile* ProfileCache::Get(const char* path) {
     }
     slot->stamp = stamp;
     slot->recheck = !settled || ModifiedRecently(stamp);
+    slot->batch = CurrentBatch();
     slot->used = ++clock_;
     return slot->file;
 }
@@ -250,6 +269,10 @@ const ProfileFile* ProfileCache::Get(const char* path) {
 ProfileCache g_profiles;
 
 }  // namespace
+
+void PlatformBeginProfileBatch() { g_profiles.BeginBatch(); }
+
+void PlatformEndProfileBatch() { g_profiles.EndBatch(); }
 
 uint32_t PlatformProfileSectionNames(char* buffer, uint32_t size, const char* path) {
     return ProfileSectionNames(g_profiles.Get(path), buffer, size);

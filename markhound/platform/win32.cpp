@@ -48,3 +48,8 @@ char PlatformCharUpper(char c) {
         static_cast<ULONG_PTR>(static_cast<BYTE>(c))));
     return static_cast<char>(static_cast<BYTE>(reinterpret_cast<ULONG_PTR>(result)));
 }
+
+// Windows reads profile files itself: there is nothing to keep between reads.
+void PlatformBeginProfileBatch() {}
+
+void PlatformEndProfileBatch() {}

@@ -40,6 +40,24 @@ TEST(ProfileCache, UnchangedStampServesTheEarlierParse) {
     EXPECT_EQ(Value(path), "1");
 }
 
+TEST(ProfileCache, WithinABatchAFileIsReadOnce) {
+    ProfileFolder folder;
+    const std::string path = folder.Write("b.ini", "[s]\nk=1\n");
+    PlatformBeginProfileBatch();
+    EXPECT_EQ(Value(path), "1");
+    folder.Write("b.ini", "[s]\nk=22\n");  // a change the batch does not look for
+    EXPECT_EQ(Value(path), "1");
+    PlatformEndProfileBatch();
+    EXPECT_EQ(Value(path), "22");  // outside the batch the change is seen
+    PlatformBeginProfileBatch();
+    EXPECT_EQ(Value(path), "22");
+    folder.Write("b.ini", "[s]\nk=333\n");
+    PlatformEndProfileBatch();
+    PlatformBeginProfileBatch();  // a new batch checks the file anew
+    EXPECT_EQ(Value(path), "333");
+    PlatformEndProfileBatch();
+}
+
 TEST(ProfileCache, ChangedFilesAreReadAgain) {
     struct Row {
         const char* change;
