@@ -1,6 +1,11 @@
 # Warnings and sanitizers in one place: every target links hound_settings.
+# Warnings are errors in the presets and the test command (HOUND_WERROR),
+# never in a user's own build, where a newer compiler may warn anew.
 add_library(hound_settings INTERFACE)
-target_compile_options(hound_settings INTERFACE -Wall -Wextra -Werror)
+target_compile_options(hound_settings INTERFACE -Wall -Wextra)
+if(HOUND_WERROR)
+  target_compile_options(hound_settings INTERFACE -Werror)
+endif()
 # Windows programs carry their C and C++ runtimes, so they need no DLL but
 # the system's.
 if(WIN32)
@@ -17,6 +22,15 @@ add_library(hound_plugin_code INTERFACE)
 target_compile_options(hound_plugin_code INTERFACE -fno-exceptions)
 set(HOUND_PLUGIN_EXPORTS_DEF ${PROJECT_SOURCE_DIR}/contract/kx_exports.def)
 set(HOUND_PLUGIN_EXPORTS_MAP ${PROJECT_SOURCE_DIR}/contract/kx_exports.map)
+
+# Installed layout: the plug-ins and the signature library together in one
+# folder (markhound reads signs.ini beside itself), lib/hound on Linux and
+# the top of the package on Windows, where they are dropped beside a host.
+if(WIN32)
+  set(HOUND_INSTALL_PLUGIN_DIR .)
+else()
+  set(HOUND_INSTALL_PLUGIN_DIR lib/hound)
+endif()
 
 # hound_add_plugin(name sources...): a module without the lib prefix, in the
 # shared output folder, exporting KX_QueryInterface alone.
@@ -40,4 +54,5 @@ function(hound_add_plugin name)
     endif()
     set_property(TARGET ${name} APPEND PROPERTY LINK_DEPENDS ${HOUND_PLUGIN_EXPORTS_MAP})
   endif()
+  install(TARGETS ${name} LIBRARY DESTINATION ${HOUND_INSTALL_PLUGIN_DIR})
 endfunction()
