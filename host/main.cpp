@@ -3,11 +3,32 @@
 
 #include <filesystem>
 #include <iostream>
+#include <string>
 
 #include "host/interrupt.h"
 #include "host/options.h"
 #include "host/run.h"
 #include "host/signs_output.h"
+
+namespace {
+
+// Where the plug-ins are when --plugins does not say: beside the executable
+// (the build folder, a Windows-style unpacked folder), else ../lib/hound
+// relative to it (an installed tree: bin/hound, lib/hound/*.so).
+std::string DefaultPluginDir() {
+    std::error_code failure;
+    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", failure);
+    if (failure) return ".";
+    const std::filesystem::path beside = self.parent_path();
+    for (const char* name : {"markhound.so", "photohound.so", "jpeghound.so"}) {
+        if (std::filesystem::exists(beside / name, failure)) return beside.string();
+    }
+    const std::filesystem::path installed = beside.parent_path() / "lib" / "hound";
+    if (std::filesystem::is_directory(installed, failure)) return installed.string();
+    return beside.string();
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     Options options;
@@ -18,9 +39,7 @@ int main(int argc, char** argv) {
     }
 
     Environment environment;
-    std::error_code failure;
-    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", failure);
-    environment.default_plugin_dir = failure ? "." : self.parent_path().string();
+    environment.default_plugin_dir = DefaultPluginDir();
     environment.terminal = isatty(STDERR_FILENO) != 0;
     InstallStopHandlers();
     environment.stop = &StopRequested();

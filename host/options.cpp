@@ -115,7 +115,8 @@ int ParseCommandLine(int argc, const char* const* argv, Options* options, std::o
     std::string min_size, max_size;
     scan->add_option("FILE", options->files, "Files (or block devices) to scan")->required();
     scan->add_option("--plugins", options->plugins_dir,
-                     "Folder of the plug-ins (default: the folder of the hound executable)")
+                     "Folder of the plug-ins (default: the folder of the hound executable if they are "
+                     "there, else ../lib/hound beside it)")
         ->type_name("DIR");
     scan->add_option("--order", order,
                      "Plug-ins to load, in the order they are asked at each position; the first "
