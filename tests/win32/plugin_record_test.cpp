@@ -2,6 +2,7 @@
 // system DLLs imported, the 32-byte record, and every slot callee-cleans.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -15,7 +16,7 @@
 
 namespace {
 
-std::vector<std::string> PluginNames() { return {"markhound.dll", "photohound.dll"}; }
+std::vector<std::string> PluginNames() { return {"markhound.dll", "photohound.dll", "jpeghound.dll"}; }
 
 // A plug-in copied alone into a fresh folder, so that nothing beside it
 // (such as a signs.ini) changes what its slots do.
@@ -136,15 +137,33 @@ TEST(PluginRecord, ThirtyTwoBytesWithMagicVersionAndZeroWords) {
 const std::vector<uint8_t> kTinyJpeg = {0xFF, 0xD8, 0xFF, 0xC0, 0x00, 0x0B, 0x08, 0x00, 0x01,
                                         0x00, 0x01, 0x01, 0x01, 0x11, 0x00, 0xFF, 0xD9};
 
+// The least jpeghound accepts: SOI, DQT, SOF0, DC and AC tables, SOS, data, EOI.
+std::vector<uint8_t> StrictJpeg() {
+    std::vector<uint8_t> image = {0xFF, 0xD8, 0xFF, 0xDB, 0x00, 0x43, 0x00};
+    image.resize(image.size() + 64, 0x01);
+    for (uint8_t table_class : {0x00, 0x10}) {
+        image.insert(image.end(), {0xFF, 0xC4, 0x00, 0x15, table_class, 0x00, 0x02});
+        image.resize(image.size() + 14, 0x00);
+        image.insert(image.end(), {0x00, 0x01});
+    }
+    image.insert(image.end(), {0xFF, 0xC0, 0x00, 0x0B, 0x08, 0x00, 0x01, 0x00, 0x01, 0x01, 0x01,
+                               0x11, 0x00, 0xFF, 0xDA, 0x00, 0x08, 0x01, 0x01, 0x00, 0x00, 0x3F,
+                               0x00, 0x12, 0xFF, 0x00, 0x34, 0xFF, 0xD9});
+    return image;
+}
+
 // Every slot and the export, called through raw addresses: each must remove
 // exactly its own argument slots, and a position above 2^32 must arrive whole.
 TEST(PluginSlots, EveryCallRemovesItsArguments) {
     struct Row {
         std::string name;
         uint32_t initialize;  // alone in a folder: markhound finds no signs.ini
-        uint32_t detect;      // on kTinyJpeg
+        std::vector<uint8_t> data;
+        uint32_t detect;      // on data
     };
-    const Row rows[] = {{"markhound.dll", 0, 0}, {"photohound.dll", 1, 1}};
+    const Row rows[] = {{"markhound.dll", 0, kTinyJpeg, 0},
+                        {"photohound.dll", 1, kTinyJpeg, 1},
+                        {"jpeghound.dll", 1, StrictJpeg(), 1}};
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         IsolatedPlugin plugin(row.name);
@@ -161,7 +180,7 @@ TEST(PluginSlots, EveryCallRemovesItsArguments) {
         EXPECT_EQ(static_cast<uint32_t>(call.result), row.initialize);
 
         const uint64_t position = 0xFFFFFFFEull;  // the walk crosses 2^32
-        FakeReader reader(kTinyJpeg, position);
+        FakeReader reader(row.data, position);
         const FoundItem before = PoisonedItem();
         FoundItem item = before;
         call = CallProbed(reinterpret_cast<const void*>(record->Detect),
@@ -171,8 +190,11 @@ TEST(PluginSlots, EveryCallRemovesItsArguments) {
         EXPECT_EQ(static_cast<uint32_t>(call.result), row.detect);
         if (row.detect == 1) {
             EXPECT_EQ(item.offset, position);
-            EXPECT_EQ(item.size, kTinyJpeg.size());
-            EXPECT_EQ(reader.BytePositions().back(), position + kTinyJpeg.size() - 1);
+            EXPECT_EQ(item.size, row.data.size());
+            // The last byte read, by ReadByte or ReadBlock, is the last of EOI.
+            uint64_t end = 0;
+            for (const FakeReader::Call& read : reader.calls()) end = std::max(end, read.position + read.count);
+            EXPECT_EQ(end, position + row.data.size());
         } else {
             EXPECT_TRUE(SameItem(item, before));
             EXPECT_TRUE(reader.calls().empty());
