@@ -66,6 +66,8 @@ void Prepare(JpegState& state, const HostReader* reader, uint64_t position,
     const uint64_t data_end = reader->GetSize(reader->context);
     state.limit_is_data_end = data_end <= walk_end;
     state.limit = std::min(data_end, walk_end);
+    // A gate at the top of the 64-bit range: the cursor wrapped, nothing follows.
+    if (state.cursor < position) state.limit = 0;
 }
 
 }  // namespace

@@ -103,7 +103,7 @@ void Fill(JpegState& state, uint32_t count);
 // buffer and returns them; cursor does not move. Reads no more than count.
 inline const uint8_t* Need(JpegState& state, uint32_t count) {
     const uint64_t offset = state.cursor - state.buffer_start;
-    if (offset + count > state.buffer_size) {
+    if (offset >= state.buffer_size || state.buffer_size - offset < count) {
         if (state.cursor > state.limit || state.limit - state.cursor < count) FailAtLimit(state);
         Fill(state, count);
         return state.buffer;
