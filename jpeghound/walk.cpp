@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "markers.h"
+#include "jpeg/markers.h"
 
 namespace jpeghound {
 namespace {

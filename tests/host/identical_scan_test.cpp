@@ -20,6 +20,7 @@
 #include "host/filters.h"
 #include "host/reader.h"
 #include "host/scan.h"
+#include "jpeg/jpeg_bytes.h"
 #include "jpeghound/frame.h"
 #include "signatures/signature_list.h"
 
@@ -133,17 +134,7 @@ void WriteSignatureFiles(const TempDir& dir, std::mt19937& random, bool rare_onl
 std::vector<uint8_t> MakeData(std::mt19937& random, size_t size) {
     static const uint8_t kJpegImage[] = {0xFF, 0xD8, 0xFF, 0xC0, 0x00, 0x0B, 0x08, 0x00, 0x01,
                                          0x00, 0x01, 0x01, 0x01, 0x11, 0x00, 0xFF, 0xD9};
-    // SOI, DQT, SOF0, DC and AC tables, SOS, data with a stuffed zero, EOI.
-    std::vector<uint8_t> strict = {0xFF, 0xD8, 0xFF, 0xDB, 0x00, 0x43, 0x00};
-    strict.resize(strict.size() + 64, 0x01);
-    for (uint8_t table_class : {0x00, 0x10}) {
-        strict.insert(strict.end(), {0xFF, 0xC4, 0x00, 0x15, table_class, 0x00, 0x02});
-        strict.resize(strict.size() + 14, 0x00);
-        strict.insert(strict.end(), {0x00, 0x01});
-    }
-    strict.insert(strict.end(), {0xFF, 0xC0, 0x00, 0x0B, 0x08, 0x00, 0x01, 0x00, 0x01, 0x01,
-                                 0x01, 0x11, 0x00, 0xFF, 0xDA, 0x00, 0x08, 0x01, 0x01, 0x00,
-                                 0x00, 0x3F, 0x00, 0x12, 0xFF, 0x00, 0x34, 0xFF, 0xD9});
+    const Bytes strict = StrictImage();
     std::vector<uint8_t> data(size);
     size_t i = 0;
     while (i < size) {

@@ -5,7 +5,7 @@
 
 #include "fakes/fake_reader.h"
 #include "jpeghound/frame.h"
-#include "photohound/jpeg_bytes.h"
+#include "jpeg/jpeg_bytes.h"
 
 struct StrictRun {
     uint32_t answer;

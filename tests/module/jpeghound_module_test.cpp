@@ -3,22 +3,9 @@
 
 #include "fakes/fake_reader.h"
 #include "module/module_helpers.h"
-#include "photohound/jpeg_bytes.h"
+#include "jpeg/jpeg_bytes.h"
 
 namespace {
-
-// SOI, DQT, SOF0, DC and AC tables, SOS, data, EOI: the least jpeghound takes.
-Bytes StrictImage() {
-    Bytes quant(65, 1);
-    quant[0] = 0x00;
-    Bytes dc = {0x00, 0, 2}, ac = {0x10, 0, 2};
-    dc.resize(17, 0);
-    ac.resize(17, 0);
-    dc.insert(dc.end(), {0, 1});
-    ac.insert(ac.end(), {0, 1});
-    return Cat({Soi(), Segment(0xDB, quant), Sof0(), Segment(0xC4, dc), Segment(0xC4, ac), Sos(),
-                EntropyData(), Eoi()});
-}
 
 TEST(JpeghoundSlots, DetectAnswersAtAnyPointOfTheLifecycle) {
     LoadedPlugin plugin(BuiltPlugin("jpeghound.so"));
@@ -42,7 +29,7 @@ TEST(JpeghoundSlots, DetectAnswersAtAnyPointOfTheLifecycle) {
     EXPECT_STREQ(item.extension, "jpg");
     EXPECT_STREQ(item.description, "JPG image");
 
-    // Rejected: a Huffman table with Th 4; the item stays as it was.
+    // Rejected: the first Huffman table with Th 4; the item stays as it was.
     Bytes broken = image;
     broken[2 + 69 + 13 + 4] = 0x04;
     FakeReader bad(broken, at, {0xFF, 0xC4});

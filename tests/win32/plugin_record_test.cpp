@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "fakes/fake_reader.h"
+#include "jpeg/jpeg_bytes.h"
 #include "stdcall_probe.h"
 #include "win32_support.h"
 
@@ -137,21 +138,6 @@ TEST(PluginRecord, ThirtyTwoBytesWithMagicVersionAndZeroWords) {
 const std::vector<uint8_t> kTinyJpeg = {0xFF, 0xD8, 0xFF, 0xC0, 0x00, 0x0B, 0x08, 0x00, 0x01,
                                         0x00, 0x01, 0x01, 0x01, 0x11, 0x00, 0xFF, 0xD9};
 
-// The least jpeghound accepts: SOI, DQT, SOF0, DC and AC tables, SOS, data, EOI.
-std::vector<uint8_t> StrictJpeg() {
-    std::vector<uint8_t> image = {0xFF, 0xD8, 0xFF, 0xDB, 0x00, 0x43, 0x00};
-    image.resize(image.size() + 64, 0x01);
-    for (uint8_t table_class : {0x00, 0x10}) {
-        image.insert(image.end(), {0xFF, 0xC4, 0x00, 0x15, table_class, 0x00, 0x02});
-        image.resize(image.size() + 14, 0x00);
-        image.insert(image.end(), {0x00, 0x01});
-    }
-    image.insert(image.end(), {0xFF, 0xC0, 0x00, 0x0B, 0x08, 0x00, 0x01, 0x00, 0x01, 0x01, 0x01,
-                               0x11, 0x00, 0xFF, 0xDA, 0x00, 0x08, 0x01, 0x01, 0x00, 0x00, 0x3F,
-                               0x00, 0x12, 0xFF, 0x00, 0x34, 0xFF, 0xD9});
-    return image;
-}
-
 // Every slot and the export, called through raw addresses: each must remove
 // exactly its own argument slots, and a position above 2^32 must arrive whole.
 TEST(PluginSlots, EveryCallRemovesItsArguments) {
@@ -163,7 +149,7 @@ TEST(PluginSlots, EveryCallRemovesItsArguments) {
     };
     const Row rows[] = {{"markhound.dll", 0, kTinyJpeg, 0},
                         {"photohound.dll", 1, kTinyJpeg, 1},
-                        {"jpeghound.dll", 1, StrictJpeg(), 1}};
+                        {"jpeghound.dll", 1, StrictImage(), 1}};
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         IsolatedPlugin plugin(row.name);
