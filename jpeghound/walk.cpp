@@ -103,7 +103,9 @@ void WalkJpeg(JpegState& state) {
             case kSOF9: case kSOF10: case kSOF11:
                 ParseFrameHeader(state, code);
                 break;
-            // Hierarchical streams (differential frames, DHP, EXP) are not read.
+            // Hierarchical streams (differential frames, DHP, EXP) are rejected:
+            // no common encoder writes them and libjpeg reads none, so a match
+            // could be checked by nothing, and their frames would double the walk.
             case kSOF5: case kSOF6: case kSOF7:
             case kSOF13: case kSOF14: case kSOF15:
             case kDHP: case kEXP:
