@@ -1,6 +1,7 @@
 // Mixed benchmark data and a memory reader.
 #include "bench_data.h"
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 
@@ -40,9 +41,9 @@ uint32_t KX_CALL MemoryReader::ReadBlock(void* context, void* buffer, uint64_t p
                                          uint64_t count) {
     const auto& data = static_cast<MemoryReader*>(context)->data_;
     auto* out = static_cast<uint8_t*>(buffer);
-    for (uint64_t i = 0; i < count; ++i) {
-        out[i] = position + i < data.size() ? data[position + i] : 0;
-    }
+    const uint64_t inside = position < data.size() ? std::min<uint64_t>(count, data.size() - position) : 0;
+    if (inside > 0) std::memcpy(out, data.data() + position, inside);
+    std::memset(out + inside, 0, count - inside);
     return 1;
 }
 

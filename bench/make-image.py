@@ -3,7 +3,7 @@
 convert) and WAV (sox) files amid random bytes, text and runs of zeros, and a
 truth file with each file's offset, size and type.
 
-Usage: make-image.py OUT_DIR [--size MIB] [--seed N]
+Usage: make-image.py OUT_DIR [--size MIB] [--seed N] [--jpeg-kinds baseline|mixed]
 Writes OUT_DIR/image.bin and OUT_DIR/image.truth ("offset size type" lines).
 The same size and seed give the same image, byte for byte.
 """
@@ -20,6 +20,10 @@ TEXT = (b"the quick brown fox jumps over the lazy dog; pack my box with five doz
 
 # Files of each type; about 150 in all.
 COUNTS = {"jpg": 50, "png": 25, "gif": 25, "bmp": 25, "wav": 25}
+# cjpeg options of --jpeg-kinds mixed, taken in turn: what cameras and web
+# encoders write besides baseline.
+JPEG_KINDS = ["", "-progressive", "-restart 1", "-optimize", "-arithmetic",
+              "-progressive -optimize", "-restart 4B", "-grayscale"]
 SIZES = [(320, 240), (640, 480), (800, 600), (1024, 768), (160, 120)]
 COLOURS = ["tomato-steelblue", "gold-navy", "orchid-olive", "white-seagreen", "black-orange"]
 
@@ -28,7 +32,7 @@ def run(command, **kwargs):
     subprocess.run(command, shell=True, check=True, **kwargs)
 
 
-def picture(work, rng, index, fmt):
+def picture(work, rng, index, fmt, mixed=False):
     """A picture with its own seed and size: plasma or smoothed noise."""
     width, height = rng.choice(SIZES)
     if fmt in ("gif", "bmp", "png"):  # smaller: these formats hardly compress
@@ -41,7 +45,8 @@ def picture(work, rng, index, fmt):
                   f"-blur 0x{rng.randint(1, 4)}")
     path = os.path.join(work, f"{fmt}{index}.{fmt}")
     if fmt == "jpg":
-        run(f"convert {source} ppm:- | cjpeg -quality {rng.randint(50, 95)} >{path}")
+        options = JPEG_KINDS[index % len(JPEG_KINDS)] if mixed else ""
+        run(f"convert {source} ppm:- | cjpeg {options} -quality {rng.randint(50, 95)} >{path}")
     elif fmt == "png":
         run(f"convert {source} -strip -define png:exclude-chunks=date,time {path}")
     elif fmt == "gif":
@@ -66,12 +71,12 @@ def gif_ends_at_its_trailer(data):
     return data.find(b"\x00\x3b") == len(data) - 2
 
 
-def make_items(work, rng):
+def make_items(work, rng, mixed):
     items = []
     for fmt, count in COUNTS.items():
         for index in range(count):
             for attempt in range(8):
-                path = sound(work, rng, index) if fmt == "wav" else picture(work, rng, index, fmt)
+                path = sound(work, rng, index) if fmt == "wav" else picture(work, rng, index, fmt, mixed)
                 with open(path, "rb") as f:
                     data = f.read()
                 if fmt != "gif" or gif_ends_at_its_trailer(data):
@@ -97,12 +102,14 @@ def main():
     parser.add_argument("out_dir")
     parser.add_argument("--size", type=int, default=512, help="image size in MiB")
     parser.add_argument("--seed", type=int, default=1)
+    parser.add_argument("--jpeg-kinds", choices=["baseline", "mixed"], default="baseline",
+                        help="baseline JPEGs only, or progressive, restart and arithmetic ones too")
     args = parser.parse_args()
     rng = random.Random(args.seed)
     total = args.size << 20
     os.makedirs(args.out_dir, exist_ok=True)
     with tempfile.TemporaryDirectory() as work:
-        items = make_items(work, rng)
+        items = make_items(work, rng, args.jpeg_kinds == "mixed")
     item_bytes = sum(len(data) for _, data in items)
     if item_bytes >= total:
         sys.exit("make-image: the files do not fit; choose a larger --size")

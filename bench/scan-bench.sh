@@ -47,7 +47,8 @@ fi
 # --- build ---------------------------------------------------------------------
 cmake --preset bench >/dev/null
 cmake --build --preset bench -j"$(nproc)" \
-    --target hound markhound photohound scan_floor markhound_bench photohound_bench >/dev/null
+    --target hound markhound photohound jpeghound scan_floor markhound_bench photohound_bench \
+    jpeghound_bench >/dev/null
 bin=$root/build/bench/bin
 
 # --- image -----------------------------------------------------------------------
@@ -89,6 +90,7 @@ timed "hound --exhaustive" "$run/hound-exhaustive" sh -c "'$bin/hound' scan '$im
 {
     "$bin/markhound_bench" --benchmark_min_time=0.5
     "$bin/photohound_bench" --benchmark_min_time=0.5
+    "$bin/jpeghound_bench" --benchmark_min_time=0.5
 } >"$run/micro.txt" 2>/dev/null
 
 # --- throughput against the number of signatures -------------------------------------
@@ -96,7 +98,7 @@ timed "hound --exhaustive" "$run/hound-exhaustive" sh -c "'$bin/hound' scan '$im
 for count in $sweep; do
     plugins=$run/sweep-plugins-$count
     mkdir -p "$plugins"
-    cp "$bin/markhound.so" "$bin/photohound.so" "$plugins/"
+    cp "$bin/markhound.so" "$bin/photohound.so" "$bin/jpeghound.so" "$plugins/"
     "$python" bench/sweep-signs.py signs "$count" "$plugins/signs.ini"
     for mode in hound "hound --exhaustive"; do
         flags=()

@@ -212,7 +212,7 @@ def plot(run_dir, sweep, speed):
                         xytext=(4, 4), color="dimgrey")
     ax.set_xscale("log")
     ax.set_yscale("log")
-    ax.set_xlabel("markhound signatures (photohound always asked too)")
+    ax.set_xlabel("markhound signatures (jpeghound always asked too)")
     ax.set_ylabel("MB/s over the image")
     ax.set_title("Scan throughput against the number of signatures")
     ax.grid(True, which="both", alpha=0.3)

@@ -5,6 +5,13 @@
 #include "database/reload.h"
 #include "signatures/signature_list.h"
 
+namespace {
+
+// A signature's gate tests its first two exact elements.
+constexpr uint32_t kSignatureGateTests = 2;
+
+}  // namespace
+
 bool Gate::operator==(const Gate& other) const {
     if (count != other.count) return false;
     for (uint32_t i = 0; i < count; ++i) {
@@ -20,6 +27,13 @@ CandidateFilter JpegFilter() {
     return filter;
 }
 
+CandidateFilter StrictJpegFilter() {
+    CandidateFilter filter;
+    filter.everywhere = false;
+    filter.gates.push_back({{{0, 0xFF}, {1, 0xD8}, {2, 0xFF}}, 3});
+    return filter;
+}
+
 CandidateFilter SignatureFilter(const SignatureList& list) {
     CandidateFilter filter;
     filter.everywhere = false;
@@ -29,7 +43,7 @@ CandidateFilter SignatureFilter(const SignatureList& list) {
         const PatternArray& pattern = signature->pattern;
         const auto* element = static_cast<const PatternByte*>(pattern.Items());
         Gate gate{};
-        for (int32_t k = 0; k < pattern.Count() && gate.count < Gate::kMaxTests; ++k) {
+        for (int32_t k = 0; k < pattern.Count() && gate.count < kSignatureGateTests; ++k) {
             if (element[k].exact == 0) continue;
             gate.tests[gate.count++] = {static_cast<uint32_t>(k), element[k].value};
         }
@@ -62,6 +76,7 @@ void KnownFilters::ReadAfterInitialize(const std::string& name, void* module) {
 
 CandidateFilter KnownFilters::For(const std::string& name) const {
     if (name == kJpegPluginName) return JpegFilter();
+    if (name == kStrictJpegPluginName) return StrictJpegFilter();
     for (const Reading& reading : readings_) {
         if (reading.name != name) continue;
         if (reading.read_after && reading.before == reading.after) return reading.before;

@@ -19,9 +19,9 @@ struct ByteTest {
 
 // A position passes a gate when all of its tests hold.
 struct Gate {
-    static constexpr uint32_t kMaxTests = 2;
+    static constexpr uint32_t kMaxTests = 3;
     ByteTest tests[kMaxTests];
-    uint32_t count;  // 1 or 2
+    uint32_t count;  // 1 to kMaxTests
     bool operator==(const Gate& other) const;
 };
 
@@ -39,6 +39,10 @@ struct CandidateFilter {
 // photohound answers yes only where the SOI marker FF D8 stands.
 CandidateFilter JpegFilter();
 
+// jpeghound answers yes only where SOI and the FF of the next marker stand:
+// FF D8 FF.
+CandidateFilter StrictJpegFilter();
+
 // markhound answers yes only where, for one of its signatures, every exact
 // element of the (start) pattern equals the byte at its index; the gate of a
 // signature tests its first two exact elements. A signature without an
@@ -47,6 +51,7 @@ CandidateFilter SignatureFilter(const SignatureList& list);
 
 // The plug-in names whose filters hound knows.
 constexpr const char* kJpegPluginName = "photohound";
+constexpr const char* kStrictJpegPluginName = "jpeghound";
 constexpr const char* kSignaturePluginName = "markhound";
 
 // The filters of the loaded plug-ins that hound knows by name. markhound's

@@ -21,8 +21,10 @@ int SuffixShift(const std::string& suffix) {
 }
 
 const char* const kDescription =
-    "hound scans files for embedded items with its detector plug-ins (photohound for JPEG "
-    "images, markhound for the signatures in signs.ini), lists them, and extracts them.";
+    "hound scans files for embedded items with its detector plug-ins (jpeghound for JPEG "
+    "images of every kind the JPEG standard defines but hierarchical ones, read strictly; "
+    "photohound for baseline JPEG images, read leniently; markhound for the signatures in "
+    "signs.ini), lists them, and extracts them.";
 
 const char* const kFooter =
     "Output: a table on stdout; with --json one JSON object per line instead. --dfxml writes a "
@@ -120,7 +122,8 @@ int ParseCommandLine(int argc, const char* const* argv, Options* options, std::o
         ->type_name("DIR");
     scan->add_option("--order", order,
                      "Plug-ins to load, in the order they are asked at each position; the first "
-                     "that finds an item wins")
+                     "that finds an item wins (photohound is left out by default: its lenient "
+                     "walk claims spans that hide the items behind them)")
         ->type_name("LIST")
         ->capture_default_str();
     scan->add_flag("--nested", options->nested,

@@ -8,7 +8,7 @@
 #include <vector>
 
 constexpr const char* kHoundVersion = "0.1.0";
-constexpr const char* kDefaultOrder = "photohound,markhound";
+constexpr const char* kDefaultOrder = "jpeghound,markhound";
 
 struct Options {
     std::string command = "scan";  // or "signs"

@@ -71,6 +71,7 @@ TEST(KnownFilters, ReadsTheSignatureFileBesideTheModuleAroundInitialize) {
     EXPECT_FALSE(filter.everywhere);
     EXPECT_TRUE(filter.gates == (std::vector<Gate>{{{{0, 'P'}, {1, 'K'}}, 2}}));
     EXPECT_TRUE(same.For("photohound") == JpegFilter());
+    EXPECT_TRUE(same.For("jpeghound") == StrictJpegFilter());
     EXPECT_TRUE(same.For("probe").everywhere);
 
     KnownFilters changed;
@@ -102,7 +103,7 @@ TEST(CandidateSearch, NextIsTheFirstPositionWhereAGatePasses) {
             filter.everywhere = false;
             for (uint32_t v = 0; v < values; ++v) {
                 Gate gate{};
-                gate.count = 1 + random() % 2;
+                gate.count = 1 + random() % Gate::kMaxTests;
                 for (uint32_t t = 0; t < gate.count; ++t) {
                     const uint32_t offset = random() % 4;
                     const uint8_t value = static_cast<uint8_t>(random() % 2 ? random() % 40 : 0xC4 + random() % 60);

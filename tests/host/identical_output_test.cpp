@@ -84,7 +84,7 @@ TEST(IdenticalOutput, ThreadsAndFiltersChangeNoByteOfAnyOutput) {
     image.Put(chunk - 130000, bmp);
     const std::string path = image.Save(dir.Native("disk.img"));
 
-    const std::string plugins = PluginFolder(dir.Native("plugins"), {"photohound", "markhound"});
+    const std::string plugins = PluginFolder(dir.Native("plugins"), {"jpeghound", "photohound", "markhound"});
     CopyFile(BuiltPlugin("signs.ini"), plugins + "/signs.ini");
     for (const char* library : {"images.ini", "audio.ini", "documents.ini", "archives.ini"}) {
         CopyFile(BuiltPlugin(std::string("library/") + library), plugins + "/library/" + library);

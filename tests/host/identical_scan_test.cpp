@@ -20,12 +20,15 @@
 #include "host/filters.h"
 #include "host/reader.h"
 #include "host/scan.h"
+#include "jpeg/jpeg_bytes.h"
+#include "jpeghound/frame.h"
 #include "signatures/signature_list.h"
 
 namespace {
 
-// The plug-ins in process: photohound's walk, and markhound's dispatch over
-// a list loaded from a signature file. Each logs where it answered yes.
+// The plug-ins in process: photohound's walk, jpeghound's walk, and
+// markhound's dispatch over a list loaded from a signature file. Each logs
+// where it answered yes.
 SignatureList g_list;
 std::mutex g_log_mutex;
 std::set<std::tuple<uint64_t, int>> g_yes;  // (position, plug-in)
@@ -41,6 +44,13 @@ uint32_t KX_CALL JpegDetect(uint32_t, const HostReader* reader, uint64_t positio
     return answer;
 }
 
+uint32_t KX_CALL StrictJpegDetect(uint32_t, const HostReader* reader, uint64_t position,
+                                  FoundItem* item) {
+    const uint32_t answer = jpeghound::Detect(reader, position, item);
+    if (answer != 0) LogYes(position, 2);
+    return answer;
+}
+
 uint32_t KX_CALL SignatureDetect(uint32_t, const HostReader* reader, uint64_t position,
                                  FoundItem* item) {
     const uint32_t answer = DetectWithList(g_list, reader, position, item);
@@ -52,6 +62,8 @@ uint32_t KX_CALL One(uint32_t, uint32_t) { return 1; }
 void KX_CALL None(uint32_t) {}
 const PluginInterface kJpeg = {{'K', 'X'}, KX_INTERFACE_VERSION, 0, &One, &None, &None, &None,
                                &JpegDetect, 0};
+const PluginInterface kStrictJpeg = {{'K', 'X'}, KX_INTERFACE_VERSION, 0, &One, &None, &None,
+                                     &None, &StrictJpegDetect, 0};
 const PluginInterface kSignatures = {{'K', 'X'}, KX_INTERFACE_VERSION, 0, &One, &None, &None,
                                      &None, &SignatureDetect, 0};
 
@@ -122,6 +134,7 @@ void WriteSignatureFiles(const TempDir& dir, std::mt19937& random, bool rare_onl
 std::vector<uint8_t> MakeData(std::mt19937& random, size_t size) {
     static const uint8_t kJpegImage[] = {0xFF, 0xD8, 0xFF, 0xC0, 0x00, 0x0B, 0x08, 0x00, 0x01,
                                          0x00, 0x01, 0x01, 0x01, 0x11, 0x00, 0xFF, 0xD9};
+    const Bytes strict = StrictImage();
     std::vector<uint8_t> data(size);
     size_t i = 0;
     while (i < size) {
@@ -135,6 +148,10 @@ std::vector<uint8_t> MakeData(std::mt19937& random, size_t size) {
         if (random() % 3 == 0 && i + sizeof kJpegImage <= size) {
             std::copy(std::begin(kJpegImage), std::end(kJpegImage), data.begin() + i);
             i += sizeof kJpegImage;
+        }
+        if (random() % 4 == 0 && i + strict.size() <= size) {
+            std::copy(strict.begin(), strict.end(), data.begin() + i);
+            i += strict.size();
         }
     }
     return data;
@@ -186,8 +203,11 @@ TEST(IdenticalScan, FiltersAndThreadsReportWhatOneThreadAskingEverywhereReports)
             std::vector<Detector> list;
             const Detector jpeg(&kJpeg, 0, filtered ? JpegFilter() : CandidateFilter());
             const Detector signatures(&kSignatures, 1, filtered ? signature_filter : CandidateFilter());
+            const Detector strict(&kStrictJpeg, 2, filtered ? StrictJpegFilter() : CandidateFilter());
+            if (jpeg_first) list.push_back(strict);
             list.push_back(jpeg_first ? jpeg : signatures);
             list.push_back(jpeg_first ? signatures : jpeg);
+            if (!jpeg_first) list.push_back(strict);
             return list;
         };
 

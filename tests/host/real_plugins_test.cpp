@@ -1,6 +1,6 @@
 // hound with the real plug-ins: markhound on a test signature library,
-// photohound on encoded JPEGs, and the bundled sample image against its
-// list of items.
+// photohound on encoded JPEGs, and the bundled sample image, with the
+// default order, against its list of items.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -105,18 +105,21 @@ std::vector<Found> FoundItems(const HoundRun& run) {
 class RealPlugins : public ::testing::Test {
 protected:
     void SetUp() override {
-        plugins_ = PluginFolder(dir_.path() + "/plugins", {"photohound", "markhound"});
+        plugins_ = PluginFolder(dir_.path() + "/plugins", {"jpeghound", "photohound", "markhound"});
         dir_.Write("plugins/signs.ini", kTestSigns);
     }
     std::string Path(const std::string& name) const { return dir_.path() + "/" + name; }
     HoundRun Scan(std::vector<std::string> args) {
         args.insert(args.begin(), "scan");
         args.insert(args.end(), {"--plugins", plugins_, "--json", "-q"});
+        if (!order_.empty()) args.insert(args.end(), {"--order", order_});
         return RunHound(args);
     }
 
     TempDir dir_;
     std::string plugins_;
+    // photohound first: the tiny streams below are its; empty for the default order.
+    std::string order_ = "photohound,markhound";
 };
 
 TEST_F(RealPlugins, SignaturesAndJpegsAtKnownOffsets) {
@@ -230,6 +233,7 @@ TEST_F(RealPlugins, SampleImageGivesExactlyItsListedItems) {
     const std::string sample = std::string(HOUND_SOURCE_DIR) + "/examples/sample.img";
     const std::vector<TruthItem> truth = ReadTruth(std::string(HOUND_SOURCE_DIR) + "/examples/sample.truth");
     ASSERT_EQ(truth.size(), 6u);
+    order_.clear();
     const HoundRun run = Scan({sample, "--out", Path("out"), "--dfxml", Path("sample.xml")});
     ASSERT_EQ(run.exit_code, 0) << run.err;
     const std::vector<Found> found = FoundItems(run);
@@ -240,7 +244,7 @@ TEST_F(RealPlugins, SampleImageGivesExactlyItsListedItems) {
         EXPECT_EQ(found[i].offset, truth[i].offset);
         EXPECT_EQ(found[i].size, truth[i].size);
         EXPECT_EQ(found[i].ext, truth[i].type);
-        EXPECT_EQ(found[i].plugin, truth[i].type == "jpg" ? "photohound" : "markhound");
+        EXPECT_EQ(found[i].plugin, truth[i].type == "jpg" ? "jpeghound" : "markhound");
         EXPECT_FALSE(found[i].truncated);
         char name[64];
         std::snprintf(name, sizeof name, "/%s/sample.img-%016llx.%s", truth[i].type.c_str(),

@@ -1,7 +1,9 @@
 // markhound.so loaded through the boundary, as a host would.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "fakes/fake_reader.h"
 #include "module/module_helpers.h"
@@ -9,7 +11,7 @@
 namespace {
 
 TEST(PluginRecord, HasMagicVersionSlotsAndZeroReservedWords) {
-    for (const char* file : {"markhound.so", "photohound.so"}) {
+    for (const char* file : {"markhound.so", "photohound.so", "jpeghound.so"}) {
         SCOPED_TRACE(file);
         LoadedPlugin plugin(BuiltPlugin(file));
         const PluginInterface* record = plugin.Record();
@@ -25,6 +27,24 @@ TEST(PluginRecord, HasMagicVersionSlotsAndZeroReservedWords) {
             EXPECT_NE(slot, nullptr);
         }
         EXPECT_EQ(plugin.query()(nullptr), record);  // every query gives the same record
+    }
+}
+
+// The dynamic symbol table, as nm lists it: the one export and nothing else.
+TEST(PluginExports, OnlyTheQueryFunction) {
+    for (const char* file : {"markhound.so", "photohound.so", "jpeghound.so"}) {
+        SCOPED_TRACE(file);
+        const std::string command = "nm -D --defined-only " + BuiltPlugin(file);
+        FILE* pipe = popen(command.c_str(), "r");
+        ASSERT_NE(pipe, nullptr);
+        std::string names;
+        char line[512];
+        while (std::fgets(line, sizeof line, pipe) != nullptr) {
+            const char* name = std::strrchr(line, ' ');
+            names += name != nullptr ? name + 1 : line;
+        }
+        EXPECT_EQ(pclose(pipe), 0);
+        EXPECT_EQ(names, std::string(KX_QUERY_INTERFACE_NAME) + "\n");
     }
 }
 

@@ -3,7 +3,7 @@
 
 #include "fakes/fake_reader.h"
 #include "module/module_helpers.h"
-#include "photohound/jpeg_bytes.h"
+#include "jpeg/jpeg_bytes.h"
 
 namespace {
 

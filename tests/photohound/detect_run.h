@@ -5,7 +5,7 @@
 
 #include "fakes/fake_reader.h"
 #include "frame.h"
-#include "photohound/jpeg_bytes.h"
+#include "jpeg/jpeg_bytes.h"
 
 // Small enough that a walk running past its data ends at once in a test.
 constexpr uint64_t kTestWalkBytes = 1 << 16;

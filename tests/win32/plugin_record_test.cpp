@@ -2,11 +2,13 @@
 // system DLLs imported, the 32-byte record, and every slot callee-cleans.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "fakes/fake_reader.h"
+#include "jpeg/jpeg_bytes.h"
 #include "stdcall_probe.h"
 #include "win32_support.h"
 
@@ -15,7 +17,7 @@
 
 namespace {
 
-std::vector<std::string> PluginNames() { return {"markhound.dll", "photohound.dll"}; }
+std::vector<std::string> PluginNames() { return {"markhound.dll", "photohound.dll", "jpeghound.dll"}; }
 
 // A plug-in copied alone into a fresh folder, so that nothing beside it
 // (such as a signs.ini) changes what its slots do.
@@ -142,9 +144,12 @@ TEST(PluginSlots, EveryCallRemovesItsArguments) {
     struct Row {
         std::string name;
         uint32_t initialize;  // alone in a folder: markhound finds no signs.ini
-        uint32_t detect;      // on kTinyJpeg
+        std::vector<uint8_t> data;
+        uint32_t detect;      // on data
     };
-    const Row rows[] = {{"markhound.dll", 0, 0}, {"photohound.dll", 1, 1}};
+    const Row rows[] = {{"markhound.dll", 0, kTinyJpeg, 0},
+                        {"photohound.dll", 1, kTinyJpeg, 1},
+                        {"jpeghound.dll", 1, StrictImage(), 1}};
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         IsolatedPlugin plugin(row.name);
@@ -161,7 +166,7 @@ TEST(PluginSlots, EveryCallRemovesItsArguments) {
         EXPECT_EQ(static_cast<uint32_t>(call.result), row.initialize);
 
         const uint64_t position = 0xFFFFFFFEull;  // the walk crosses 2^32
-        FakeReader reader(kTinyJpeg, position);
+        FakeReader reader(row.data, position);
         const FoundItem before = PoisonedItem();
         FoundItem item = before;
         call = CallProbed(reinterpret_cast<const void*>(record->Detect),
@@ -171,8 +176,11 @@ TEST(PluginSlots, EveryCallRemovesItsArguments) {
         EXPECT_EQ(static_cast<uint32_t>(call.result), row.detect);
         if (row.detect == 1) {
             EXPECT_EQ(item.offset, position);
-            EXPECT_EQ(item.size, kTinyJpeg.size());
-            EXPECT_EQ(reader.BytePositions().back(), position + kTinyJpeg.size() - 1);
+            EXPECT_EQ(item.size, row.data.size());
+            // The last byte read, by ReadByte or ReadBlock, is the last of EOI.
+            uint64_t end = 0;
+            for (const FakeReader::Call& read : reader.calls()) end = std::max(end, read.position + read.count);
+            EXPECT_EQ(end, position + row.data.size());
         } else {
             EXPECT_TRUE(SameItem(item, before));
             EXPECT_TRUE(reader.calls().empty());

@@ -1,4 +1,5 @@
-// Byte-level builders for JPEG streams in tests: markers, segments, headers.
+// Byte-level builders for JPEG streams in the tests of both JPEG plug-ins:
+// markers, segments, headers.
 #pragma once
 #include <algorithm>
 #include <cstddef>
@@ -89,4 +90,15 @@ inline Bytes BaselineImage() {
 inline Bytes TinyImage() {
     return {0xFF, 0xD8, 0xFF, 0xC0, 0x00, 0x0B, 0x08, 0x00, 0x01,
             0x00, 0x01, 0x01, 0x01, 0x11, 0x00, 0xFF, 0xD9};
+}
+
+// The least jpeghound accepts: SOI, DQT, SOF0, a DC and an AC table of two
+// codes each, SOS, entropy-coded data, EOI.
+inline Bytes StrictImage() {
+    Bytes quant(65, 0x01);
+    quant[0] = 0x00;
+    Bytes counts(16, 0);
+    counts[1] = 2;
+    return Cat({Soi(), Segment(0xDB, quant), Sof0(), Segment(0xC4, HuffmanTable(0x00, counts)),
+                Segment(0xC4, HuffmanTable(0x10, counts)), Sos(), EntropyData(), Eoi()});
 }

@@ -1,0 +1,142 @@
+// jpeghound: Detect per position on data without images, the walk's
+// throughput over large baseline and progressive images that cjpeg encodes
+// at start, and the items found in random data.
+#include <benchmark/benchmark.h>
+#include <stdlib.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "bench_data.h"
+#include "jpeghound/frame.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Mixed data with every FF D8 pair broken up, as photohound's benchmark has it.
+std::vector<uint8_t> DataWithoutSoi(std::size_t size) {
+    std::vector<uint8_t> data = MixedData(size, 7);
+    for (std::size_t i = 0; i + 1 < data.size(); ++i) {
+        if (data[i] == 0xFF && data[i + 1] == 0xD8) data[i + 1] = 0xD7;
+    }
+    return data;
+}
+
+void DetectEveryPosition(benchmark::State& state, const std::vector<uint8_t>& data) {
+    MemoryReader reader(data);
+    FoundItem item;
+    uint64_t position = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(jpeghound::Detect(reader.reader(), position, &item));
+        if (++position == data.size()) position = 0;
+    }
+    state.SetItemsProcessed(state.iterations());
+    state.counters["ns/position"] = benchmark::Counter(
+        static_cast<double>(state.iterations()),
+        benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+void BM_JpeghoundDetectNoSoi(benchmark::State& state) {
+    static const std::vector<uint8_t> data = DataWithoutSoi(4 << 20);
+    DetectEveryPosition(state, data);
+}
+BENCHMARK(BM_JpeghoundDetectNoSoi);
+
+void BM_JpeghoundDetectMixed(benchmark::State& state) {
+    static const std::vector<uint8_t> data = MixedData(4 << 20, 7);
+    DetectEveryPosition(state, data);
+}
+BENCHMARK(BM_JpeghoundDetectMixed);
+
+// A noisy 3000 x 2000 picture through cjpeg with options; empty on failure.
+std::vector<uint8_t> LargeImage(const std::string& options) {
+    std::string folder = (fs::temp_directory_path() / "jpeghound-bench-XXXXXX").string();
+    if (mkdtemp(folder.data()) == nullptr) return {};
+    const std::string in = folder + "/big.ppm", out = folder + "/big.jpg";
+    const int width = 3000, height = 2000;
+    {
+        std::ofstream ppm(in, std::ios::binary);
+        ppm << "P6\n" << width << " " << height << "\n255\n";
+        uint32_t noise = 1;
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < 3 * width; ++x) {
+                noise = noise * 1103515245u + 12345u;
+                ppm.put(static_cast<char>(x / 7 + y / 5 + (noise >> 27)));
+            }
+        }
+    }
+    std::vector<uint8_t> image;
+    if (std::system(("cjpeg " + options + " -outfile " + out + " " + in).c_str()) == 0) {
+        std::ifstream jpeg(out, std::ios::binary);
+        image.assign(std::istreambuf_iterator<char>(jpeg), std::istreambuf_iterator<char>());
+    }
+    std::error_code ignored;
+    fs::remove_all(folder, ignored);
+    return image;
+}
+
+void Walk(benchmark::State& state, const std::vector<uint8_t>& image) {
+    if (image.empty()) {
+        state.SkipWithError("cjpeg could not encode the image (install libjpeg-turbo-progs)");
+        return;
+    }
+    MemoryReader reader(image);
+    FoundItem item{};
+    for (auto _ : state) {
+        if (jpeghound::Detect(reader.reader(), 0, &item) != 1 || item.size != image.size()) {
+            state.SkipWithError("the image was not accepted whole");
+            return;
+        }
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * image.size()));
+    state.counters["image_bytes"] = static_cast<double>(image.size());
+}
+
+void BM_JpeghoundWalk(benchmark::State& state) {
+    static const std::vector<uint8_t> image = LargeImage("-quality 90");
+    Walk(state, image);
+}
+BENCHMARK(BM_JpeghoundWalk)->Unit(benchmark::kMillisecond);
+
+void BM_JpeghoundWalkProgressive(benchmark::State& state) {
+    static const std::vector<uint8_t> image = LargeImage("-quality 90 -progressive");
+    Walk(state, image);
+}
+BENCHMARK(BM_JpeghoundWalkProgressive)->Unit(benchmark::kMillisecond);
+
+// Detect at every position of random data, 64 MiB per iteration from one
+// generator: items counts what it accepted (the target is none at all).
+void BM_JpeghoundRandomData(benchmark::State& state) {
+    std::mt19937_64 random(2024);
+    std::vector<uint8_t> data(64 << 20);
+    uint64_t items = 0, bytes = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        for (std::size_t i = 0; i < data.size(); i += 8) {
+            const uint64_t word = random();
+            for (int k = 0; k < 8; ++k) data[i + k] = static_cast<uint8_t>(word >> (8 * k));
+        }
+        state.ResumeTiming();
+        MemoryReader reader(data);
+        FoundItem item;
+        for (uint64_t position = 0; position < data.size(); ++position) {
+            items += jpeghound::Detect(reader.reader(), position, &item);
+        }
+        bytes += data.size();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(bytes));
+    state.counters["items"] = static_cast<double>(items);
+    state.counters["MiB_scanned"] = static_cast<double>(bytes >> 20);
+}
+// 16 iterations: 1 GiB.
+BENCHMARK(BM_JpeghoundRandomData)->Iterations(16)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
