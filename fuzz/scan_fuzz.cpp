@@ -9,8 +9,8 @@
 
 #include "frame.h"
 #include "fuzz_support.h"
-#include "host/reader.h"
-#include "host/scan.h"
+#include "host/scan/reader.h"
+#include "host/scan/scan.h"
 #include "signatures/signature_list.h"
 
 namespace {

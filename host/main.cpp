@@ -4,10 +4,10 @@
 #include <filesystem>
 #include <iostream>
 
-#include "host/interrupt.h"
+#include "host/scan/interrupt.h"
 #include "host/options.h"
 #include "host/run.h"
-#include "host/signs_output.h"
+#include "host/signs/signs_output.h"
 
 int main(int argc, char** argv) {
     Options options;

@@ -12,17 +12,17 @@
 #include <ostream>
 #include <set>
 
-#include "host/diagnostics.h"
-#include "host/extract.h"
-#include "host/filters.h"
-#include "host/interrupt.h"
-#include "host/mapped_file.h"
-#include "host/names.h"
-#include "host/output.h"
-#include "host/plugins.h"
-#include "host/progress.h"
-#include "host/reader.h"
-#include "host/scan.h"
+#include "host/report/diagnostics.h"
+#include "host/report/extract.h"
+#include "host/scan/filters.h"
+#include "host/scan/interrupt.h"
+#include "host/scan/mapped_file.h"
+#include "host/report/names.h"
+#include "host/report/output.h"
+#include "host/scan/plugins.h"
+#include "host/report/progress.h"
+#include "host/scan/reader.h"
+#include "host/scan/scan.h"
 
 namespace {
 

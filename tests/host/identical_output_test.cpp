@@ -9,7 +9,7 @@
 
 #include "fakes/temp_dir.h"
 #include "host/host_helpers.h"
-#include "host/scan.h"
+#include "host/scan/scan.h"
 #include "module/module_helpers.h"
 
 namespace {

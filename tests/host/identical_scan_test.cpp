@@ -17,9 +17,9 @@
 #include "database/loader.h"
 #include "fakes/temp_dir.h"
 #include "frame.h"
-#include "host/filters.h"
-#include "host/reader.h"
-#include "host/scan.h"
+#include "host/scan/filters.h"
+#include "host/scan/reader.h"
+#include "host/scan/scan.h"
 #include "signatures/signature_list.h"
 
 namespace {

@@ -1,10 +1,10 @@
 // The scan loop: asks the plug-ins position by position and collects items.
-#include "host/scan.h"
+#include "host/scan/scan.h"
 
 #include <algorithm>
 #include <thread>
 
-#include "host/candidates.h"
+#include "host/scan/candidates.h"
 
 uint64_t SizeInFile(uint64_t offset, uint64_t size, uint64_t file_size, bool* truncated) {
     if (offset >= file_size) {

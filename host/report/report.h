@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "host/scan.h"
+#include "host/scan/scan.h"
 
 struct ReportedItem {
     Item item;

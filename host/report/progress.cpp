@@ -1,5 +1,5 @@
 // A progress bar on stderr while a file is scanned.
-#include "host/progress.h"
+#include "host/report/progress.h"
 
 #include <sys/ioctl.h>
 #include <unistd.h>

@@ -4,7 +4,7 @@
 #include <iosfwd>
 #include <string>
 
-#include "host/signs_report.h"
+#include "host/signs/signs_report.h"
 
 // Exit codes of "hound signs".
 constexpr int kSignsSome = 0;        // at least one signature results

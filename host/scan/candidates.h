@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "host/filters.h"
-#include "host/reader.h"
+#include "host/scan/filters.h"
+#include "host/scan/reader.h"
 
 // A set of plug-ins, by their index in the order; the bit of a plug-in past
 // the 64th is never set (such a plug-in is asked at every position).

@@ -1,5 +1,5 @@
 // Candidate filters of the plug-ins that hound knows, from their own rules.
-#include "host/filters.h"
+#include "host/scan/filters.h"
 
 #include "database/loader.h"
 #include "database/reload.h"

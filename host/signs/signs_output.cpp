@@ -1,5 +1,5 @@
 // "hound signs": the report as text or JSON lines.
-#include "host/signs_output.h"
+#include "host/signs/signs_output.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -11,7 +11,7 @@
 #include <nlohmann/json.hpp>
 #include <ostream>
 
-#include "host/names.h"
+#include "host/report/names.h"
 
 namespace {
 

@@ -1,13 +1,13 @@
 // Detector plug-ins loaded at run time.
-#include "host/plugins.h"
+#include "host/scan/plugins.h"
 
 #include <dlfcn.h>
 #include <sys/stat.h>
 
 #include <cstdio>
 
-#include "host/diagnostics.h"
-#include "host/names.h"
+#include "host/report/diagnostics.h"
+#include "host/report/names.h"
 
 namespace {
 

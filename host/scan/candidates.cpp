@@ -1,5 +1,5 @@
 // The search for candidate positions.
-#include "host/candidates.h"
+#include "host/scan/candidates.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,5 +1,5 @@
 // Pattern tokens read as the loader reads them, for the notes of "hound signs".
-#include "host/signs_tokens.h"
+#include "host/signs/signs_tokens.h"
 
 #include <cctype>
 #include <cstdio>

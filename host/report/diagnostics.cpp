@@ -1,5 +1,5 @@
 // One-line messages on stderr, counted and kept for the audit.
-#include "host/diagnostics.h"
+#include "host/report/diagnostics.h"
 
 #include <ostream>
 

@@ -1,5 +1,5 @@
 // Names of extracted files, and texts made safe to print.
-#include "host/names.h"
+#include "host/report/names.h"
 
 #include <cinttypes>
 #include <cstdio>

@@ -1,6 +1,6 @@
 // "hound signs": the loader run with an observer that records, with its
 // place, every signature built and every section or include passed over.
-#include "host/signs_report.h"
+#include "host/signs/signs_report.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -13,7 +13,7 @@
 
 #include "database/load_observer.h"
 #include "database/loader.h"
-#include "host/signs_tokens.h"
+#include "host/signs/signs_tokens.h"
 #include "platform/platform.h"
 #include "platform/posix_paths.h"
 #include "signatures/signature_list.h"

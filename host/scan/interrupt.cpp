@@ -1,5 +1,5 @@
 // Stopping on SIGINT, SIGTERM and SIGHUP.
-#include "host/interrupt.h"
+#include "host/scan/interrupt.h"
 
 #include <signal.h>
 

@@ -1,5 +1,5 @@
 // Files written whole or not at all, through a temporary file and a rename.
-#include "host/extract.h"
+#include "host/report/extract.h"
 
 #include <fcntl.h>
 #include <stdlib.h>
@@ -9,7 +9,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "host/names.h"
+#include "host/report/names.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "host/report.h"
+#include "host/report/report.h"
 
 // The table of one scanned file: a heading line, a header row, one row per
 // item (offset in hex and decimal, size, extension, description, plug-in,

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "host/filters.h"
-#include "host/reader.h"
+#include "host/scan/filters.h"
+#include "host/scan/reader.h"
 #include "kx_plugin.h"
 
 class CandidateSearch;

@@ -1,5 +1,5 @@
 // The output forms: table, JSON lines, DFXML, audit summary.
-#include "host/output.h"
+#include "host/report/output.h"
 
 #include <algorithm>
 #include <cinttypes>
@@ -9,7 +9,7 @@
 #include <ostream>
 #include <sstream>
 
-#include "host/names.h"
+#include "host/report/names.h"
 #include "host/options.h"
 
 namespace {

@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-#include "host/scan.h"
+#include "host/scan/scan.h"
 
 namespace {
 
