@@ -34,10 +34,23 @@ std::string Count(size_t n, const char* one, const char* many) {
     return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
+// What the check stage said: nothing when it was off.
+std::string CheckText(const Item& item) {
+    switch (item.check) {
+    case CheckState::kOff: return "";
+    case CheckState::kUnchecked: return "unchecked";
+    case CheckState::kInvalid: return "invalid";
+    case CheckState::kValid: break;
+    }
+    if (item.size == item.plugin_size) return "valid";
+    return "valid, size corrected from " + std::to_string(item.plugin_size);
+}
+
 std::string Flags(const Item& item) {
-    if (!item.truncated) return "";
-    return "truncated (" + std::to_string(item.size_in_file) + " of " + std::to_string(item.size) +
-           " bytes in the file)";
+    std::string flags = CheckText(item);
+    if (!item.truncated) return flags;
+    return flags + (flags.empty() ? "" : "; ") + "truncated (" + std::to_string(item.size_in_file) +
+           " of " + std::to_string(item.size) + " bytes in the file)";
 }
 
 const std::string& PluginName(const std::vector<std::string>& names, uint32_t plugin) {
@@ -98,6 +111,11 @@ std::string JsonLine(const FileReport& file, const ReportedItem& reported,
     line["size"] = item.size;
     line["size_in_file"] = item.size_in_file;
     line["truncated"] = item.truncated;
+    if (item.check != CheckState::kOff) {
+        line["check"] = item.check == CheckState::kValid ? "valid" : "unchecked";
+        if (*item.check_format != '\0') line["checker"] = item.check_format;
+        line["plugin_size"] = item.plugin_size;
+    }
     line["ext"] = ValidUtf8(item.extension);
     line["description"] = ValidUtf8(item.description);
     line["plugin"] = plugin;
@@ -158,7 +176,12 @@ std::string DfxmlReport(const RunReport& run) {
                 << XmlEscape(item.extension) << "\" description=\"" << XmlEscape(item.description)
                 << "\" plugin=\"" << XmlEscape(PluginName(run.plugin_names, item.plugin))
                 << "\" size=\"" << item.size << "\" truncated=\"" << (item.truncated ? 1 : 0)
-                << "\"/>\n"
+                << "\"";
+            if (item.check != CheckState::kOff) {
+                xml << " check=\"" << (item.check == CheckState::kValid ? "valid" : "unchecked")
+                    << "\" plugin_size=\"" << item.plugin_size << "\"";
+            }
+            xml << "/>\n"
                 << "    <byte_runs>\n"
                 << "      <byte_run offset=\"0\" img_offset=\"" << item.offset << "\" len=\""
                 << item.size_in_file << "\"/>\n"
@@ -206,7 +229,8 @@ std::string AuditText(const RunReport& run) {
                  << PluginName(run.plugin_names, item.plugin) << "  "
                  << (reported.written ? reported.name : "(not written)") << "  \""
                  << Printable(item.description) << '"';
-            if (item.truncated) text << "  " << Flags(item);
+            const std::string flags = Flags(item);
+            if (!flags.empty()) text << "  " << flags;
             text << '\n';
         }
     }
@@ -214,6 +238,15 @@ std::string AuditText(const RunReport& run) {
     for (const auto& [type, count] : per_type) text << "  " << type << "  " << count << '\n';
     text << "total: " << Count(total, "item", "items") << " in " << scanned << " of "
          << Count(run.files.size(), "input", "inputs") << '\n';
+    if (run.checked) {
+        std::map<std::string, uint64_t> rejected;
+        for (const FileReport& file : run.files) {
+            for (const auto& [reason, count] : file.rejected) rejected[reason] += count;
+        }
+        text << "rejected by the checks (checker: reason, count):" << (rejected.empty() ? " none" : "")
+             << '\n';
+        for (const auto& [reason, count] : rejected) text << "  " << reason << "  " << count << '\n';
+    }
     text << "messages:" << (run.messages.empty() ? " none" : "") << '\n';
     for (const std::string& message : run.messages) text << "  " << Printable(message) << '\n';
     return text.str();

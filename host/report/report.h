@@ -1,6 +1,7 @@
 // What a run found, kept for the table, JSON lines, DFXML and the audit.
 #pragma once
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,9 @@ struct FileReport {
     std::string stem;   // safe file-name stem, unique within the run
     std::string error;  // not empty when the file could not be scanned
     std::vector<ReportedItem> items;
+    // Items that plug-ins reported and checkers found invalid, counted by
+    // "<checker>: <reason>".
+    std::map<std::string, uint64_t> rejected;
 };
 
 struct RunReport {
@@ -28,6 +32,7 @@ struct RunReport {
     std::vector<std::string> plugin_names;  // indexed by Item::plugin
     std::vector<std::string> plugin_states; // one line per plug-in, for the audit
     std::string out_dir;                    // empty: nothing extracted
+    bool checked = false;                   // the check stage was on
     std::vector<FileReport> files;
     std::vector<std::string> messages;      // every diagnostic line of the run
 };

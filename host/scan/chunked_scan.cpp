@@ -128,8 +128,7 @@ uint64_t Scanner::ScanChunks(uint64_t begin, uint64_t end, const ItemFn& on_item
     bool stopped = false;
     const SinkFn emit = [&](const Item& item, uint64_t, uint64_t) {
         if (Stopped()) return false;
-        ++items;
-        on_item(item);
+        items += Deliver(item, on_item);
         return true;
     };
     uint64_t position = begin;  // where the true scan goes on

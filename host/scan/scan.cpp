@@ -46,13 +46,43 @@ Scanner::Scanner(const MappedData* data, std::vector<Detector> detectors, const 
 Scanner::~Scanner() = default;
 
 bool Scanner::Accept(const FoundItem& found, uint32_t plugin, Item* item) const {
-    if (found.size < options_.min_size || found.size > options_.max_size) return false;
     item->offset = found.offset;
     item->size = found.size;
+    item->plugin_size = found.size;
     item->size_in_file = SizeInFile(found.offset, found.size, size_, &item->truncated);
     item->extension = found.extension != nullptr ? found.extension : "";
     item->description = found.description != nullptr ? found.description : "";
     item->plugin = plugin;
+    item->check = CheckState::kOff;
+    item->check_format = "";
+    item->check_reason = "";
+    if (options_.check && data_ != nullptr) Check(item);
+    if (item->check == CheckState::kInvalid) return false;
+    // The size filters apply to the size reported: the checked one.
+    return item->size >= options_.min_size && item->size <= options_.max_size;
+}
+
+void Scanner::Check(Item* item) const {
+    if (item->offset >= size_) {
+        item->check = CheckState::kUnchecked;
+        return;
+    }
+    const CheckResult result = CheckItem({data_->bytes + item->offset, size_ - item->offset});
+    item->check = result.state;
+    item->check_format = result.format;
+    item->check_reason = result.reason;
+    if (result.state == CheckState::kValid && result.end > 0) {
+        item->size = result.end;
+        item->size_in_file = SizeInFile(item->offset, item->size, size_, &item->truncated);
+    }
+}
+
+bool Scanner::Deliver(const Item& item, const ItemFn& on_item) const {
+    if (item.check == CheckState::kInvalid) {
+        if (on_reject_) on_reject_(item);
+        return false;
+    }
+    on_item(item);
     return true;
 }
 
@@ -60,14 +90,24 @@ bool Scanner::Stopped() const {
     return options_.stop != nullptr && options_.stop->load(std::memory_order_relaxed) != 0;
 }
 
-bool Scanner::Ask(uint64_t position, uint64_t mask, Item* item) const {
+bool Scanner::Ask(uint64_t position, uint64_t mask, const SinkFn& sink, Item* item,
+                  bool* stopped) const {
+    const bool check = options_.check && data_ != nullptr;
     const size_t count = detectors_.size();
     for (size_t i = 0; i < count; ++i) {
         if (i < kMaskedDetectors && (mask >> i & 1) == 0) continue;
         const Detector& detector = detectors_[i];
+        if (check && detector.may_start != nullptr &&
+            !detector.may_start({data_->bytes + position, size_ - position})) {
+            continue;
+        }
         FoundItem found = {position, 0, nullptr, nullptr};
         if (detector.record->Detect(0, reader_, position, &found) == 0) continue;
         if (Accept(found, detector.plugin, item)) return true;
+        if (item->check == CheckState::kInvalid && !sink(*item, position, position + 1)) {
+            *stopped = true;
+            return false;
+        }
     }
     return false;
 }
@@ -87,7 +127,8 @@ uint64_t Scanner::Walk(uint64_t position, uint64_t end, const SinkFn& sink, bool
             position = search_->Next(position, end, &mask);
             if (position >= end) break;
         }
-        if (!Ask(position, mask, &item)) {
+        if (!Ask(position, mask, sink, &item, stopped)) {
+            if (*stopped) return position;
             ++position;
             continue;
         }
@@ -114,8 +155,7 @@ uint64_t Scanner::ScanSequential(uint64_t begin, uint64_t end, const ItemFn& on_
                                  const ProgressFn& on_progress) const {
     uint64_t items = 0;
     const SinkFn sink = [&](const Item& item, uint64_t, uint64_t) {
-        ++items;
-        on_item(item);
+        items += Deliver(item, on_item);
         return true;
     };
     uint64_t position = begin;

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "host/check/check.h"
 #include "host/scan/filters.h"
 #include "host/scan/reader.h"
 #include "kx_plugin.h"
@@ -26,6 +27,10 @@ struct Detector {
     const PluginInterface* record;
     uint32_t plugin;
     CandidateFilter filter;
+    // When set and the check stage is on: false where no item of this
+    // plug-in can pass its check, so the plug-in is not asked there. Only
+    // for plug-ins whose items start at the position asked.
+    bool (*may_start)(CheckBytes bytes) = nullptr;
 };
 
 // Bytes of the data that one scan task covers when the scan runs on threads.
@@ -43,18 +48,25 @@ struct ScanOptions {
     // The data is a file mapping: pages that the scan has left behind are
     // dropped from memory, so that resident memory stays small.
     bool drop_pages = false;
+    // Check each item against its format (needs the bytes: a scan of
+    // MappedData); an item found invalid counts as not found.
+    bool check = false;
 };
 
 // An item as reported: the plug-in's texts copied at once, since they are
 // valid only until the plug-in's next Initialize, Reload or Finalize.
 struct Item {
     uint64_t offset = 0;
-    uint64_t size = 0;          // as the plug-in reported it
+    uint64_t size = 0;          // the checked size, else as the plug-in reported it
+    uint64_t plugin_size = 0;   // as the plug-in reported it
     uint64_t size_in_file = 0;  // the part that lies inside the data
     bool truncated = false;     // the item reaches past the end of the data
     std::string extension;
     std::string description;
     uint32_t plugin = 0;
+    CheckState check = CheckState::kOff;
+    const char* check_format = "";  // the checker's name; static text
+    const char* check_reason = "";  // why an item was found invalid; static text
 };
 
 // The part of [offset, offset + size) that lies in data of file_size bytes;
@@ -76,6 +88,9 @@ constexpr uint64_t kProgressStride = uint64_t{1} << 20;
 class Scanner {
 public:
     using ItemFn = std::function<void(const Item&)>;
+    // Called, on the calling thread and in position order, for each item
+    // that a plug-in reported and its checker found invalid.
+    using RejectFn = std::function<void(const Item&)>;
     // Called every kProgressStride positions and at the end of a range with
     // the next position to scan and the number of items reported so far.
     using ProgressFn = std::function<void(uint64_t position, uint64_t items)>;
@@ -97,9 +112,11 @@ public:
     // last progress call.
     uint64_t ScanRange(uint64_t begin, uint64_t end, const ItemFn& on_item,
                        const ProgressFn& on_progress) const;
+    void OnReject(RejectFn on_reject) { on_reject_ = std::move(on_reject); }
 
 private:
-    // Takes an item, the position at which it was found and the position
+    // Takes an item (or a rejected one, passed on in the same order so that
+    // the chunks' results join as the items do), the position at which it was found and the position
     // where the scan goes on behind it; false ends the walk.
     using SinkFn = std::function<bool(const Item& item, uint64_t asked, uint64_t next)>;
 
@@ -113,9 +130,14 @@ private:
     uint64_t ScanChunks(uint64_t begin, uint64_t end, const ItemFn& on_item,
                         const ProgressFn& on_progress) const;
     // Asks the plug-ins of mask in order at position; the first accepted yes
-    // fills *item. A yes whose item fails the size filters counts as a no.
-    bool Ask(uint64_t position, uint64_t mask, Item* item) const;
+    // fills *item. A yes whose item fails its check or the size filters
+    // counts as a no; items failing their check go to sink first. False
+    // with *stopped when the sink ends the walk.
+    bool Ask(uint64_t position, uint64_t mask, const SinkFn& sink, Item* item, bool* stopped) const;
     bool Accept(const FoundItem& found, uint32_t plugin, Item* item) const;
+    void Check(Item* item) const;
+    // Passes an item or a rejected item to on_item or on_reject_.
+    bool Deliver(const Item& item, const ItemFn& on_item) const;
     bool Stopped() const;
     void DropPages(uint64_t begin, uint64_t end) const;
 
@@ -125,5 +147,6 @@ private:
     uint64_t size_;
     std::vector<Detector> detectors_;
     ScanOptions options_;
-    std::unique_ptr<CandidateSearch> search_;  // null when every position is asked
+    std::unique_ptr<CandidateSearch> search_;
+    RejectFn on_reject_;  // null when every position is asked
 };
