@@ -36,7 +36,7 @@ fi
 # or a timeout fails the run; its input is left in build/fuzz/fuzz/artifacts.
 echo "== fuzz"
 fuzz_seconds="${HOUND_FUZZ_SECONDS:-45}"
-fuzz_targets=(number pattern profile loader sized_match bounded_match jpeg_detect scan)
+fuzz_targets=(number pattern profile loader sized_match bounded_match jpeg_detect scan check)
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j"$(nproc)" --target "${fuzz_targets[@]/%/_fuzz}"
 fuzz_dir=build/fuzz/fuzz
