@@ -29,7 +29,7 @@ cd "$root"
 
 # --- tools -------------------------------------------------------------------
 # The peers, GNU time, the plot library and the image makers, from Debian.
-packages=(foremost scalpel time python3-matplotlib libjpeg-turbo-progs imagemagick sox)
+packages=(foremost scalpel testdisk time python3-matplotlib libjpeg-turbo-progs imagemagick sox)
 missing=()
 for package in "${packages[@]}"; do
     dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
@@ -47,7 +47,7 @@ fi
 # --- build ---------------------------------------------------------------------
 cmake --preset bench >/dev/null
 cmake --build --preset bench -j"$(nproc)" \
-    --target hound markhound photohound scan_floor markhound_bench photohound_bench >/dev/null
+    --target hound markhound photohound scan_floor check_cost markhound_bench photohound_bench >/dev/null
 bin=$root/build/bench/bin
 
 # --- image -----------------------------------------------------------------------
@@ -69,11 +69,12 @@ timed() {
     local name=$1 out=$2
     shift 2
     /usr/bin/time -v -o "$run/time.txt" "$@"
-    local wall rss
+    local wall rss cpu
     wall=$(awk -F': ' '/Elapsed \(wall clock\)/ {
         n = split($2, t, ":"); s = 0; for (i = 1; i <= n; i++) s = s * 60 + t[i]; print s }' "$run/time.txt")
     rss=$(awk -F': ' '/Maximum resident set size/ { print $2 }' "$run/time.txt")
-    printf '%s\t%s\t%s\t%s\n' "$name" "$wall" "$rss" "$out" >>"$run/runs.tsv"
+    cpu=$(awk -F': ' '/(User|System) time \(seconds\)/ { s += $2 } END { print s }' "$run/time.txt")
+    printf '%s\t%s\t%s\t%s\t%s\n' "$name" "$wall" "$rss" "$out" "$cpu" >>"$run/runs.tsv"
     echo "scan-bench: $name: ${wall} s, peak RSS ${rss} KiB" >&2
 }
 
@@ -83,6 +84,14 @@ timed scalpel "$run/scalpel" sh -c "scalpel -c bench/scalpel.conf -o '$run/scalp
 timed hound "$run/hound" sh -c "'$bin/hound' scan '$image' --quiet --json --out '$run/hound' >'$run/hound.json'"
 timed "hound --exhaustive" "$run/hound-exhaustive" sh -c "'$bin/hound' scan '$image' --quiet --json \
     --exhaustive --out '$run/hound-exhaustive' >'$run/hound-exhaustive.json'"
+timed "hound --no-check" "$run/hound-no-check" sh -c "'$bin/hound' scan '$image' --quiet --json \
+    --no-check --out '$run/hound-no-check' >'$run/hound-no-check.json'"
+# PhotoRec in command mode, over the whole image as one unpartitioned disk.
+timed photorec "$run/photorec" sh -c "photorec /log /d '$run/photorec/recup' /cmd '$image' \
+    partition_none,fileopt,everything,enable,search >/dev/null 2>&1"
+# The check stage alone on one thread: the JPEG header pre-check at every
+# FF D8 and the checkers over hound's items.
+"$bin/check_cost" "$image" <"$run/hound.json" >"$run/check_cost.txt"
 "$bin/scan_floor" "$image" "$bin/signs.ini" "$(nproc)" >"$run/floor.txt"
 
 # --- micro-benchmarks --------------------------------------------------------------
