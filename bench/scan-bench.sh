@@ -5,7 +5,10 @@
 # folder, extraction on), measures the contract floor and the
 # micro-benchmarks, sweeps the number of signatures, and prints the table.
 #
-# Usage: bench/scan-bench.sh [--size MIB] [--seed N] [--sweep "1 2 5 10 20 40"]
+# Usage: bench/scan-bench.sh [--size MIB] [--seed N] [--sweep "1 2 5 10 20 40"] [--image DIR]
+# --image DIR scans DIR/image.bin with DIR/image.truth (bench/make-disk.sh
+# makes one from real files) instead of the synthetic image; --sweep ""
+# leaves the sweep out.
 # Results: build/bench/scan-bench/results.md and scan-bench.png.
 set -euo pipefail
 export LC_ALL=C
@@ -13,12 +16,14 @@ export LC_ALL=C
 size=512
 seed=1
 sweep="1 2 5 10 20 40"
+given=""
 while [ $# -gt 0 ]; do
     case "$1" in
         --size) size=$2; shift 2 ;;
         --seed) seed=$2; shift 2 ;;
         --sweep) sweep=$2; shift 2 ;;
-        *) echo "usage: $0 [--size MIB] [--seed N] [--sweep LIST]" >&2; exit 2 ;;
+        --image) given=$(cd "$2" && pwd); shift 2 ;;
+        *) echo "usage: $0 [--size MIB] [--seed N] [--sweep LIST] [--image DIR]" >&2; exit 2 ;;
     esac
 done
 
@@ -53,6 +58,7 @@ bin=$root/build/bench/bin
 # --- image -----------------------------------------------------------------------
 run=$root/build/bench/scan-bench
 images=$root/build/bench/scan-bench-images/$size-$seed
+[ -z "$given" ] || images=$given
 if [ ! -f "$images/image.truth" ]; then
     "$python" bench/make-image.py "$images" --size "$size" --seed "$seed"
 fi
@@ -87,8 +93,9 @@ timed "hound --exhaustive" "$run/hound-exhaustive" sh -c "'$bin/hound' scan '$im
 timed "hound --no-check" "$run/hound-no-check" sh -c "'$bin/hound' scan '$image' --quiet --json \
     --no-check --out '$run/hound-no-check' >'$run/hound-no-check.json'"
 # PhotoRec in command mode, over the whole image as one unpartitioned disk.
-timed photorec "$run/photorec" sh -c "photorec /log /d '$run/photorec/recup' /cmd '$image' \
-    partition_none,fileopt,everything,enable,search >/dev/null 2>&1"
+mkdir -p "$run/photorec"
+timed photorec "$run/photorec" sh -c "cd '$run/photorec' && photorec /log /d '$run/photorec/recup' \
+    /cmd '$image' partition_none,fileopt,everything,enable,search >/dev/null 2>&1"
 # The check stage alone on one thread: the JPEG header pre-check at every
 # FF D8 and the checkers over hound's items.
 "$bin/check_cost" "$image" <"$run/hound.json" >"$run/check_cost.txt"

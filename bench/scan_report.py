@@ -70,7 +70,7 @@ def photorec_files(out):
     text = open(report, errors="replace").read()
     for obj in re.findall(r"<fileobject>(.*?)</fileobject>", text, re.S):
         name = re.search(r"<filename>([^<]*)</filename>", obj)
-        run = re.search(r'<byte_run[^>]*img_offset="(\d+)"', obj)
+        run = re.search(r"<byte_run[^>]*img_offset=[\"'](\d+)", obj)
         if name and run:
             found.append((int(run.group(1)), find_file(folder, os.path.basename(name.group(1)))))
     return found
@@ -156,6 +156,8 @@ def main():
     image_size = os.path.getsize(image_path)
     truth = read_truth(os.path.join(run_dir, "image.truth"))
     truth_types = Counter(kind for _, kind in truth.values())
+    global TYPES
+    TYPES = [t for t in TYPES if t in truth_types] + sorted(set(truth_types) - set(TYPES))
 
     runs = []
     with open(os.path.join(run_dir, "runs.tsv")) as f:
@@ -234,14 +236,14 @@ def main():
             count, mode, seconds = line.split()
             mode = mode.replace("_", " ")
             sweep[mode][int(count)] = image_size / float(seconds) / 1e6
-    lines.append("| signatures | " + " | ".join(f"{mode} MB/s" for mode in sweep) + " |")
-    lines.append("|---|" + "---|" * len(sweep))
-    counts = sorted(next(iter(sweep.values())))
-    for count in counts:
-        lines.append(f"| {count} | " + " | ".join(f"{sweep[m][count]:.0f}" for m in sweep) + " |")
-    lines.append("")
-
-    plot(run_dir, sweep, speed)
+    if sweep:
+        lines.append("| signatures | " + " | ".join(f"{mode} MB/s" for mode in sweep) + " |")
+        lines.append("|---|" + "---|" * len(sweep))
+        counts = sorted(next(iter(sweep.values())))
+        for count in counts:
+            lines.append(f"| {count} | " + " | ".join(f"{sweep[m][count]:.0f}" for m in sweep) + " |")
+        lines.append("")
+        plot(run_dir, sweep, speed)
     text = "\n".join(lines)
     with open(os.path.join(run_dir, "results.md"), "w") as f:
         f.write(text + "\n")

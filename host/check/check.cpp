@@ -32,5 +32,6 @@ CheckResult CheckItem(CheckBytes bytes) {
     if (StartsWith(bytes, "PK\x03\x04", 4)) return CheckZip(bytes);
     if (StartsWith(bytes, "BM", 2)) return CheckBmp(bytes);
     if (StartsWith(bytes, "RIFF", 4)) return CheckRiff(bytes);
+    if (StartsWith(bytes, "%PDF-", 5)) return CheckPdf(bytes);
     return CheckResult();
 }

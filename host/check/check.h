@@ -44,6 +44,7 @@ CheckResult CheckGif(CheckBytes bytes);
 CheckResult CheckZip(CheckBytes bytes);
 CheckResult CheckBmp(CheckBytes bytes);
 CheckResult CheckRiff(CheckBytes bytes);
+CheckResult CheckPdf(CheckBytes bytes);
 
 // Results that the checkers share.
 CheckResult CheckValid(const char* format, uint64_t end);

@@ -16,8 +16,9 @@ struct FileRow {
     const char* name;
     const char* format;  // the checker expected
     const char* command; // makes "item" in the current folder
-    // A byte range overwritten with damage[] (from the file's middle when
-    // negative), which the format's rules must catch.
+    // A byte range overwritten with damage[] (at the file's middle for -1,
+    // counted from its end for other negative values), which the format's
+    // rules must catch.
     long damage_at;
     std::vector<uint8_t> damage;
 };
@@ -40,13 +41,17 @@ const FileRow kFiles[] = {
     {"ZIP with a comment", "zip",
      "convert -size 40x30 xc:red a.ppm && echo remark | zip -q -z item.zip a.ppm && mv item.zip item",
      -1, {0x00, 0x00, 0x00, 0x00}},
+    {"PDF", "pdf",
+     "gs -q -dNOPAUSE -dBATCH -sDEVICE=pdfwrite -sOutputFile=item -c '/Helvetica findfont 12 scalefont "
+     "setfont 72 72 moveto (hound) show showpage'",
+     -6, {'X'}},
 };
 
 CheckResult Check(const std::vector<uint8_t>& bytes) { return CheckItem({bytes.data(), bytes.size()}); }
 
 std::vector<uint8_t> Make(const TempDir& dir, const FileRow& row) {
     const int status = Shell("cd " + ShellQuote(dir.path()) + " && rm -f item && (" + row.command + ") 2>/dev/null");
-    EXPECT_EQ(status, 0) << row.command << " (scripts/setup.sh installs imagemagick, sox, zip)";
+    EXPECT_EQ(status, 0) << row.command << " (scripts/setup.sh installs imagemagick, sox, zip, ghostscript)";
     return ReadBytes(dir.Native("item"));
 }
 
@@ -70,7 +75,9 @@ TEST(Checkers, RealFilesValidToTheirEndCutShortOrDamagedInvalid) {
         EXPECT_STRNE(cut.reason, "");
 
         std::vector<uint8_t> damaged = longer;
-        const size_t at = row.damage_at < 0 ? file.size() / 2 : static_cast<size_t>(row.damage_at);
+        const size_t at = row.damage_at == -1 ? file.size() / 2
+                          : row.damage_at < 0 ? file.size() - static_cast<size_t>(-row.damage_at)
+                                              : static_cast<size_t>(row.damage_at);
         std::copy(row.damage.begin(), row.damage.end(), damaged.begin() + at);
         EXPECT_EQ(Check(damaged).state, CheckState::kInvalid);
     }
