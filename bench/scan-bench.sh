@@ -9,7 +9,8 @@
 # --image DIR scans DIR/image.bin with DIR/image.truth (bench/make-disk.sh
 # makes one from real files) instead of the synthetic image; --sweep ""
 # leaves the sweep out.
-# Results: build/bench/scan-bench/results.md and scan-bench.png.
+# Results: build/bench/scan-bench/results.md and scan-bench.png (with --image DIR:
+# build/bench/scan-bench-<name of DIR>/).
 set -euo pipefail
 export LC_ALL=C
 
@@ -57,6 +58,7 @@ bin=$root/build/bench/bin
 
 # --- image -----------------------------------------------------------------------
 run=$root/build/bench/scan-bench
+[ -z "$given" ] || run=$root/build/bench/scan-bench-$(basename "$given")
 images=$root/build/bench/scan-bench-images/$size-$seed
 [ -z "$given" ] || images=$given
 if [ ! -f "$images/image.truth" ]; then

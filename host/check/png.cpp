@@ -1,9 +1,10 @@
 // PNG checker: the chunk sequence is walked here (IHDR first, every CRC, up
-// to IEND, whose CRC ends the item); libspng then decodes the image data
-// row by row: the zlib stream, the filters and the IDAT layout.
+// to IEND, whose CRC ends the item); libspng then reads and checks the
+// header fields. The image data is not decoded: its chunks' CRCs already
+// tell a real PNG from bytes that merely look like one, and inflating it
+// cost more than the rest of the scan on a disk of PNG icons.
 #include <cstring>
 #include <memory>
-#include <vector>
 
 #include <spng.h>
 #include <zlib.h>
@@ -13,9 +14,8 @@
 namespace {
 
 constexpr uint32_t kMaxChunk = 0x7FFFFFFF;
-// Decoding work and the row buffer stay bounded: a larger image is not decoded.
-constexpr uint64_t kMaxPixels = uint64_t{1} << 28;
-constexpr uint32_t kMaxSide = 1u << 20;
+// The largest sides libspng accepts in a header.
+constexpr uint32_t kMaxSide = 0x7FFFFFFF;
 
 bool IsLetter(uint8_t c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
@@ -72,19 +72,5 @@ CheckResult CheckPng(CheckBytes bytes) {
     spng_set_png_buffer(ctx.get(), bytes.data, end);
     spng_ihdr ihdr;
     if (spng_get_ihdr(ctx.get(), &ihdr) != 0) return CheckInvalid("png", "bad header");
-    if (uint64_t{ihdr.width} * ihdr.height > kMaxPixels) return CheckUnknown("png", "pixel limit");
-    size_t image_size = 0;
-    if (spng_decoded_image_size(ctx.get(), SPNG_FMT_PNG, &image_size) != 0) {
-        return CheckInvalid("png", "bad header");
-    }
-    if (spng_decode_image(ctx.get(), nullptr, 0, SPNG_FMT_PNG, SPNG_DECODE_PROGRESSIVE) != 0) {
-        return CheckInvalid("png", "bad image data");
-    }
-    std::vector<uint8_t> row(image_size / ihdr.height + 1);
-    int status = 0;
-    do {
-        status = spng_decode_row(ctx.get(), row.data(), row.size());
-    } while (status == 0);
-    if (status != SPNG_EOI) return CheckInvalid("png", "bad image data");
     return CheckValid("png", end);
 }
