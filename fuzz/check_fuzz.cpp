@@ -14,6 +14,7 @@ namespace {
 
 const char* const kMagic[] = {
     "",  "\xFF\xD8\xFF", "\x89PNG\r\n\x1A\n", "GIF89a", "GIF87a", "PK\x03\x04", "BM", "RIFF", "%PDF-1.4",
+    "MSCF",
 };
 constexpr size_t kMagicCount = sizeof kMagic / sizeof kMagic[0];
 

@@ -33,5 +33,6 @@ CheckResult CheckItem(CheckBytes bytes) {
     if (StartsWith(bytes, "BM", 2)) return CheckBmp(bytes);
     if (StartsWith(bytes, "RIFF", 4)) return CheckRiff(bytes);
     if (StartsWith(bytes, "%PDF-", 5)) return CheckPdf(bytes);
+    if (StartsWith(bytes, "MSCF", 4)) return CheckCab(bytes);
     return CheckResult();
 }

@@ -45,6 +45,7 @@ CheckResult CheckZip(CheckBytes bytes);
 CheckResult CheckBmp(CheckBytes bytes);
 CheckResult CheckRiff(CheckBytes bytes);
 CheckResult CheckPdf(CheckBytes bytes);
+CheckResult CheckCab(CheckBytes bytes);
 
 // Results that the checkers share.
 CheckResult CheckValid(const char* format, uint64_t end);

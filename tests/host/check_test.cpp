@@ -45,13 +45,14 @@ const FileRow kFiles[] = {
      "gs -q -dNOPAUSE -dBATCH -sDEVICE=pdfwrite -sOutputFile=item -c '/Helvetica findfont 12 scalefont "
      "setfont 72 72 moveto (hound) show showpage'",
      -6, {'X'}},
+    {"CAB", "cab", "convert -size 40x30 gradient:red-blue a.ppm && gcab -c -z item a.ppm", 24, {0x04}},
 };
 
 CheckResult Check(const std::vector<uint8_t>& bytes) { return CheckItem({bytes.data(), bytes.size()}); }
 
 std::vector<uint8_t> Make(const TempDir& dir, const FileRow& row) {
     const int status = Shell("cd " + ShellQuote(dir.path()) + " && rm -f item && (" + row.command + ") 2>/dev/null");
-    EXPECT_EQ(status, 0) << row.command << " (scripts/setup.sh installs imagemagick, sox, zip, ghostscript)";
+    EXPECT_EQ(status, 0) << row.command << " (scripts/setup.sh installs imagemagick, sox, zip, ghostscript, gcab)";
     return ReadBytes(dir.Native("item"));
 }
 
