@@ -156,8 +156,11 @@ TEST(CheckedScan, FlagsInTableJsonAndDfxmlAndNoCheckUnchanged) {
     const std::string report(xml.begin(), xml.end());
     EXPECT_NE(report.find("check=\"valid\" plugin_size=\"" + plugin_size + "\""), std::string::npos);
 
-    const HoundRun table = RunHound(with({}));
+    const HoundRun table = RunHound(with({"--out", dir.Native("out")}));
     EXPECT_NE(table.out.find("valid, size corrected from " + plugin_size), std::string::npos) << table.out;
+    // The audit counts the rejected BMP: its header size is filler bytes.
+    const std::vector<uint8_t> audit = ReadBytes(dir.Native("out/audit.txt"));
+    EXPECT_NE(std::string(audit.begin(), audit.end()).find("\n  bmp: bad header size  1\n"), std::string::npos);
 
     // Unchecked, the BMP hides the GIF, the ZIP ends before its comment and
     // no output names a check.
