@@ -22,7 +22,7 @@ namespace {
 // Limits that a real photograph stays within; beyond them the decoder is not
 // run (unchecked), so that no header can claim unbounded work.
 constexpr uint64_t kMaxPixels = uint64_t{1} << 28;
-constexpr long kMaxMemory = 256L << 20;
+constexpr long kMaxMemory = 96L << 20;  // a 24-megapixel progressive photo needs about 72 MiB
 constexpr int kMaxScans = 1000;
 
 struct JpegCheck {
