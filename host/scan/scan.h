@@ -112,12 +112,14 @@ public:
     // last progress call.
     uint64_t ScanRange(uint64_t begin, uint64_t end, const ItemFn& on_item,
                        const ProgressFn& on_progress) const;
+    // Where rejected items go (see RejectFn); none by default.
     void OnReject(RejectFn on_reject) { on_reject_ = std::move(on_reject); }
 
 private:
     // Takes an item (or a rejected one, passed on in the same order so that
-    // the chunks' results join as the items do), the position at which it was found and the position
-    // where the scan goes on behind it; false ends the walk.
+    // the chunks' results join as the items do), the position at which it
+    // was found and the position where the scan goes on behind it; false
+    // ends the walk.
     using SinkFn = std::function<bool(const Item& item, uint64_t asked, uint64_t next)>;
 
     // Scans from position on until it reaches end, as one thread would;
