@@ -2,6 +2,7 @@
 // valid with its exact end, and invalid when cut short or damaged.
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -12,35 +13,37 @@
 
 namespace {
 
+constexpr long kMiddle = std::numeric_limits<long>::min();
+
 struct FileRow {
     const char* name;
     const char* format;  // the checker expected
     const char* command; // makes "item" in the current folder
-    // A byte range overwritten with damage[] (at the file's middle for -1,
-    // counted from its end for other negative values), which the format's
-    // rules must catch.
+    // A byte range overwritten with damage[], which the format's rules must
+    // catch: from the file's start, from its end when negative, or at its
+    // middle (kMiddle).
     long damage_at;
     std::vector<uint8_t> damage;
 };
 
 const FileRow kFiles[] = {
-    {"baseline JPEG", "jpeg", "convert -size 64x48 plasma:fractal -seed 1 jpg:item", -1, {0xFF, 0xD9}},
+    {"baseline JPEG", "jpeg", "convert -size 64x48 plasma:fractal -seed 1 jpg:item", kMiddle, {0xFF, 0xD9}},
     {"progressive JPEG", "jpeg", "convert -size 64x48 gradient:red-blue ppm:- | cjpeg -progressive > item",
-     -1, {0xFF, 0xD9}},
+     kMiddle, {0xFF, 0xD9}},
     {"JPEG with restart markers", "jpeg",
-     "convert -size 64x48 gradient:red-blue ppm:- | cjpeg -restart 1 > item", -1, {0xFF, 0xD9}},
-    {"PNG", "png", "convert -size 40x30 gradient:red-blue png:item", -1, {0x00}},
-    {"GIF", "gif", "convert -size 32x32 pattern:checkerboard gif:item", 13 + 6, {0x2C}},
-    {"animated GIF", "gif", "convert -size 16x16 xc:red xc:blue -loop 0 gif:item", 13 + 6, {0x2C}},
+     "convert -size 64x48 gradient:red-blue ppm:- | cjpeg -restart 1 > item", kMiddle, {0xFF, 0xD9}},
+    {"PNG", "png", "convert -size 40x30 gradient:red-blue png:item", kMiddle, {0x00}},
+    {"GIF", "gif", "convert -size 32x32 pattern:checkerboard gif:item", -1, {0x00}},
+    {"animated GIF", "gif", "convert -size 16x16 xc:red xc:blue -loop 0 gif:item", -1, {0x00}},
     {"BMP", "bmp", "convert -size 33x17 gradient:red-blue bmp:item", 26, {0x02}},
     {"BMP version 3", "bmp", "convert -size 5x3 xc:green bmp3:item", 2, {0x10}},
     {"WAV", "riff", "sox -n -r 8000 -b 16 -c 1 -t wav item synth 0.05 sine 440", 12, {'x'}},
     {"WebP", "riff", "convert -size 40x30 gradient:red-blue webp:item", 12, {'x'}},
     {"ZIP", "zip", "convert -size 40x30 gradient:red-blue a.ppm && zip -q item.zip a.ppm && mv item.zip item",
-     -1, {0x00, 0x00, 0x00, 0x00}},
+     kMiddle, {0x00, 0x00, 0x00, 0x00}},
     {"ZIP with a comment", "zip",
      "convert -size 40x30 xc:red a.ppm && echo remark | zip -q -z item.zip a.ppm && mv item.zip item",
-     -1, {0x00, 0x00, 0x00, 0x00}},
+     kMiddle, {0x00, 0x00, 0x00, 0x00}},
     {"PDF", "pdf",
      "gs -q -dNOPAUSE -dBATCH -sDEVICE=pdfwrite -sOutputFile=item -c '/Helvetica findfont 12 scalefont "
      "setfont 72 72 moveto (hound) show showpage'",
@@ -76,9 +79,9 @@ TEST(Checkers, RealFilesValidToTheirEndCutShortOrDamagedInvalid) {
         EXPECT_STRNE(cut.reason, "");
 
         std::vector<uint8_t> damaged = longer;
-        const size_t at = row.damage_at == -1 ? file.size() / 2
-                          : row.damage_at < 0 ? file.size() - static_cast<size_t>(-row.damage_at)
-                                              : static_cast<size_t>(row.damage_at);
+        const size_t at = row.damage_at == kMiddle ? file.size() / 2
+                          : row.damage_at < 0  ? file.size() - static_cast<size_t>(-row.damage_at)
+                                               : static_cast<size_t>(row.damage_at);
         std::copy(row.damage.begin(), row.damage.end(), damaged.begin() + at);
         EXPECT_EQ(Check(damaged).state, CheckState::kInvalid);
     }
