@@ -30,7 +30,7 @@ struct JpegCheck {
     jpeg_progress_mgr progress;
     std::jmp_buf exit;
     const char* reason;
-    bool limit;  // a resource limit, not the data, ended the check
+    bool limit;  // a limit of the decoder, not the data, ended the check
 };
 
 JpegCheck& CheckOf(j_common_ptr info) { return *reinterpret_cast<JpegCheck*>(info->err); }
@@ -43,9 +43,16 @@ JpegCheck& CheckOf(j_common_ptr info) { return *reinterpret_cast<JpegCheck*>(inf
 }
 
 void OnError(j_common_ptr info) {
-    const int code = info->err->msg_code;
-    Fail(info, code == JERR_NO_BACKING_STORE || code == JERR_OUT_OF_MEMORY ? "memory limit" : "decoder error",
-         code == JERR_NO_BACKING_STORE || code == JERR_OUT_OF_MEMORY);
+    const jpeg_error_mgr& error = *info->err;
+    const int code = error.msg_code;
+    if (code == JERR_NO_BACKING_STORE || code == JERR_OUT_OF_MEMORY) Fail(info, "memory limit", true);
+    // Processes that this libjpeg does not decode (lossless, hierarchical,
+    // arithmetic when left out, 12-bit samples) say nothing about the data.
+    if (code == JERR_SOF_UNSUPPORTED || code == JERR_ARITH_NOTIMPL ||
+        (code == JERR_BAD_PRECISION && error.msg_parm.i[0] == 12)) {
+        Fail(info, "process not decoded here", true);
+    }
+    Fail(info, "decoder error", false);
 }
 
 void OnMessage(j_common_ptr info, int level) {

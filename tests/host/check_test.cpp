@@ -105,6 +105,19 @@ TEST(Checkers, UnknownContentIsUncheckedAndHeaderAloneDecidesTheJpegPreCheck) {
     EXPECT_EQ(Check(damaged).state, CheckState::kInvalid);
 }
 
+TEST(Checkers, JpegProcessThatLibjpegDoesNotDecodeIsUnchecked) {
+    // A lossless (SOF3) frame header: not decoded here, so not judged.
+    const std::vector<uint8_t> lossless = {0xFF, 0xD8, 0xFF, 0xC3, 0, 11, 8, 0, 16, 0, 16, 1, 1, 0x11, 0,
+                                           0xFF, 0xD9};
+    EXPECT_EQ(Check(lossless).state, CheckState::kUnchecked);
+    EXPECT_TRUE(JpegMayStart({lossless.data(), lossless.size()}));
+    // A precision that no JPEG process has is corrupt data.
+    std::vector<uint8_t> seven = lossless;
+    seven[3] = 0xC0;
+    seven[6] = 7;
+    EXPECT_EQ(Check(seven).state, CheckState::kInvalid);
+}
+
 TEST(Checkers, HeadersClaimingHugeSizesStayBounded) {
     // A JPEG header of 65535 x 65535 pixels with no data behind it, a PNG
     // IHDR of 2^31-1 pixels a side, a RIFF size of 4 GiB.
