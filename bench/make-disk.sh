@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the real-file benchmark image: files shipped in Debian packages
-# (photos, PNG, GIF including an animated one, WAV, PDF, JAR/ZIP; BMP made
-# from the photos, since few packages ship one) copied into a FAT32 file
+# (photos, PNG, GIF including an animated one, WAV, PDF, JAR/ZIP; the photos
+# again with EXIF data and thumbnails added, and BMP made from them, since
+# few packages ship either) copied into a FAT32 file
 # system, 40% of them deleted afterwards, as users' disks look. Writes
 # DIR/image.bin and DIR/image.truth (offset, size and type of each file that
 # lies in one run of clusters; deleted files keep their data in FAT32).
@@ -16,7 +17,7 @@ work=$out/work
 rm -rf "$out"
 mkdir -p "$work/debs" "$work/files" "$work/stage"
 
-packages=(mtools dosfstools imagemagick)
+packages=(mtools dosfstools imagemagick libimage-exiftool-perl)
 for package in "${packages[@]}"; do
     dpkg -s "$package" >/dev/null 2>&1 || DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$package" >/dev/null
 done
@@ -32,7 +33,7 @@ pick() {
     shift 4
     local file
     find "$@" -type f \( -iname "*.$type" -o -iname "*.${type/jpg/jpeg}" \) -size +"$min"c -size -"$max"c \
-        2>/dev/null | sort | head -n "$count" | while read -r file; do
+        2>/dev/null | sort | sed -n "1,${count}p" | while read -r file; do
         echo "$file"
     done
 }
@@ -55,9 +56,20 @@ while read -r file; do
     case "$type" in jpeg) type=jpg ;; jar) type=zip ;; esac
     add "$type" "$file"
 done <"$work/list"
+# Photos as cameras write them: the sequential (not progressive: no SOF2
+# marker) photos again, with EXIF data and an EXIF thumbnail (a JPEG inside
+# the JPEG) added by exiftool.
+for file in $(grep -iE '\.jpe?g$' "$work/list"); do
+    ! grep -q $'\xFF\xC2' "$file" || continue
+    cp "$file" "$work/exif.jpg"
+    convert "$file" -resize '160x120>' -strip "$work/thumb.jpg"
+    exiftool -q -overwrite_original -Make=hound -Model=bench -DateTimeOriginal='2024:05:01 12:00:00' \
+        '-ThumbnailImage<='"$work/thumb.jpg" "$work/exif.jpg" && add jpg "$work/exif.jpg"
+done
+rm -f "$work/exif.jpg" "$work/thumb.jpg"
 # BMP pictures from the first photos, in two header versions.
 i=0
-for file in $(grep -iE '\.jpe?g$' "$work/list" | head -n 8); do
+for file in $(grep -iE '\.jpe?g$' "$work/list" | sed -n 1,8p); do
     format=BMP
     [ $((i % 2)) = 1 ] && format=BMP3
     convert "$file" -resize '400x400>' "$format:$work/bmp.tmp" && add bmp "$work/bmp.tmp"
