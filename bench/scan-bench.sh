@@ -5,20 +5,26 @@
 # folder, extraction on), measures the contract floor and the
 # micro-benchmarks, sweeps the number of signatures, and prints the table.
 #
-# Usage: bench/scan-bench.sh [--size MIB] [--seed N] [--sweep "1 2 5 10 20 40"]
-# Results: build/bench/scan-bench/results.md and scan-bench.png.
+# Usage: bench/scan-bench.sh [--size MIB] [--seed N] [--sweep "1 2 5 10 20 40"] [--image DIR]
+# --image DIR scans DIR/image.bin with DIR/image.truth (bench/make-disk.sh
+# makes one from real files) instead of the synthetic image; --sweep ""
+# leaves the sweep out.
+# Results: build/bench/scan-bench/results.md and scan-bench.png (with --image DIR:
+# build/bench/scan-bench-<name of DIR>/).
 set -euo pipefail
 export LC_ALL=C
 
 size=512
 seed=1
 sweep="1 2 5 10 20 40"
+given=""
 while [ $# -gt 0 ]; do
     case "$1" in
         --size) size=$2; shift 2 ;;
         --seed) seed=$2; shift 2 ;;
         --sweep) sweep=$2; shift 2 ;;
-        *) echo "usage: $0 [--size MIB] [--seed N] [--sweep LIST]" >&2; exit 2 ;;
+        --image) given=$(cd "$2" && pwd); shift 2 ;;
+        *) echo "usage: $0 [--size MIB] [--seed N] [--sweep LIST] [--image DIR]" >&2; exit 2 ;;
     esac
 done
 
@@ -29,7 +35,7 @@ cd "$root"
 
 # --- tools -------------------------------------------------------------------
 # The peers, GNU time, the plot library and the image makers, from Debian.
-packages=(foremost scalpel time python3-matplotlib libjpeg-turbo-progs imagemagick sox)
+packages=(foremost scalpel testdisk time python3-matplotlib libjpeg-turbo-progs imagemagick sox)
 missing=()
 for package in "${packages[@]}"; do
     dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
@@ -47,13 +53,15 @@ fi
 # --- build ---------------------------------------------------------------------
 cmake --preset bench >/dev/null
 cmake --build --preset bench -j"$(nproc)" \
-    --target hound markhound photohound jpeghound scan_floor markhound_bench photohound_bench \
-    jpeghound_bench >/dev/null
+    --target hound markhound photohound jpeghound scan_floor check_cost markhound_bench \
+    photohound_bench jpeghound_bench >/dev/null
 bin=$root/build/bench/bin
 
 # --- image -----------------------------------------------------------------------
 run=$root/build/bench/scan-bench
+[ -z "$given" ] || run=$root/build/bench/scan-bench-$(basename "$given")
 images=$root/build/bench/scan-bench-images/$size-$seed
+[ -z "$given" ] || images=$given
 if [ ! -f "$images/image.truth" ]; then
     "$python" bench/make-image.py "$images" --size "$size" --seed "$seed"
 fi
@@ -70,11 +78,12 @@ timed() {
     local name=$1 out=$2
     shift 2
     /usr/bin/time -v -o "$run/time.txt" "$@"
-    local wall rss
+    local wall rss cpu
     wall=$(awk -F': ' '/Elapsed \(wall clock\)/ {
         n = split($2, t, ":"); s = 0; for (i = 1; i <= n; i++) s = s * 60 + t[i]; print s }' "$run/time.txt")
     rss=$(awk -F': ' '/Maximum resident set size/ { print $2 }' "$run/time.txt")
-    printf '%s\t%s\t%s\t%s\n' "$name" "$wall" "$rss" "$out" >>"$run/runs.tsv"
+    cpu=$(awk -F': ' '/(User|System) time \(seconds\)/ { s += $2 } END { print s }' "$run/time.txt")
+    printf '%s\t%s\t%s\t%s\t%s\n' "$name" "$wall" "$rss" "$out" "$cpu" >>"$run/runs.tsv"
     echo "scan-bench: $name: ${wall} s, peak RSS ${rss} KiB" >&2
 }
 
@@ -84,6 +93,15 @@ timed scalpel "$run/scalpel" sh -c "scalpel -c bench/scalpel.conf -o '$run/scalp
 timed hound "$run/hound" sh -c "'$bin/hound' scan '$image' --quiet --json --out '$run/hound' >'$run/hound.json'"
 timed "hound --exhaustive" "$run/hound-exhaustive" sh -c "'$bin/hound' scan '$image' --quiet --json \
     --exhaustive --out '$run/hound-exhaustive' >'$run/hound-exhaustive.json'"
+timed "hound --no-check" "$run/hound-no-check" sh -c "'$bin/hound' scan '$image' --quiet --json \
+    --no-check --out '$run/hound-no-check' >'$run/hound-no-check.json'"
+# PhotoRec in command mode, over the whole image as one unpartitioned disk.
+mkdir -p "$run/photorec"
+timed photorec "$run/photorec" sh -c "cd '$run/photorec' && photorec /log /d '$run/photorec/recup' \
+    /cmd '$image' partition_none,fileopt,everything,enable,search >/dev/null 2>&1"
+# The check stage alone on one thread: the JPEG header pre-check at every
+# FF D8 and the checkers over hound's items.
+"$bin/check_cost" "$image" <"$run/hound.json" >"$run/check_cost.txt"
 "$bin/scan_floor" "$image" "$bin/signs.ini" "$(nproc)" >"$run/floor.txt"
 
 # --- micro-benchmarks --------------------------------------------------------------

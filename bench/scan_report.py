@@ -3,7 +3,8 @@
 that scan-bench.sh fills:
 
   image.bin, image.truth           the image and where its files are
-  runs.tsv                         tool, wall seconds, max RSS (KiB), output folder
+  runs.tsv                         tool, wall seconds, max RSS (KiB), output folder, CPU seconds
+  check_cost.txt                   check_cost's line (the check stage alone)
   sweep.tsv                        signatures, mode, wall seconds
   floor.txt                        scan_floor's line
   micro.txt                        the Google Benchmark output
@@ -59,6 +60,22 @@ def scalpel_files(out):
     return found
 
 
+def photorec_files(out):
+    """(offset, path) of each file in PhotoRec's DFXML report."""
+    found = []
+    folder = out + "/recup.1"
+    report = os.path.join(folder, "report.xml")
+    if not os.path.exists(report):
+        return found
+    text = open(report, errors="replace").read()
+    for obj in re.findall(r"<fileobject>(.*?)</fileobject>", text, re.S):
+        name = re.search(r"<filename>([^<]*)</filename>", obj)
+        run = re.search(r"<byte_run[^>]*img_offset=[\"'](\d+)", obj)
+        if name and run:
+            found.append((int(run.group(1)), find_file(folder, os.path.basename(name.group(1)))))
+    return found
+
+
 def hound_files(out, json_path):
     found = []
     with open(json_path) as f:
@@ -75,29 +92,42 @@ def digest_of_file(path):
         return hashlib.sha256(f.read()).hexdigest()
 
 
+def read_found(path):
+    if path is None or not os.path.exists(path):
+        return None
+    with open(path, "rb") as f:
+        return f.read()
+
+
 def score(found, truth, image):
-    """Exact recoveries per type (offset and bytes identical), other files
-    found at a true offset, and false hits (no file starts there)."""
-    exact = Counter()
-    inexact = 0
+    """Per type: exact (offset and bytes identical), truncated (a shorter
+    item at the file's offset), over-long (a longer one), other (same size,
+    other bytes) and missed (no item at its offset); and false hits (items
+    where no file starts)."""
+    outcome = defaultdict(Counter)
     false_hits = 0
-    truth_digest = {}
-    for offset, (size, _) in truth.items():
-        image.seek(offset)
-        truth_digest[offset] = hashlib.sha256(image.read(size)).hexdigest()
-    seen = set()
+    by_offset = {}
     for offset, path in found:
         if offset not in truth:
             false_hits += 1
-            continue
-        if offset in seen:
-            continue
-        seen.add(offset)
-        if digest_of_file(path) == truth_digest[offset]:
-            exact[truth[offset][1]] += 1
         else:
-            inexact += 1
-    return exact, inexact, false_hits
+            by_offset.setdefault(offset, path)
+    for offset, (size, kind) in truth.items():
+        if offset not in by_offset:
+            outcome[kind]["missed"] += 1
+            continue
+        image.seek(offset)
+        true_bytes = image.read(size)
+        got = read_found(by_offset[offset])
+        if got == true_bytes:
+            outcome[kind]["exact"] += 1
+        elif got is not None and len(got) < size:
+            outcome[kind]["truncated"] += 1
+        elif got is not None and len(got) > size:
+            outcome[kind]["over-long"] += 1
+        else:
+            outcome[kind]["other"] += 1
+    return outcome, false_hits
 
 
 def parse_micro(path):
@@ -126,37 +156,62 @@ def main():
     image_size = os.path.getsize(image_path)
     truth = read_truth(os.path.join(run_dir, "image.truth"))
     truth_types = Counter(kind for _, kind in truth.values())
+    global TYPES
+    TYPES = [t for t in TYPES if t in truth_types] + sorted(set(truth_types) - set(TYPES))
 
     runs = []
     with open(os.path.join(run_dir, "runs.tsv")) as f:
         for line in f:
-            tool, seconds, rss, out = line.rstrip("\n").split("\t")
-            runs.append((tool, float(seconds), int(rss), out))
-    speed = {tool: image_size / seconds / 1e6 for tool, seconds, _, _ in runs}
+            tool, seconds, rss, out, cpu = line.rstrip("\n").split("\t")
+            runs.append((tool, float(seconds), int(rss), out, float(cpu)))
+    speed = {tool: image_size / seconds / 1e6 for tool, seconds, _, _, _ in runs}
+    cpu_of = {tool: cpu for tool, _, _, _, cpu in runs}
 
     lines = []
     lines.append(f"Image: {image_size / 2**20:.0f} MiB, {len(truth)} files "
                  f"({', '.join(f'{truth_types[t]} {t}' for t in TYPES)}); "
                  f"{os.cpu_count()} cores.")
     lines.append("")
-    header = ["tool", "MB/s", "hound ÷ tool", "peak RSS MiB"] + TYPES + ["exact", "other at a true offset", "false hits"]
+    header = ["tool", "seconds", "MB/s", "hound ÷ tool", "peak RSS MiB", "exact", "false hits"]
     lines.append("| " + " | ".join(header) + " |")
     lines.append("|" + "---|" * len(header))
+    outcomes = {}
     with open(image_path, "rb") as image:
-        for tool, seconds, rss, out in runs:
+        for tool, seconds, rss, out, _ in runs:
             if tool == "foremost":
                 found = foremost_files(out)
             elif tool == "scalpel":
                 found = scalpel_files(out)
+            elif tool == "photorec":
+                found = photorec_files(out)
             else:
                 found = hound_files(out, out + ".json")
-            exact, inexact, false_hits = score(found, truth, image)
+            outcome, false_hits = score(found, truth, image)
+            outcomes[tool] = outcome
+            exact = sum(outcome[t]["exact"] for t in TYPES)
             ratio = speed["hound"] / speed[tool]
-            cells = [tool, f"{speed[tool]:.0f}", f"{ratio:.2f}", f"{rss / 1024:.0f}"]
-            cells += [f"{exact[t]}/{truth_types[t]}" for t in TYPES]
-            cells += [f"{sum(exact.values())}/{len(truth)}", str(inexact), str(false_hits)]
+            cells = [tool, f"{seconds:.2f}", f"{speed[tool]:.0f}", f"{ratio:.2f}", f"{rss / 1024:.0f}",
+                     f"{exact}/{len(truth)}", str(false_hits)]
             lines.append("| " + " | ".join(cells) + " |")
     lines.append("")
+    lines.append("Per type: exact / truncated / over-long / other bytes / missed.")
+    lines.append("")
+    lines.append("| tool | " + " | ".join(f"{t} ({truth_types[t]})" for t in TYPES) + " |")
+    lines.append("|---|" + "---|" * len(TYPES))
+    for tool, outcome in outcomes.items():
+        cells = ["/".join(str(outcome[t][k]) for k in ("exact", "truncated", "over-long", "other", "missed"))
+                 for t in TYPES]
+        lines.append(f"| {tool} | " + " | ".join(cells) + " |")
+    lines.append("")
+    cost_path = os.path.join(run_dir, "check_cost.txt")
+    if os.path.exists(cost_path):
+        cost = dict(zip(*[iter(open(cost_path).read().split())] * 2))
+        check_cpu = float(cost["precheck_s"]) + float(cost["check_s"])
+        lines.append(f"Check stage alone (one thread): JPEG header pre-check at {cost['ff_d8_pairs']} FF D8 "
+                     f"pairs ({cost['header_passed']} passed) {float(cost['precheck_s']):.3f} s, checkers over "
+                     f"{cost['items']} items {float(cost['check_s']):.3f} s: {check_cpu:.3f} s, "
+                     f"{100 * check_cpu / cpu_of['hound']:.1f}% of hound's {cpu_of['hound']:.2f} CPU seconds.")
+        lines.append("")
 
     with open(os.path.join(run_dir, "floor.txt")) as f:
         floor = dict(zip(*[iter(f.read().split())] * 2))
@@ -181,14 +236,14 @@ def main():
             count, mode, seconds = line.split()
             mode = mode.replace("_", " ")
             sweep[mode][int(count)] = image_size / float(seconds) / 1e6
-    lines.append("| signatures | " + " | ".join(f"{mode} MB/s" for mode in sweep) + " |")
-    lines.append("|---|" + "---|" * len(sweep))
-    counts = sorted(next(iter(sweep.values())))
-    for count in counts:
-        lines.append(f"| {count} | " + " | ".join(f"{sweep[m][count]:.0f}" for m in sweep) + " |")
-    lines.append("")
-
-    plot(run_dir, sweep, speed)
+    if sweep:
+        lines.append("| signatures | " + " | ".join(f"{mode} MB/s" for mode in sweep) + " |")
+        lines.append("|---|" + "---|" * len(sweep))
+        counts = sorted(next(iter(sweep.values())))
+        for count in counts:
+            lines.append(f"| {count} | " + " | ".join(f"{sweep[m][count]:.0f}" for m in sweep) + " |")
+        lines.append("")
+        plot(run_dir, sweep, speed)
     text = "\n".join(lines)
     with open(os.path.join(run_dir, "results.md"), "w") as f:
         f.write(text + "\n")

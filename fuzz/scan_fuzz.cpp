@@ -9,8 +9,9 @@
 
 #include "frame.h"
 #include "fuzz_support.h"
-#include "host/reader.h"
-#include "host/scan.h"
+#include "host/check/check.h"
+#include "host/scan/reader.h"
+#include "host/scan/scan.h"
 #include "signatures/signature_list.h"
 
 namespace {
@@ -103,18 +104,26 @@ struct Seen {
     }
 };
 
-// The scan rules as a model: ask every detector in order at a position; the
-// first yes whose size passes the filters is the item; go on at the next
-// position when nested or truncated (or for an item that ends before it),
-// else behind the item.
+// The scan rules as a model: ask every detector in order at a position;
+// with checks, an item its checker finds invalid is no yes and a valid one
+// takes the format's end; the first yes whose size passes the filters is
+// the item; go on at the next position when nested or truncated (or for an
+// item that ends before it), else behind the item. bytes: the data, for the
+// checks.
 std::vector<Seen> Model(const HostReader* reader, uint64_t size, const std::vector<Detector>& detectors,
-                        const ScanOptions& options, uint64_t begin, uint64_t end) {
+                        const ScanOptions& options, uint64_t begin, uint64_t end,
+                        const uint8_t* bytes = nullptr) {
     std::vector<Seen> seen;
     for (uint64_t position = begin; position < end;) {
         bool found_one = false;
         for (const Detector& detector : detectors) {
             FoundItem found = {position, 0, nullptr, nullptr};
             if (detector.record->Detect(0, reader, position, &found) == 0) continue;
+            if (options.check && found.offset < size) {
+                const CheckResult check = CheckItem({bytes + found.offset, size - found.offset});
+                if (check.state == CheckState::kInvalid) continue;
+                if (check.state == CheckState::kValid && check.end > 0) found.size = check.end;
+            }
             if (found.size < options.min_size || found.size > options.max_size) continue;
             // Truncated: the item reaches past the data (its end counted without overflow).
             const bool truncated = found.offset > size || found.size > size - found.offset;
@@ -203,6 +212,31 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         scanner.ScanRange(0, middle, keep, nullptr);
         scanner.ScanRange(middle, mapped.size, keep, nullptr);
         FUZZ_CHECK(halves == seen);
+    }
+
+    // With checks (a scan of the mapped bytes, the JPEG pre-check on, in
+    // small chunks on two threads): the items of "ask, then check".
+    if ((flags & 16) != 0) {
+        ScanOptions checked = options;
+        checked.check = true;
+        checked.stop = nullptr;
+        checked.threads = 2;
+        checked.chunk_size = split % 64 + 1;
+        std::vector<Detector> with_precheck = detectors;
+        for (Detector& detector : with_precheck) {
+            if (detector.record == &kJpeg) detector.may_start = JpegMayStart;
+        }
+        const Scanner check_scanner(&mapped, with_precheck, checked);
+        std::vector<Seen> found;
+        check_scanner.ScanRange(
+            0, mapped.size,
+            [&](const Item& item) {
+                FUZZ_CHECK(item.check != CheckState::kInvalid && item.check != CheckState::kOff);
+                found.push_back({item.offset, item.size, item.size_in_file, item.truncated, item.extension,
+                                 item.description, item.plugin});
+            },
+            nullptr);
+        FUZZ_CHECK(found == Model(&reader, mapped.size, detectors, checked, 0, mapped.size, mapped.bytes));
     }
     return 0;
 }

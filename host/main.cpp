@@ -5,10 +5,10 @@
 #include <iostream>
 #include <string>
 
-#include "host/interrupt.h"
+#include "host/scan/interrupt.h"
 #include "host/options.h"
 #include "host/run.h"
-#include "host/signs_output.h"
+#include "host/signs/signs_output.h"
 
 namespace {
 

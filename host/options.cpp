@@ -136,6 +136,9 @@ int ParseCommandLine(int argc, const char* const* argv, Options* options, std::o
     scan->add_flag("--exhaustive", options->exhaustive,
                    "Ask every plug-in at every position, also where its rules rule out an item "
                    "(the same items, slower)");
+    scan->add_flag("--no-check", options->no_check,
+                   "Report the plug-ins' answers as they are, without checking each item against "
+                   "its format");
     scan->add_flag("--json", options->json, "Print one JSON object per item instead of the table");
     scan->add_option("--dfxml", options->dfxml, "Also write a DFXML report to FILE")
         ->type_name("FILE");

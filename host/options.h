@@ -24,6 +24,7 @@ struct Options {
     uint64_t max_size = std::numeric_limits<uint64_t>::max();
     bool quiet = false;
     unsigned threads = 0;     // scan threads; 0: one per core
+    bool no_check = false;  // report the plug-ins' answers unchecked
     bool exhaustive = false;  // ask every plug-in at every position (no candidate filters)
     std::string command_line;  // the arguments as given, for the reports
 };

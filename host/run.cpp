@@ -12,17 +12,17 @@
 #include <ostream>
 #include <set>
 
-#include "host/diagnostics.h"
-#include "host/extract.h"
-#include "host/filters.h"
-#include "host/interrupt.h"
-#include "host/mapped_file.h"
-#include "host/names.h"
-#include "host/output.h"
-#include "host/plugins.h"
-#include "host/progress.h"
-#include "host/reader.h"
-#include "host/scan.h"
+#include "host/report/diagnostics.h"
+#include "host/report/extract.h"
+#include "host/scan/filters.h"
+#include "host/scan/interrupt.h"
+#include "host/scan/mapped_file.h"
+#include "host/report/names.h"
+#include "host/report/output.h"
+#include "host/scan/plugins.h"
+#include "host/report/progress.h"
+#include "host/scan/reader.h"
+#include "host/scan/scan.h"
 
 namespace {
 
@@ -35,6 +35,10 @@ std::string UtcNow() {
     return text;
 }
 
+bool IsJpegPlugin(const std::string& name) {
+    return name == kJpegPluginName || name == "jpeghound";
+}
+
 std::string SettingsLine(const Options& options, const std::string& plugin_dir) {
     std::string order;
     for (const std::string& name : options.order) order += (order.empty() ? "" : ",") + name;
@@ -43,7 +47,8 @@ std::string SettingsLine(const Options& options, const std::string& plugin_dir) 
            (options.max_size == ScanOptions().max_size ? "none" : std::to_string(options.max_size)) +
            " json=" + (options.json ? "yes" : "no") +
            " dfxml=" + (options.dfxml.empty() ? "none" : options.dfxml) +
-           " out=" + (options.out.empty() ? "none" : options.out);
+           " out=" + (options.out.empty() ? "none" : options.out) +
+           " check=" + (options.no_check ? "no" : "yes");
 }
 
 // name, or name with "-2", "-3", ... before its extension: never one taken.
@@ -108,6 +113,9 @@ bool ScanRun::PreparePlugins() {
         if (!plugin.active) continue;
         detectors_.emplace_back(plugin.record, index,
                                 options_.exhaustive ? CandidateFilter() : filters.For(plugin.name));
+        // The JPEG plug-ins answer at the position asked, with an item that the
+        // JPEG checker reads: where its header cannot be read, no yes survives.
+        if (IsJpegPlugin(plugin.name)) detectors_.back().may_start = JpegMayStart;
     }
     if (detectors_.empty()) {
         diag_.Error("no plug-in is ready to detect anything: nothing scanned");
@@ -178,7 +186,11 @@ void ScanRun::ScanFile(const std::string& path) {
     scan_options.stop = stop_;
     scan_options.threads = options_.threads > 0 ? options_.threads : DefaultScanThreads();
     scan_options.drop_pages = true;
-    const Scanner scanner(&mapped, detectors_, scan_options);
+    scan_options.check = !options_.no_check;
+    Scanner scanner(&mapped, detectors_, scan_options);
+    scanner.OnReject([&](const Item& item) {
+        ++file.rejected[std::string(item.check_format) + ": " + item.check_reason];
+    });
 
     std::set<std::string> names;
     progress_.Start(data.size());
@@ -223,6 +235,7 @@ int ScanRun::Run() {
     run_.command_line = options_.command_line;
     run_.options = SettingsLine(options_, plugin_dir_);
     run_.out_dir = options_.out;
+    run_.checked = !options_.no_check;
 
     if (!PreparePlugins()) return kExitUsage;
     if (!options_.out.empty()) {

@@ -3,7 +3,7 @@
 
 #include <filesystem>
 
-#include "host/extract.h"
+#include "host/report/extract.h"
 #include "host/host_helpers.h"
 #include "module/module_helpers.h"
 

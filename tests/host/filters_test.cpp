@@ -9,8 +9,8 @@
 
 #include "database/loader.h"
 #include "fakes/temp_dir.h"
-#include "host/candidates.h"
-#include "host/filters.h"
+#include "host/scan/candidates.h"
+#include "host/scan/filters.h"
 #include "module/module_helpers.h"
 #include "signatures/signature_list.h"
 

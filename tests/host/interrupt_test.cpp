@@ -15,11 +15,11 @@
 #include <sstream>
 #include <thread>
 
-#include "host/extract.h"
+#include "host/report/extract.h"
 #include "host/host_helpers.h"
-#include "host/interrupt.h"
-#include "host/reader.h"
-#include "host/scan.h"
+#include "host/scan/interrupt.h"
+#include "host/scan/reader.h"
+#include "host/scan/scan.h"
 #include "module/module_helpers.h"
 
 namespace {

@@ -1,7 +1,7 @@
 // Names of extracted files and texts made safe to print.
 #include <gtest/gtest.h>
 
-#include "host/names.h"
+#include "host/report/names.h"
 
 namespace {
 

@@ -90,7 +90,7 @@ Parsed Parse(std::vector<const char*> args) {
 TEST(CommandLine, ScanWithEveryOption) {
     const Parsed p = Parse({"scan", "a.img", "b.img", "--plugins", "/p", "--order", "markhound",
                             "--nested", "--json", "--dfxml", "r.xml", "--out", "o", "--min-size",
-                            "1K", "--max-size", "0x100000", "--quiet"});
+                            "1K", "--max-size", "0x100000", "--quiet", "--no-check"});
     ASSERT_EQ(p.code, -1) << p.err;
     EXPECT_EQ(p.options.files, (std::vector<std::string>{"a.img", "b.img"}));
     EXPECT_EQ(p.options.plugins_dir, "/p");
@@ -102,6 +102,7 @@ TEST(CommandLine, ScanWithEveryOption) {
     EXPECT_EQ(p.options.min_size, 1024u);
     EXPECT_EQ(p.options.max_size, 0x100000u);
     EXPECT_TRUE(p.options.quiet);
+    EXPECT_TRUE(p.options.no_check);
 }
 
 TEST(CommandLine, Defaults) {
@@ -111,6 +112,7 @@ TEST(CommandLine, Defaults) {
     EXPECT_FALSE(p.options.nested);
     EXPECT_FALSE(p.options.json);
     EXPECT_TRUE(p.options.plugins_dir.empty());
+    EXPECT_FALSE(p.options.no_check);
     EXPECT_EQ(p.options.min_size, 0u);
     EXPECT_EQ(p.options.max_size, ~uint64_t{0});
     EXPECT_EQ(p.options.command_line, "hound scan a.img");
@@ -149,7 +151,7 @@ TEST(CommandLine, HelpNamesEveryOptionAndExitsWithZero) {
         const Parsed p = Parse(args);
         EXPECT_EQ(p.code, 0);
         for (const char* option : {"--plugins", "--order", "--nested", "--json", "--dfxml", "--out",
-                                   "--min-size", "--max-size", "--quiet", "FILE"}) {
+                                   "--min-size", "--max-size", "--quiet", "--no-check", "FILE"}) {
             EXPECT_NE(p.out.find(option), std::string::npos) << option;
         }
     }

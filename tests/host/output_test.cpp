@@ -5,7 +5,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-#include "host/output.h"
+#include "host/report/output.h"
 
 namespace {
 

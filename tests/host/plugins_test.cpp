@@ -3,9 +3,9 @@
 
 #include <sstream>
 
-#include "host/diagnostics.h"
+#include "host/report/diagnostics.h"
 #include "host/host_helpers.h"
-#include "host/plugins.h"
+#include "host/scan/plugins.h"
 #include "module/module_helpers.h"
 
 namespace {

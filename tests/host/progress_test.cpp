@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <sstream>
 
-#include "host/progress.h"
+#include "host/report/progress.h"
 
 namespace {
 

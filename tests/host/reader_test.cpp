@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "host/reader.h"
+#include "host/scan/reader.h"
 
 namespace {
 

@@ -111,7 +111,8 @@ protected:
     std::string Path(const std::string& name) const { return dir_.path() + "/" + name; }
     HoundRun Scan(std::vector<std::string> args) {
         args.insert(args.begin(), "scan");
-        args.insert(args.end(), {"--plugins", plugins_, "--json", "-q"});
+        // The plug-ins' own answers: the test JPEGs hold no image data.
+        args.insert(args.end(), {"--plugins", plugins_, "--json", "-q", "--no-check"});
         if (!order_.empty()) args.insert(args.end(), {"--order", order_});
         return RunHound(args);
     }

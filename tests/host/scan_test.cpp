@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "host/reader.h"
-#include "host/scan.h"
+#include "host/scan/reader.h"
+#include "host/scan/scan.h"
 
 namespace {
 

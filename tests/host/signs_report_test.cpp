@@ -8,8 +8,8 @@
 
 #include "database/loader.h"
 #include "fakes/temp_dir.h"
-#include "host/signs_report.h"
-#include "host/signs_tokens.h"
+#include "host/signs/signs_report.h"
+#include "host/signs/signs_tokens.h"
 #include "signatures/signature_list.h"
 
 namespace {

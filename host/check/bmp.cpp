@@ -1,0 +1,59 @@
+// BMP checker: the file header and the bitmap header checked against each
+// other and against the file size field, which gives the item's end.
+#include "host/check/check.h"
+
+namespace {
+
+constexpr uint64_t kFileHeader = 14;
+
+bool KnownHeaderSize(uint32_t size) {
+    return size == 12 || size == 40 || size == 52 || size == 56 || size == 64 || size == 108 ||
+           size == 124;
+}
+
+bool KnownDepth(uint32_t bits) {
+    return bits == 1 || bits == 2 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32;
+}
+
+}  // namespace
+
+CheckResult CheckBmp(CheckBytes bytes) {
+    if (bytes.size < kFileHeader + 12) return CheckInvalid("bmp", "cut short");
+    const uint8_t* p = bytes.data;
+    const uint32_t file_size = Le32(p + 2), pixels_at = Le32(p + 10), header = Le32(p + 14);
+    if (Le32(p + 6) != 0) return CheckInvalid("bmp", "reserved field set");
+    if (!KnownHeaderSize(header)) return CheckInvalid("bmp", "bad header size");
+    if (bytes.size < kFileHeader + header) return CheckInvalid("bmp", "cut short");
+    int64_t width, height;
+    uint32_t planes, bits, compression = 0;
+    if (header == 12) {
+        width = Le16(p + 18);
+        height = Le16(p + 20);
+        planes = Le16(p + 22);
+        bits = Le16(p + 24);
+    } else {
+        width = static_cast<int32_t>(Le32(p + 18));
+        height = static_cast<int32_t>(Le32(p + 22));
+        planes = Le16(p + 26);
+        bits = Le16(p + 28);
+        compression = Le32(p + 30);
+    }
+    if (height < 0) height = -height;
+    if (width <= 0 || height == 0) return CheckInvalid("bmp", "bad dimensions");
+    if (planes != 1) return CheckInvalid("bmp", "planes not 1");
+    if (compression == 4 || compression == 5) {
+        bits = 0;  // embedded JPEG or PNG data: depth field unused
+    } else if (!KnownDepth(bits)) {
+        return CheckInvalid("bmp", "bad bit depth");
+    }
+    if (compression > 6) return CheckInvalid("bmp", "bad compression");
+    if (pixels_at < kFileHeader + header || pixels_at >= file_size) {
+        return CheckInvalid("bmp", "bad pixel offset");
+    }
+    if (compression == 0 || compression == 3 || compression == 6) {
+        const uint64_t row = (uint64_t(width) * bits + 31) / 32 * 4;
+        if (pixels_at + row * uint64_t(height) > file_size) return CheckInvalid("bmp", "size too small");
+    }
+    if (file_size > bytes.size) return CheckInvalid("bmp", "cut short");
+    return CheckValid("bmp", file_size);
+}

@@ -1,0 +1,73 @@
+// Files written whole or not at all, through a temporary file and a rename.
+#include "host/report/extract.h"
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "host/report/names.h"
+
+namespace {
+
+// One write call moves at most this much: well below any platform's limit,
+// and small enough that a stop request is seen within a fraction of a second.
+constexpr uint64_t kMaxWrite = uint64_t{8} << 20;
+
+bool Stopped(const std::atomic<int>* stop) {
+    return stop != nullptr && stop->load(std::memory_order_relaxed) != 0;
+}
+
+// False with errno set on a failed write, and with errno EINTR when stopped.
+bool WriteAll(int fd, const uint8_t* data, uint64_t size, const std::atomic<int>* stop) {
+    while (size > 0) {
+        if (Stopped(stop)) {
+            errno = EINTR;
+            return false;
+        }
+        const size_t chunk = static_cast<size_t>(size < kMaxWrite ? size : kMaxWrite);
+        const ssize_t written = write(fd, data, chunk);
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        data += written;
+        size -= static_cast<uint64_t>(written);
+    }
+    return true;
+}
+
+std::string Failure(const std::string& path) {
+    return "cannot write " + Quoted(path) + ": " + std::strerror(errno);
+}
+
+}  // namespace
+
+bool WriteFileAtomically(const std::string& path, const void* data, uint64_t size,
+                         std::string* error, const std::atomic<int>* stop) {
+    const size_t slash = path.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash);
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    // A leading dot and the .part suffix: never mistaken for a finished file.
+    std::string temp = folder + "/." + name + ".part-XXXXXX";
+    const int fd = mkstemp(temp.data());
+    if (fd < 0) {
+        *error = Failure(path);
+        return false;
+    }
+    int failure = 0;
+    if (fchmod(fd, 0644) != 0 || !WriteAll(fd, static_cast<const uint8_t*>(data), size, stop)) {
+        failure = errno;
+    }
+    if (close(fd) != 0 && failure == 0) failure = errno;
+    if (failure == 0 && rename(temp.c_str(), path.c_str()) != 0) failure = errno;
+    if (failure == 0) return true;
+    unlink(temp.c_str());
+    errno = failure;
+    *error = Stopped(stop) ? "stopped while writing " + Quoted(path) + "; its unfinished file was removed"
+                           : Failure(path);
+    return false;
+}

@@ -1,0 +1,253 @@
+// The output forms: table, JSON lines, DFXML, audit summary.
+#include "host/report/output.h"
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <ostream>
+#include <sstream>
+
+#include "host/report/names.h"
+#include "host/options.h"
+
+namespace {
+
+// Characters on screen, counting each UTF-8 sequence as one.
+size_t DisplayWidth(const std::string& text) {
+    size_t width = 0;
+    for (char c : text) width += (static_cast<uint8_t>(c) & 0xC0) != 0x80;
+    return width;
+}
+
+std::string PadRight(const std::string& text, size_t width) {
+    const size_t shown = DisplayWidth(text);
+    return shown >= width ? text : text + std::string(width - shown, ' ');
+}
+
+std::string PadLeft(const std::string& text, size_t width) {
+    return text.size() >= width ? text : std::string(width - text.size(), ' ') + text;
+}
+
+std::string Count(size_t n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+// What the check stage said: nothing when it was off.
+std::string CheckText(const Item& item) {
+    switch (item.check) {
+    case CheckState::kOff: return "";
+    case CheckState::kUnchecked: return "unchecked";
+    case CheckState::kInvalid: return "invalid";
+    case CheckState::kValid: break;
+    }
+    if (item.size == item.plugin_size) return "valid";
+    return "valid, size corrected from " + std::to_string(item.plugin_size);
+}
+
+std::string Flags(const Item& item) {
+    std::string flags = CheckText(item);
+    if (!item.truncated) return flags;
+    return flags + (flags.empty() ? "" : "; ") + "truncated (" + std::to_string(item.size_in_file) +
+           " of " + std::to_string(item.size) + " bytes in the file)";
+}
+
+const std::string& PluginName(const std::vector<std::string>& names, uint32_t plugin) {
+    static const std::string kUnknown = "?";
+    return plugin < names.size() ? names[plugin] : kUnknown;
+}
+
+std::string OutPath(const std::string& out_dir, const std::string& name) {
+    return out_dir + "/" + name;
+}
+
+}  // namespace
+
+std::string HexOffset(uint64_t offset) {
+    char text[24];
+    std::snprintf(text, sizeof text, "0x%08" PRIx64, offset);
+    return text;
+}
+
+void PrintTable(std::ostream& out, const FileReport& file,
+                const std::vector<std::string>& plugin_names) {
+    out << Printable(file.path) << ": " << Count(file.items.size(), "item", "items") << " in "
+        << file.size << " bytes\n";
+    if (file.items.empty()) return;
+
+    struct Row {
+        std::string cells[7];
+    };
+    std::vector<Row> rows;
+    rows.push_back({{"offset (hex)", "offset", "size", "ext", "description", "plug-in", "flags"}});
+    for (const ReportedItem& reported : file.items) {
+        const Item& item = reported.item;
+        rows.push_back({{HexOffset(item.offset), std::to_string(item.offset),
+                         std::to_string(item.size), Printable(item.extension),
+                         Printable(item.description), PluginName(plugin_names, item.plugin),
+                         Flags(item)}});
+    }
+    size_t widths[7] = {};
+    for (const Row& row : rows) {
+        for (int c = 0; c < 7; ++c) widths[c] = std::max(widths[c], DisplayWidth(row.cells[c]));
+    }
+    for (const Row& row : rows) {
+        std::string line = "  " + PadRight(row.cells[0], widths[0]);
+        for (int c = 1; c < 3; ++c) line += "  " + PadLeft(row.cells[c], widths[c]);
+        for (int c = 3; c < 7; ++c) line += "  " + PadRight(row.cells[c], widths[c]);
+        line.erase(line.find_last_not_of(' ') + 1);
+        out << line << '\n';
+    }
+}
+
+std::string JsonLine(const FileReport& file, const ReportedItem& reported,
+                     const std::string& plugin, const std::string& out_dir) {
+    const Item& item = reported.item;
+    nlohmann::ordered_json line;
+    line["file"] = ValidUtf8(file.path);
+    line["offset"] = item.offset;
+    line["offset_hex"] = HexOffset(item.offset);
+    line["size"] = item.size;
+    line["size_in_file"] = item.size_in_file;
+    line["truncated"] = item.truncated;
+    if (item.check != CheckState::kOff) {
+        line["check"] = item.check == CheckState::kValid ? "valid" : "unchecked";
+        if (*item.check_format != '\0') line["checker"] = item.check_format;
+        line["plugin_size"] = item.plugin_size;
+    }
+    line["ext"] = ValidUtf8(item.extension);
+    line["description"] = ValidUtf8(item.description);
+    line["plugin"] = plugin;
+    if (reported.written) line["extracted"] = ValidUtf8(OutPath(out_dir, reported.name));
+    return line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+std::string XmlEscape(std::string_view text) {
+    std::string out;
+    for (char c : ValidUtf8(text)) {
+        switch (c) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '"': out += "&quot;"; break;
+        case '\'': out += "&apos;"; break;
+        case '\t': case '\n': case '\r': out += c; break;
+        default: out += static_cast<uint8_t>(c) < 0x20 ? '?' : c;
+        }
+    }
+    // U+FFFE and U+FFFF are well-formed UTF-8 but not XML characters.
+    for (const char* bad : {"\xEF\xBF\xBE", "\xEF\xBF\xBF"}) {
+        for (size_t at = out.find(bad); at != std::string::npos; at = out.find(bad, at)) {
+            out.replace(at, 3, "?");
+        }
+    }
+    return out;
+}
+
+std::string DfxmlReport(const RunReport& run) {
+    std::ostringstream xml;
+    xml << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        << "<dfxml xmloutputversion=\"1.0\""
+        << " xmlns=\"http://www.forensicswiki.org/wiki/Category:Digital_Forensics_XML\""
+        << " xmlns:dc=\"http://purl.org/dc/elements/1.1/\""
+        << " xmlns:hound=\"urn:x-hound:item\">\n"
+        << "  <metadata>\n    <dc:type>Carve Report</dc:type>\n  </metadata>\n"
+        << "  <creator version=\"1.0\">\n"
+        << "    <program>hound</program>\n"
+        << "    <version>" << kHoundVersion << "</version>\n"
+        << "    <execution_environment>\n"
+        << "      <command_line>" << XmlEscape(run.command_line) << "</command_line>\n"
+        << "      <start_time>" << XmlEscape(run.started) << "</start_time>\n"
+        << "    </execution_environment>\n"
+        << "  </creator>\n";
+    for (const FileReport& file : run.files) {
+        if (!file.error.empty()) continue;
+        xml << "  <source>\n    <image_filename>" << XmlEscape(file.path) << "</image_filename>\n"
+            << "    <image_size>" << file.size << "</image_size>\n  </source>\n";
+    }
+    for (const FileReport& file : run.files) {
+        for (const ReportedItem& reported : file.items) {
+            const Item& item = reported.item;
+            xml << "  <fileobject>\n"
+                << "    <filename>" << XmlEscape(reported.name) << "</filename>\n"
+                << "    <filesize>" << item.size_in_file << "</filesize>\n"
+                << "    <hound:item image=\"" << XmlEscape(file.path) << "\" ext=\""
+                << XmlEscape(item.extension) << "\" description=\"" << XmlEscape(item.description)
+                << "\" plugin=\"" << XmlEscape(PluginName(run.plugin_names, item.plugin))
+                << "\" size=\"" << item.size << "\" truncated=\"" << (item.truncated ? 1 : 0)
+                << "\"";
+            if (item.check != CheckState::kOff) {
+                xml << " check=\"" << (item.check == CheckState::kValid ? "valid" : "unchecked")
+                    << "\" plugin_size=\"" << item.plugin_size << "\"";
+            }
+            xml << "/>\n"
+                << "    <byte_runs>\n"
+                << "      <byte_run offset=\"0\" img_offset=\"" << item.offset << "\" len=\""
+                << item.size_in_file << "\"/>\n"
+                << "    </byte_runs>\n"
+                << "  </fileobject>\n";
+        }
+    }
+    xml << "</dfxml>\n";
+    return xml.str();
+}
+
+std::string AuditText(const RunReport& run) {
+    std::ostringstream text;
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.3f s", run.seconds);
+    text << "hound " << kHoundVersion << " scan audit\n"
+         << "command:    " << Printable(run.command_line) << '\n'
+         << "started:    " << run.started << '\n'
+         << "time taken: " << seconds << '\n'
+         << "options:    " << Printable(run.options) << '\n'
+         << "plug-ins:\n";
+    for (const std::string& state : run.plugin_states) text << "  " << Printable(state) << '\n';
+
+    text << "inputs:\n";
+    size_t scanned = 0, total = 0;
+    for (const FileReport& file : run.files) {
+        text << "  " << Printable(file.path) << "  ";
+        if (!file.error.empty()) {
+            text << "not scanned: " << Printable(file.error) << '\n';
+            continue;
+        }
+        ++scanned;
+        total += file.items.size();
+        text << file.size << " bytes  " << Count(file.items.size(), "item", "items") << '\n';
+    }
+
+    text << "items (input, offset hex, offset, size, plug-in, extracted file, description, flags):\n";
+    std::map<std::string, size_t> per_type;
+    for (const FileReport& file : run.files) {
+        for (const ReportedItem& reported : file.items) {
+            const Item& item = reported.item;
+            ++per_type[SafeExtension(item.extension)];
+            text << "  " << Printable(file.path) << "  " << HexOffset(item.offset) << "  "
+                 << item.offset << "  " << item.size << "  "
+                 << PluginName(run.plugin_names, item.plugin) << "  "
+                 << (reported.written ? reported.name : "(not written)") << "  \""
+                 << Printable(item.description) << '"';
+            const std::string flags = Flags(item);
+            if (!flags.empty()) text << "  " << flags;
+            text << '\n';
+        }
+    }
+    text << "counts per type:\n";
+    for (const auto& [type, count] : per_type) text << "  " << type << "  " << count << '\n';
+    text << "total: " << Count(total, "item", "items") << " in " << scanned << " of "
+         << Count(run.files.size(), "input", "inputs") << '\n';
+    if (run.checked) {
+        std::map<std::string, uint64_t> rejected;
+        for (const FileReport& file : run.files) {
+            for (const auto& [reason, count] : file.rejected) rejected[reason] += count;
+        }
+        text << "rejected by the checks (checker: reason, count):" << (rejected.empty() ? " none" : "")
+             << '\n';
+        for (const auto& [reason, count] : rejected) text << "  " << reason << "  " << count << '\n';
+    }
+    text << "messages:" << (run.messages.empty() ? " none" : "") << '\n';
+    for (const std::string& message : run.messages) text << "  " << Printable(message) << '\n';
+    return text.str();
+}

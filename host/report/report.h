@@ -1,0 +1,38 @@
+// What a run found, kept for the table, JSON lines, DFXML and the audit.
+#pragma once
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "host/scan/scan.h"
+
+struct ReportedItem {
+    Item item;
+    std::string name;      // "<ext>/<file name>": its place below the output folder
+    bool written = false;  // extracted to that place
+};
+
+struct FileReport {
+    std::string path;   // as given on the command line
+    uint64_t size = 0;
+    std::string stem;   // safe file-name stem, unique within the run
+    std::string error;  // not empty when the file could not be scanned
+    std::vector<ReportedItem> items;
+    // Items that plug-ins reported and checkers found invalid, counted by
+    // "<checker>: <reason>".
+    std::map<std::string, uint64_t> rejected;
+};
+
+struct RunReport {
+    std::string command_line;
+    std::string started;  // UTC, ISO 8601
+    double seconds = 0;
+    std::string options;                    // one line: the settings in effect
+    std::vector<std::string> plugin_names;  // indexed by Item::plugin
+    std::vector<std::string> plugin_states; // one line per plug-in, for the audit
+    std::string out_dir;                    // empty: nothing extracted
+    bool checked = false;                   // the check stage was on
+    std::vector<FileReport> files;
+    std::vector<std::string> messages;      // every diagnostic line of the run
+};

@@ -1,0 +1,145 @@
+// The search for candidate positions.
+#include "host/scan/candidates.h"
+
+#include <algorithm>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#define HOUND_SSE2 1
+#endif
+
+namespace {
+
+// More distinct first bytes than this are looked up in the byte table: the
+// vector compare costs one step per byte value.
+constexpr size_t kMaxVectorValues = 24;
+
+}  // namespace
+
+CandidateSearch::CandidateSearch(const MappedData* data, const std::vector<CandidateFilter>& filters)
+    : data_(data) {
+    for (size_t i = 0; i < filters.size(); ++i) {
+        filters_.push_back({filters[i].everywhere, filters[i].gates});
+        if (i >= kMaskedDetectors) continue;
+        if (filters[i].everywhere) {
+            always_ |= DetectorMask{1} << i;
+            skips_ = false;
+        }
+    }
+    if (filters.size() > kMaskedDetectors) skips_ = false;
+    for (const Filter& filter : filters_) {
+        if (filter.everywhere) continue;
+        for (const Gate& gate : filter.gates) {
+            const ByteTest& first = gate.tests[0];
+            auto anchor = std::find_if(anchors_.begin(), anchors_.end(),
+                                       [&](const Anchor& a) { return a.offset == first.offset; });
+            if (anchor == anchors_.end()) {
+                anchors_.push_back(Anchor{first.offset, {}, {}});
+                anchor = anchors_.end() - 1;
+            }
+            if (anchor->table[first.value]) continue;
+            anchor->table[first.value] = true;
+            anchor->values.push_back(first.value);
+            ++anchor_values_;
+            max_anchor_offset_ = std::max(max_anchor_offset_, first.offset);
+        }
+    }
+}
+
+bool CandidateSearch::Passes(const Gate& gate, uint64_t position) const {
+    for (uint32_t t = 0; t < gate.count; ++t) {
+        if (ByteAt(position + gate.tests[t].offset) != gate.tests[t].value) return false;
+    }
+    return true;
+}
+
+DetectorMask CandidateSearch::MaskAt(uint64_t position) const {
+    DetectorMask mask = always_;
+    const size_t count = std::min<size_t>(filters_.size(), kMaskedDetectors);
+    for (size_t i = 0; i < count; ++i) {
+        const Filter& filter = filters_[i];
+        if (filter.everywhere) continue;
+        for (const Gate& gate : filter.gates) {
+            if (Passes(gate, position)) {
+                mask |= DetectorMask{1} << i;
+                break;
+            }
+        }
+    }
+    return mask;
+}
+
+bool CandidateSearch::AnchorHit(uint64_t position) const {
+    for (const Anchor& anchor : anchors_) {
+        if (anchor.table[ByteAt(position + anchor.offset)]) return true;
+    }
+    return false;
+}
+
+uint64_t CandidateSearch::NextAnchorHit(uint64_t from, uint64_t end) const {
+    const uint8_t* bytes = data_->bytes;
+    const uint64_t size = data_->size;
+    // Positions whose anchor bytes all lie inside the data: [from, inside_end).
+    const uint64_t inside_end =
+        size > max_anchor_offset_ ? std::min(end, size - max_anchor_offset_) : from;
+    uint64_t position = from;
+#ifdef HOUND_SSE2
+    if (anchor_values_ <= kMaxVectorValues) {
+        __m128i splats[kMaxVectorValues];
+        uint32_t offsets[kMaxVectorValues];
+        size_t n = 0;
+        for (const Anchor& anchor : anchors_) {
+            for (uint8_t value : anchor.values) {
+                splats[n] = _mm_set1_epi8(static_cast<char>(value));
+                offsets[n++] = anchor.offset;
+            }
+        }
+        while (position < inside_end && inside_end - position >= 16) {
+            __m128i hits = _mm_setzero_si128();
+            for (size_t i = 0; i < n; ++i) {
+                const __m128i block =
+                    _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + position + offsets[i]));
+                hits = _mm_or_si128(hits, _mm_cmpeq_epi8(block, splats[i]));
+            }
+            const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hits));
+            if (mask != 0) return position + static_cast<unsigned>(__builtin_ctz(mask));
+            position += 16;
+        }
+    }
+#endif
+    if (anchors_.size() == 1) {
+        const Anchor& anchor = anchors_.front();
+        const uint8_t* at = bytes + anchor.offset;
+        while (position < inside_end && !anchor.table[at[position]]) ++position;
+        if (position < inside_end) return position;
+    } else {
+        for (; position < inside_end; ++position) {
+            for (const Anchor& anchor : anchors_) {
+                if (anchor.table[bytes[position + anchor.offset]]) return position;
+            }
+        }
+    }
+    // The last positions, whose anchors may read past the end of the data.
+    for (position = std::max(position, inside_end); position < end; ++position) {
+        if (AnchorHit(position)) return position;
+    }
+    return end;
+}
+
+uint64_t CandidateSearch::Next(uint64_t from, uint64_t end, DetectorMask* mask) const {
+    if (!skips_) {
+        if (from < end) *mask = MaskAt(from);
+        return from < end ? from : end;
+    }
+    for (uint64_t position = from; position < end; ++position) {
+        position = NextAnchorHit(position, end);
+        if (position >= end) break;
+        const DetectorMask found = MaskAt(position);
+        if (found != 0) {
+            *mask = found;
+            return position;
+        }
+    }
+    return end;
+}

@@ -1,0 +1,85 @@
+// Candidate filters of the plug-ins that hound knows, from their own rules.
+#include "host/scan/filters.h"
+
+#include "database/loader.h"
+#include "database/reload.h"
+#include "signatures/signature_list.h"
+
+namespace {
+
+// A signature's gate tests its first two exact elements.
+constexpr uint32_t kSignatureGateTests = 2;
+
+}  // namespace
+
+bool Gate::operator==(const Gate& other) const {
+    if (count != other.count) return false;
+    for (uint32_t i = 0; i < count; ++i) {
+        if (!(tests[i] == other.tests[i])) return false;
+    }
+    return true;
+}
+
+CandidateFilter JpegFilter() {
+    CandidateFilter filter;
+    filter.everywhere = false;
+    filter.gates.push_back({{{0, 0xFF}, {1, 0xD8}}, 2});
+    return filter;
+}
+
+CandidateFilter StrictJpegFilter() {
+    CandidateFilter filter;
+    filter.everywhere = false;
+    filter.gates.push_back({{{0, 0xFF}, {1, 0xD8}, {2, 0xFF}}, 3});
+    return filter;
+}
+
+CandidateFilter SignatureFilter(const SignatureList& list) {
+    CandidateFilter filter;
+    filter.everywhere = false;
+    for (int32_t i = 0; i < list.Count(); ++i) {
+        const SizedSignature* signature = list.Signature(i);
+        if (signature == nullptr) continue;  // Detect passes over it as well
+        const PatternArray& pattern = signature->pattern;
+        const auto* element = static_cast<const PatternByte*>(pattern.Items());
+        Gate gate{};
+        for (int32_t k = 0; k < pattern.Count() && gate.count < kSignatureGateTests; ++k) {
+            if (element[k].exact == 0) continue;
+            gate.tests[gate.count++] = {static_cast<uint32_t>(k), element[k].value};
+        }
+        if (gate.count == 0) return CandidateFilter();  // matches at every position
+        filter.gates.push_back(gate);
+    }
+    return filter;
+}
+
+CandidateFilter ReadSignatureFilter(void* module) {
+    char path[kMaxPath + 1];
+    if (!BuildSignsPath(module, path)) return CandidateFilter();
+    SignatureList list;
+    LoadSignatureFile(path, list);
+    return SignatureFilter(list);
+}
+
+void KnownFilters::ReadBeforeInitialize(const std::string& name, void* module) {
+    if (name != kSignaturePluginName) return;
+    readings_.push_back({name, ReadSignatureFilter(module), CandidateFilter(), false});
+}
+
+void KnownFilters::ReadAfterInitialize(const std::string& name, void* module) {
+    for (Reading& reading : readings_) {
+        if (reading.name != name) continue;
+        reading.after = ReadSignatureFilter(module);
+        reading.read_after = true;
+    }
+}
+
+CandidateFilter KnownFilters::For(const std::string& name) const {
+    if (name == kJpegPluginName) return JpegFilter();
+    if (name == kStrictJpegPluginName) return StrictJpegFilter();
+    for (const Reading& reading : readings_) {
+        if (reading.name != name) continue;
+        if (reading.read_after && reading.before == reading.after) return reading.before;
+    }
+    return CandidateFilter();
+}

@@ -1,0 +1,154 @@
+// The scan loop: asks the plug-ins position by position and collects items.
+//
+// All scanning goes through Scanner::ScanRange, so that a per-plug-in
+// candidate filter (in Ask) and chunked threading (ranges scanned apart and
+// joined) each have one place to go.
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <limits>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/check/check.h"
+#include "host/scan/filters.h"
+#include "host/scan/reader.h"
+#include "kx_plugin.h"
+
+class CandidateSearch;
+
+// One plug-in as the scan asks it: its record, its number in the order, and
+// the positions where it may answer yes (everywhere unless hound knows it).
+struct Detector {
+    Detector(const PluginInterface* record_, uint32_t plugin_, CandidateFilter filter_ = {})
+        : record(record_), plugin(plugin_), filter(std::move(filter_)) {}
+    const PluginInterface* record;
+    uint32_t plugin;
+    CandidateFilter filter;
+    // When set and the check stage is on: false where no item of this
+    // plug-in can pass its check, so the plug-in is not asked there. Only
+    // for plug-ins whose items start at the position asked.
+    bool (*may_start)(CheckBytes bytes) = nullptr;
+};
+
+// Bytes of the data that one scan task covers when the scan runs on threads.
+constexpr uint64_t kDefaultChunkSize = uint64_t{4} << 20;
+
+struct ScanOptions {
+    bool nested = false;  // ask every position, also inside found items
+    uint64_t min_size = 0;
+    uint64_t max_size = std::numeric_limits<uint64_t>::max();
+    // When given and non-zero, ScanRange returns before the next position.
+    const std::atomic<int>* stop = nullptr;
+    // Scan threads; the output is that of one thread whatever the number.
+    unsigned threads = 1;
+    uint64_t chunk_size = kDefaultChunkSize;
+    // The data is a file mapping: pages that the scan has left behind are
+    // dropped from memory, so that resident memory stays small.
+    bool drop_pages = false;
+    // Check each item against its format (needs the bytes: a scan of
+    // MappedData); an item found invalid counts as not found.
+    bool check = false;
+};
+
+// An item as reported: the plug-in's texts copied at once, since they are
+// valid only until the plug-in's next Initialize, Reload or Finalize.
+struct Item {
+    uint64_t offset = 0;
+    uint64_t size = 0;          // the checked size, else as the plug-in reported it
+    uint64_t plugin_size = 0;   // as the plug-in reported it
+    uint64_t size_in_file = 0;  // the part that lies inside the data
+    bool truncated = false;     // the item reaches past the end of the data
+    std::string extension;
+    std::string description;
+    uint32_t plugin = 0;
+    CheckState check = CheckState::kOff;
+    const char* check_format = "";  // the checker's name; static text
+    const char* check_reason = "";  // why an item was found invalid; static text
+};
+
+// The part of [offset, offset + size) that lies in data of file_size bytes;
+// *truncated when the item reaches past the end (or its end overflows).
+uint64_t SizeInFile(uint64_t offset, uint64_t size, uint64_t file_size, bool* truncated);
+
+// Where the scan goes on after an item found at position: behind the item,
+// or at position + 1 with nested scanning, for an item of size 0, and for a
+// truncated item (a size that runs past the data is more likely a false
+// match than a real item, and must not hide the items behind it).
+uint64_t NextPosition(uint64_t position, const Item& item, bool nested);
+
+// The number of scan threads when none is asked for: one per core.
+unsigned DefaultScanThreads();
+
+// The number of positions between two progress calls.
+constexpr uint64_t kProgressStride = uint64_t{1} << 20;
+
+class Scanner {
+public:
+    using ItemFn = std::function<void(const Item&)>;
+    // Called, on the calling thread and in position order, for each item
+    // that a plug-in reported and its checker found invalid.
+    using RejectFn = std::function<void(const Item&)>;
+    // Called every kProgressStride positions and at the end of a range with
+    // the next position to scan and the number of items reported so far.
+    using ProgressFn = std::function<void(uint64_t position, uint64_t items)>;
+
+    // A scan through reader, without direct access to the bytes: every
+    // plug-in is asked at every position, whatever its filter.
+    Scanner(const HostReader* reader, uint64_t size, std::vector<Detector> detectors,
+            const ScanOptions& options);
+    // A scan of data through hound's reader (MakeReader); each plug-in is
+    // asked only where its filter lets it answer yes.
+    Scanner(const MappedData* data, std::vector<Detector> detectors, const ScanOptions& options);
+    ~Scanner();
+    Scanner(const Scanner&) = delete;
+    Scanner& operator=(const Scanner&) = delete;
+
+    // Scans the positions [begin, end); items that start in the range are
+    // passed to on_item in position order, on the calling thread. Returns
+    // the number of items. A stop request ends the scan early, without a
+    // last progress call.
+    uint64_t ScanRange(uint64_t begin, uint64_t end, const ItemFn& on_item,
+                       const ProgressFn& on_progress) const;
+    // Where rejected items go (see RejectFn); none by default.
+    void OnReject(RejectFn on_reject) { on_reject_ = std::move(on_reject); }
+
+private:
+    // Takes an item (or a rejected one, passed on in the same order so that
+    // the chunks' results join as the items do), the position at which it
+    // was found and the position where the scan goes on behind it; false
+    // ends the walk.
+    using SinkFn = std::function<bool(const Item& item, uint64_t asked, uint64_t next)>;
+
+    // Scans from position on until it reaches end, as one thread would;
+    // returns the position reached (at or beyond end, or where the walk was
+    // stopped, with *stopped set).
+    uint64_t Walk(uint64_t position, uint64_t end, const SinkFn& sink, bool* stopped) const;
+    uint64_t ScanSequential(uint64_t begin, uint64_t end, const ItemFn& on_item,
+                            const ProgressFn& on_progress) const;
+    // The range in chunks on worker threads, joined in file order (chunked_scan.cpp).
+    uint64_t ScanChunks(uint64_t begin, uint64_t end, const ItemFn& on_item,
+                        const ProgressFn& on_progress) const;
+    // Asks the plug-ins of mask in order at position; the first accepted yes
+    // fills *item. A yes whose item fails its check or the size filters
+    // counts as a no; items failing their check go to sink first. False
+    // with *stopped when the sink ends the walk.
+    bool Ask(uint64_t position, uint64_t mask, const SinkFn& sink, Item* item, bool* stopped) const;
+    bool Accept(const FoundItem& found, uint32_t plugin, Item* item) const;
+    void Check(Item* item) const;
+    // Passes an item or a rejected item to on_item or on_reject_.
+    bool Deliver(const Item& item, const ItemFn& on_item) const;
+    bool Stopped() const;
+    void DropPages(uint64_t begin, uint64_t end) const;
+
+    HostReader own_reader_{};
+    const HostReader* reader_;
+    const MappedData* data_ = nullptr;  // null: the bytes are reached only through reader_
+    uint64_t size_;
+    std::vector<Detector> detectors_;
+    ScanOptions options_;
+    std::unique_ptr<CandidateSearch> search_;
+    RejectFn on_reject_;  // null when every position is asked
+};

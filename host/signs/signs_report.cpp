@@ -1,0 +1,405 @@
+// "hound signs": the loader run with an observer that records, with its
+// place, every signature built and every section or include passed over.
+#include "host/signs/signs_report.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <map>
+
+#include "database/load_observer.h"
+#include "database/loader.h"
+#include "host/signs/signs_tokens.h"
+#include "platform/platform.h"
+#include "platform/posix_paths.h"
+#include "signatures/signature_list.h"
+
+namespace {
+
+constexpr uint32_t kValueSize = 261;  // as the loader reads values
+
+std::string Native(const char* windows_path) {
+    if (windows_path == nullptr) return "";
+    std::string native(std::strlen(windows_path) + 1, '\0');
+    if (!NativeFromDriveForm(windows_path, native.data(), native.size())) return windows_path;
+    native.resize(std::strlen(native.c_str()));
+    return native;
+}
+
+std::string PatternText(const PatternArray& pattern, uint32_t* exact_bytes) {
+    std::string text;
+    uint32_t exact = 0;
+    for (int32_t i = 0; i < pattern.Count(); ++i) {
+        const auto* element = static_cast<const PatternByte*>(pattern.Item(i));
+        char byte[4];
+        std::snprintf(byte, sizeof byte, "%02X", element->value);
+        text += (i > 0 ? " " : "") + std::string(element->exact ? byte : "??");
+        if (element->exact) ++exact;
+    }
+    if (exact_bytes != nullptr) *exact_bytes = exact;
+    return text;
+}
+
+SignsSignature Describe(const SizedSignature& signature) {
+    SignsSignature described;
+    described.name = signature.name.text;
+    described.ext = signature.ext.text;
+    described.pattern = PatternText(signature.pattern, &described.exact_bytes);
+    if (const auto* bounded = dynamic_cast<const BoundedSignature*>(&signature)) {
+        described.bounded = true;
+        described.end_pattern = PatternText(bounded->end_pattern, nullptr);
+        described.limit_size = bounded->limit_size();
+        described.start_offset = bounded->start_offset;
+        described.end_offset = bounded->end_offset;
+    } else {
+        described.size_offset = signature.size_offset;
+        described.size_width = signature.size_width;
+        described.size_addon = signature.size_addon;
+    }
+    return described;
+}
+
+// The loader's place of a signature, kept for reading its values again.
+struct Origin {
+    std::string windows_file;
+    std::string section;
+    size_t order = 0;  // events seen before it: warnings sort by it
+};
+
+class Collector : public LoadObserver {
+public:
+    explicit Collector(SignsReport* report) : report_(*report) {}
+
+    void OnLoadEvent(const LoadReport& event) override;
+
+    std::map<const SizedSignature*, Origin> added;  // every complete signature
+    std::map<const SizedSignature*, Origin> created;
+    std::vector<size_t> passed_order, warning_order;
+    size_t events = 0;
+
+private:
+    SignsPlace Place(const LoadReport& event) const {
+        return {Native(event.file), event.section != nullptr ? event.section : ""};
+    }
+    SignsFinding& PassOver(const LoadReport& event, const char* reason) {
+        report_.passed_over.push_back({});
+        passed_order.push_back(events);
+        SignsFinding& finding = report_.passed_over.back();
+        finding.where = Place(event);
+        finding.reason = reason;
+        finding.key = event.key != nullptr ? event.key : "";
+        finding.number = event.number;
+        return finding;
+    }
+    SignsFinding& Warn(const LoadReport& event, const char* reason) {
+        report_.warnings.push_back({});
+        warning_order.push_back(events);
+        SignsFinding& finding = report_.warnings.back();
+        finding.where = Place(event);
+        finding.reason = reason;
+        finding.key = event.key != nullptr ? event.key : "";
+        return finding;
+    }
+    void Settle(const SizedSignature* signature, const char* outcome, const SignsPlace& where);
+
+    SignsReport& report_;
+    // The include section last resolved: an absolute include that names a
+    // missing file shows as that include followed by the file missing.
+    SignsPlace include_place_;
+    std::string include_path_;
+    // Sections that left a sized signature pending, by signature.
+    std::map<const SizedSignature*, std::vector<size_t>> pending_;
+};
+
+void Collector::Settle(const SizedSignature* signature, const char* outcome,
+                       const SignsPlace& where) {
+    const auto found = pending_.find(signature);
+    if (found == pending_.end()) return;
+    for (size_t index : found->second) {
+        report_.passed_over[index].outcome = outcome;
+        report_.passed_over[index].outcome_place = where;
+    }
+    pending_.erase(found);
+}
+
+void Collector::OnLoadEvent(const LoadReport& event) {
+    ++events;
+    const std::string include_path = std::move(include_path_);
+    include_path_.clear();
+    switch (event.event) {
+        case LoadEvent::kFileRead:
+            report_.files.push_back({Native(event.file), event.number,
+                                     event.number > 0 ? include_place_ : SignsPlace{}});
+            break;
+        case LoadEvent::kFileMissing:
+            if (!include_path.empty() && include_path == event.file) {
+                SignsFinding& finding = PassOver(event, "include_missing");
+                finding.where = include_place_;
+                finding.key = "Include";
+                finding.paths = {Native(event.file)};
+            } else {
+                report_.missing = true;
+            }
+            break;
+        case LoadEvent::kSectionsCut:
+            PassOver(event, "names_cut").where.section = event.text;
+            break;
+        case LoadEvent::kSectionOff: PassOver(event, "switched_off"); break;
+        case LoadEvent::kSectionNoKind: PassOver(event, "no_kind"); break;
+        case LoadEvent::kValueCut: Warn(event, "value_cut"); break;
+        case LoadEvent::kTokenIgnored: Warn(event, "token_ignored").token = event.text; break;
+        case LoadEvent::kIncludeFound:
+            include_place_ = Place(event);
+            include_path_ = event.text;
+            break;
+        case LoadEvent::kIncludeMissing: {
+            SignsFinding& finding = PassOver(event, "include_missing");
+            finding.paths.push_back(Native(event.text));
+            // A value without folders gives the same path twice.
+            if (event.text2 != nullptr && std::strcmp(event.text, event.text2) != 0) {
+                finding.paths.push_back(Native(event.text2));
+            }
+            break;
+        }
+        case LoadEvent::kIncludeCycle:
+            PassOver(event, "include_cycle").paths = {Native(event.text)};
+            break;
+        case LoadEvent::kIncludeTooDeep:
+            PassOver(event, "include_too_deep").paths = {Native(event.text)};
+            break;
+        case LoadEvent::kTooManyFiles:
+            PassOver(event, "too_many_files").paths = {Native(event.text)};
+            break;
+        case LoadEvent::kSignatureAdded: {
+            added[event.signature] = {event.file, event.section, events};
+            Settle(event.signature, "completed", Place(event));
+            break;
+        }
+        case LoadEvent::kSizedPending: {
+            // A pending signature made by an earlier section keeps its maker.
+            if (pending_.count(event.signature) == 0) {
+                created[event.signature] = {event.file, event.section, events};
+            }
+            const bool empty = event.key != nullptr && std::strcmp(event.key, "Signature") == 0;
+            PassOver(event, empty ? "empty_pattern" : "size_width");
+            pending_[event.signature].push_back(report_.passed_over.size() - 1);
+            break;
+        }
+        case LoadEvent::kPendingDropped:
+            Settle(event.signature,
+                   event.section != nullptr ? "dropped_by_bounded" : "dropped_at_end",
+                   Place(event));
+            created.erase(event.signature);
+            break;
+        case LoadEvent::kBoundedEmpty: PassOver(event, "empty_pattern"); break;
+        case LoadEvent::kOutOfMemory: PassOver(event, "out_of_memory"); break;
+    }
+}
+
+std::string ReadValue(const Origin& origin, const char* key) {
+    char value[kValueSize] = {};
+    PlatformProfileString(origin.section.c_str(), key, "", value, kValueSize,
+                          origin.windows_file.c_str());
+    return value;
+}
+
+// Token and pattern warnings of one signature, each with the signature's order.
+void WarnAbout(const SignsSignature& signature, const Origin& origin, SignsReport* report,
+               std::vector<size_t>* order) {
+    const auto warn = [&](const char* key, const std::string& reason, const std::string& message,
+                          const std::string& token) {
+        SignsFinding finding;
+        finding.where = signature.from;
+        finding.reason = reason;
+        finding.key = key;
+        finding.message = message;
+        finding.token = token;
+        report->warnings.push_back(finding);
+        order->push_back(origin.order);
+    };
+    const char* const start_key = signature.bounded ? "SignatureStart" : "Signature";
+    std::vector<const char*> keys = {start_key};
+    if (signature.bounded && !signature.end_pattern.empty()) keys.push_back("SignatureEnd");
+    for (const char* key : keys) {
+        for (const TokenNote& note : SurprisingTokens(ReadValue(origin, key))) {
+            warn(key, note.reason, "in " + std::string(key) + ", " + note.message, note.token);
+        }
+    }
+    const std::string few = FewExactBytesMessage(signature.exact_bytes, signature.pattern);
+    if (!few.empty()) warn(start_key, "few_exact_bytes", few, "");
+}
+
+// Included files that exist but cannot be opened give nothing, silently.
+void WarnAboutUnreadableFiles(SignsReport* report, std::vector<size_t>* order) {
+    for (const SignsFile& file : report->files) {
+        const int fd = open(file.path.c_str(), O_RDONLY | O_NONBLOCK);
+        if (fd >= 0) {
+            close(fd);
+            continue;
+        }
+        SignsFinding finding;
+        finding.where = {file.path, ""};
+        finding.reason = "file_unreadable";
+        finding.message = std::string("the file cannot be opened (") + std::strerror(errno) +
+                          "), so it gives nothing";
+        report->warnings.push_back(finding);
+        order->push_back(0);
+    }
+}
+
+// All section names of a file, as many as there are.
+std::vector<std::string> AllSectionNames(const std::string& native_file) {
+    char windows_file[kValueSize];
+    if (!DriveFormFromNative(native_file.c_str(), windows_file, sizeof windows_file)) return {};
+    constexpr uint32_t kAllNamesSize = 1u << 24;
+    std::vector<char> names(kAllNamesSize, '\0');
+    PlatformProfileSectionNames(names.data(), kAllNamesSize, windows_file);
+    names.back() = '\0';
+    std::vector<std::string> all;
+    for (const char* name = names.data(); *name != '\0'; name += std::strlen(name) + 1) {
+        all.push_back(name);
+    }
+    return all;
+}
+
+// The name block may end inside a name, which the loader then reads as the
+// name of a section that the file does not have: that section's finding
+// says so, with the name it was cut from.
+void ExplainCutShortNames(SignsReport* report) {
+    std::map<std::string, std::vector<std::string>> names;  // a file may be read many times
+    for (const SignsFinding& cut : report->passed_over) {
+        if (cut.reason != "names_cut") continue;
+        if (names.count(cut.where.file) == 0) names[cut.where.file] = AllSectionNames(cut.where.file);
+        const std::vector<std::string>& all = names[cut.where.file];
+        const auto first_cut = std::find(all.begin(), all.end(), cut.where.section);
+        if (first_cut == all.end()) continue;
+        const std::string& whole = *first_cut;  // the first name not held whole
+        for (SignsFinding& finding : report->passed_over) {
+            const std::string& name = finding.where.section;
+            if (finding.where.file != cut.where.file || finding.reason != "no_kind" ||
+                name.size() >= whole.size() || whole.compare(0, name.size(), name) != 0 ||
+                std::find(all.begin(), all.end(), name) != all.end()) {
+                continue;
+            }
+            finding.reason = "name_cut_short";
+            finding.message = "the 1024-byte name block ends inside the name [" + whole +
+                              "], so this section, which the file does not have, is read instead "
+                              "and defines nothing";
+        }
+    }
+}
+
+// Sorts findings by the order of the events that they stem from.
+void SortByOrder(std::vector<SignsFinding>* findings, const std::vector<size_t>& order) {
+    std::vector<size_t> index(findings->size());
+    for (size_t i = 0; i < index.size(); ++i) index[i] = i;
+    std::stable_sort(index.begin(), index.end(),
+                     [&](size_t a, size_t b) { return order[a] < order[b]; });
+    std::vector<SignsFinding> sorted;
+    for (size_t i : index) sorted.push_back((*findings)[i]);
+    *findings = std::move(sorted);
+}
+
+std::string SectionText(const SignsPlace& place) { return "[" + place.section + "]"; }
+
+std::string Fate(const SignsFinding& finding) {
+    if (finding.outcome == "completed") {
+        return "; the signature stays pending and is completed by " +
+               SectionText(finding.outcome_place);
+    }
+    if (finding.outcome == "dropped_by_bounded") {
+        return "; the signature stays pending and is dropped by the bounded section " +
+               SectionText(finding.outcome_place);
+    }
+    if (finding.outcome == "dropped_at_end") {
+        return "; the signature stays pending and is dropped at the end of the file";
+    }
+    return "";
+}
+
+std::string Message(const SignsFinding& finding) {
+    const std::string& r = finding.reason;
+    const std::string path = finding.paths.empty() ? "" : "'" + finding.paths[0] + "'";
+    if (r == "switched_off") return "switched off by the ';' in front of its name";
+    if (r == "no_kind") return "none of Include, Signature and SignatureStart has a value";
+    if (r == "empty_pattern") return finding.key + " gives no pattern element" + Fate(finding);
+    if (r == "size_width") {
+        const std::string width =
+            finding.number == 0 ? "0 or absent" : std::to_string(finding.number);
+        return "SizeSize is " + width + ", not 1, 2 or 4" + Fate(finding);
+    }
+    if (r == "include_missing") {
+        if (finding.paths.size() == 1) return "include not found: " + path + " does not exist";
+        return "include not found: neither " + path + " nor '" + finding.paths[1] + "' exists";
+    }
+    if (r == "include_cycle") {
+        return "include of " + path + " passed over: that file is already being read";
+    }
+    if (r == "include_too_deep") {
+        return "include of " + path + " passed over: more than " +
+               std::to_string(kMaxIncludeDepth) + " files deep";
+    }
+    if (r == "too_many_files") {
+        return "include of " + path + " passed over: the load has read " +
+               std::to_string(kMaxFilesPerLoad) + " files already";
+    }
+    if (r == "names_cut" && finding.number == 1) {
+        return "this section is not read: its name lies beyond the 1024-byte name block";
+    }
+    if (r == "names_cut") {
+        return "this section and the " + std::to_string(finding.number - 1) +
+               " after it are not read: their names lie beyond the 1024-byte name block";
+    }
+    if (r == "out_of_memory") return "no memory for its signature";
+    if (r == "value_cut") {
+        return "the value of " + finding.key + " is longer than 260 characters and is cut";
+    }
+    if (r == "token_ignored") {
+        return "in " + finding.key + ", the token \"" + finding.token +
+               "\" gives no pattern element";
+    }
+    return r;
+}
+
+}  // namespace
+
+bool ExplainSignatureFile(const std::string& native_path, SignsReport* report, std::string* error) {
+    char windows_path[kValueSize];
+    if (!DriveFormFromNative(native_path.c_str(), windows_path, sizeof windows_path)) {
+        *error = "path too long for markhound: at most " + std::to_string(kValueSize - 3) +
+                 " characters after the drive";
+        return false;
+    }
+    *report = SignsReport();
+    report->file = native_path;
+    SignatureList list;
+    Collector collector(report);
+    LoadSignatureFile(windows_path, list, &collector);
+
+    for (int32_t i = 0; i < list.Count(); ++i) {
+        const SizedSignature* signature = list.Signature(i);
+        SignsSignature described = Describe(*signature);
+        const Origin origin = collector.added[signature];
+        described.from = {Native(origin.windows_file.c_str()), origin.section};
+        const auto maker = collector.created.find(signature);
+        if (maker != collector.created.end()) {
+            const SignsPlace made = {Native(maker->second.windows_file.c_str()),
+                                     maker->second.section};
+            if (!(made == described.from)) described.created_in = made;
+        }
+        report->signatures.push_back(described);
+        WarnAbout(described, origin, report, &collector.warning_order);
+    }
+    WarnAboutUnreadableFiles(report, &collector.warning_order);
+    for (SignsFinding& finding : report->passed_over) finding.message = Message(finding);
+    ExplainCutShortNames(report);
+    for (SignsFinding& finding : report->warnings) {
+        if (finding.message.empty()) finding.message = Message(finding);
+    }
+    SortByOrder(&report->warnings, collector.warning_order);
+    return true;
+}

@@ -1,0 +1,192 @@
+// The checkers on real files that their tools make at test time: each file
+// valid with its exact end, and invalid when cut short or damaged.
+#include <gtest/gtest.h>
+
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "fakes/temp_dir.h"
+#include "host/check/check.h"
+#include "host/host_helpers.h"
+#include "module/module_helpers.h"
+
+namespace {
+
+constexpr long kMiddle = std::numeric_limits<long>::min();
+
+struct FileRow {
+    const char* name;
+    const char* format;  // the checker expected
+    const char* command; // makes "item" in the current folder
+    // A byte range overwritten with damage[], which the format's rules must
+    // catch: from the file's start, from its end when negative, or at its
+    // middle (kMiddle).
+    long damage_at;
+    std::vector<uint8_t> damage;
+};
+
+const FileRow kFiles[] = {
+    {"baseline JPEG", "jpeg", "convert -size 64x48 plasma:fractal -seed 1 jpg:item", kMiddle, {0xFF, 0xD9}},
+    {"progressive JPEG", "jpeg", "convert -size 64x48 gradient:red-blue ppm:- | cjpeg -progressive > item",
+     kMiddle, {0xFF, 0xD9}},
+    {"JPEG with restart markers", "jpeg",
+     "convert -size 64x48 gradient:red-blue ppm:- | cjpeg -restart 1 > item", kMiddle, {0xFF, 0xD9}},
+    {"PNG", "png", "convert -size 40x30 gradient:red-blue png:item", kMiddle, {0x00}},
+    {"GIF", "gif", "convert -size 32x32 pattern:checkerboard gif:item", -1, {0x00}},
+    {"animated GIF", "gif", "convert -size 16x16 xc:red xc:blue -loop 0 gif:item", -1, {0x00}},
+    {"BMP", "bmp", "convert -size 33x17 gradient:red-blue bmp:item", 26, {0x02}},
+    {"BMP version 3", "bmp", "convert -size 5x3 xc:green bmp3:item", 2, {0x10}},
+    {"WAV", "riff", "sox -n -r 8000 -b 16 -c 1 -t wav item synth 0.05 sine 440", 12, {'x'}},
+    {"WebP", "riff", "convert -size 40x30 gradient:red-blue webp:item", 12, {'x'}},
+    {"ZIP", "zip", "convert -size 40x30 gradient:red-blue a.ppm && zip -q item.zip a.ppm && mv item.zip item",
+     kMiddle, {0x00, 0x00, 0x00, 0x00}},
+    {"ZIP with a comment", "zip",
+     "convert -size 40x30 xc:red a.ppm && echo remark | zip -q -z item.zip a.ppm && mv item.zip item",
+     kMiddle, {0x00, 0x00, 0x00, 0x00}},
+    {"PDF", "pdf",
+     "gs -q -dNOPAUSE -dBATCH -sDEVICE=pdfwrite -sOutputFile=item -c '/Helvetica findfont 12 scalefont "
+     "setfont 72 72 moveto (hound) show showpage'",
+     -6, {'X'}},
+    {"CAB", "cab", "convert -size 40x30 gradient:red-blue a.ppm && gcab -c -z item a.ppm", 24, {0x04}},
+};
+
+CheckResult Check(const std::vector<uint8_t>& bytes) { return CheckItem({bytes.data(), bytes.size()}); }
+
+std::vector<uint8_t> Make(const TempDir& dir, const FileRow& row) {
+    const int status = Shell("cd " + ShellQuote(dir.path()) + " && rm -f item && (" + row.command + ") 2>/dev/null");
+    EXPECT_EQ(status, 0) << row.command << " (scripts/setup.sh installs imagemagick, sox, zip, ghostscript, gcab)";
+    return ReadBytes(dir.Native("item"));
+}
+
+TEST(Checkers, RealFilesValidToTheirEndCutShortOrDamagedInvalid) {
+    TempDir dir;
+    for (const FileRow& row : kFiles) {
+        SCOPED_TRACE(row.name);
+        const std::vector<uint8_t> file = Make(dir, row);
+        ASSERT_GT(file.size(), 20u);
+
+        // Bytes after the file belong to no item: the end is the format's.
+        std::vector<uint8_t> longer = file;
+        longer.insert(longer.end(), 3000, 0x5A);
+        const CheckResult valid = Check(longer);
+        EXPECT_EQ(valid.state, CheckState::kValid) << valid.reason;
+        EXPECT_STREQ(valid.format, row.format);
+        EXPECT_EQ(valid.end, file.size());
+
+        const CheckResult cut = Check(Slice(file, 0, file.size() * 3 / 4));
+        EXPECT_EQ(cut.state, CheckState::kInvalid);
+        EXPECT_STRNE(cut.reason, "");
+
+        std::vector<uint8_t> damaged = longer;
+        const size_t at = row.damage_at == kMiddle ? file.size() / 2
+                          : row.damage_at < 0  ? file.size() - static_cast<size_t>(-row.damage_at)
+                                               : static_cast<size_t>(row.damage_at);
+        std::copy(row.damage.begin(), row.damage.end(), damaged.begin() + at);
+        EXPECT_EQ(Check(damaged).state, CheckState::kInvalid);
+    }
+}
+
+TEST(Checkers, UnknownContentIsUncheckedAndHeaderAloneDecidesTheJpegPreCheck) {
+    const std::vector<uint8_t> text = {'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r', 'l', 'd'};
+    EXPECT_EQ(Check(text).state, CheckState::kUnchecked);
+    // FF D8 followed by no marker: no JPEG starts here.
+    const std::vector<uint8_t> pair = {0xFF, 0xD8, 0x00, 0xFF, 0xD9};
+    EXPECT_FALSE(JpegMayStart({pair.data(), pair.size()}));
+    EXPECT_EQ(Check(pair).state, CheckState::kInvalid);
+    TempDir dir;
+    const std::vector<uint8_t> jpeg = Make(dir, kFiles[0]);
+    EXPECT_TRUE(JpegMayStart({jpeg.data(), jpeg.size()}));
+    // Damaged image data passes the pre-check; the full check rejects it.
+    std::vector<uint8_t> damaged = jpeg;
+    damaged[jpeg.size() / 2] = 0xFF;
+    damaged[jpeg.size() / 2 + 1] = 0xD9;
+    EXPECT_TRUE(JpegMayStart({damaged.data(), damaged.size()}));
+    EXPECT_EQ(Check(damaged).state, CheckState::kInvalid);
+}
+
+TEST(Checkers, JpegProcessThatLibjpegDoesNotDecodeIsUnchecked) {
+    // A lossless (SOF3) frame header: not decoded here, so not judged.
+    const std::vector<uint8_t> lossless = {0xFF, 0xD8, 0xFF, 0xC3, 0, 11, 8, 0, 16, 0, 16, 1, 1, 0x11, 0,
+                                           0xFF, 0xD9};
+    EXPECT_EQ(Check(lossless).state, CheckState::kUnchecked);
+    EXPECT_TRUE(JpegMayStart({lossless.data(), lossless.size()}));
+    // A precision that no JPEG process has is corrupt data.
+    std::vector<uint8_t> seven = lossless;
+    seven[3] = 0xC0;
+    seven[6] = 7;
+    EXPECT_EQ(Check(seven).state, CheckState::kInvalid);
+}
+
+TEST(Checkers, HeadersClaimingHugeSizesStayBounded) {
+    // A JPEG header of 65535 x 65535 pixels with no data behind it, a PNG
+    // IHDR of 2^31-1 pixels a side, a RIFF size of 4 GiB.
+    const std::vector<uint8_t> jpeg = {0xFF, 0xD8, 0xFF, 0xC0, 0, 11, 8, 0xFF, 0xFF, 0xFF, 0xFF, 1, 1, 0x11, 0,
+                                       0xFF, 0xD9};
+    EXPECT_NE(Check(jpeg).state, CheckState::kValid);
+    std::vector<uint8_t> riff = {'R', 'I', 'F', 'F', 0xFF, 0xFF, 0xFF, 0xFF, 'W', 'A', 'V', 'E'};
+    riff.resize(64, 0);
+    EXPECT_EQ(Check(riff).state, CheckState::kInvalid);
+}
+
+// hound with the default library on an image holding a false BMP header
+// whose size covers a GIF, and a ZIP with a comment (which its signature
+// leaves out): checked, the GIF is found and the ZIP takes its true end.
+TEST(CheckedScan, FlagsInTableJsonAndDfxmlAndNoCheckUnchanged) {
+    TempDir dir;
+    const std::vector<uint8_t> gif = Make(dir, kFiles[4]);
+    const std::vector<uint8_t> zip = Make(dir, kFiles[11]);
+    Image image(20000);
+    const std::vector<uint8_t> bmp = {'B', 'M', 0x00, 0x40, 0, 0, 0, 0, 0, 0, 0x36, 0, 0, 0};
+    image.Put(1000, bmp);
+    image.Put(3000, gif);
+    image.Put(18000, zip);  // behind the BMP's claimed end
+    const std::string path = image.Save(dir.Native("disk.img"));
+    const std::string plugins = PluginFolder(dir.Native("plugins"), {"jpeghound", "markhound"});
+    CopyFile(BuiltPlugin("signs.ini"), plugins + "/signs.ini");
+    for (const char* library : {"images.ini", "audio.ini", "documents.ini", "archives.ini"}) {
+        CopyFile(BuiltPlugin(std::string("library/") + library), plugins + "/library/" + library);
+    }
+    const std::vector<std::string> scan = {"scan", path, "--plugins", plugins, "-q"};
+    auto with = [&](std::vector<std::string> more) {
+        more.insert(more.begin(), scan.begin(), scan.end());
+        return more;
+    };
+
+    const HoundRun json = RunHound(with({"--json", "--dfxml", dir.Native("report.xml")}));
+    ASSERT_EQ(json.exit_code, 0) << json.err;
+    const std::vector<std::string> lines = Lines(json.out);
+    ASSERT_EQ(lines.size(), 2u) << json.out;
+    EXPECT_NE(lines[0].find("\"offset\":3000,"), std::string::npos);
+    EXPECT_NE(lines[0].find("\"size\":" + std::to_string(gif.size()) + ","), std::string::npos);
+    EXPECT_NE(lines[0].find("\"check\":\"valid\",\"checker\":\"gif\""), std::string::npos);
+    EXPECT_NE(lines[1].find("\"offset\":18000,"), std::string::npos);
+    EXPECT_NE(lines[1].find("\"size\":" + std::to_string(zip.size()) + ","), std::string::npos);
+    // The signature ends 22 bytes after PK 05 06, before the comment.
+    const std::string zip_text(zip.begin(), zip.end());
+    const size_t eocd = zip_text.rfind("PK\x05\x06");
+    ASSERT_LT(eocd + 22, zip.size());
+    const std::string plugin_size = std::to_string(eocd + 22);
+    EXPECT_NE(lines[1].find("\"plugin_size\":" + plugin_size), std::string::npos);
+    const std::vector<uint8_t> xml = ReadBytes(dir.Native("report.xml"));
+    const std::string report(xml.begin(), xml.end());
+    EXPECT_NE(report.find("check=\"valid\" plugin_size=\"" + plugin_size + "\""), std::string::npos);
+
+    const HoundRun table = RunHound(with({"--out", dir.Native("out")}));
+    EXPECT_NE(table.out.find("valid, size corrected from " + plugin_size), std::string::npos) << table.out;
+    // The audit counts the rejected BMP: its header size is filler bytes.
+    const std::vector<uint8_t> audit = ReadBytes(dir.Native("out/audit.txt"));
+    EXPECT_NE(std::string(audit.begin(), audit.end()).find("\n  bmp: bad header size  1\n"), std::string::npos);
+
+    // Unchecked, the BMP hides the GIF, the ZIP ends before its comment and
+    // no output names a check.
+    const HoundRun plain = RunHound(with({"--json", "--no-check", "--dfxml", dir.Native("plain.xml")}));
+    EXPECT_NE(plain.out.find("\"offset\":1000,"), std::string::npos);
+    EXPECT_EQ(plain.out.find("\"offset\":3000,"), std::string::npos);
+    EXPECT_NE(plain.out.find("\"size\":" + plugin_size + ","), std::string::npos);
+    EXPECT_EQ(plain.out.find("check"), std::string::npos);
+    const std::vector<uint8_t> plain_xml = ReadBytes(dir.Native("plain.xml"));
+    EXPECT_EQ(std::string(plain_xml.begin(), plain_xml.end()).find("check="), std::string::npos);
+}
+
+}  // namespace
