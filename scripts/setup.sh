@@ -11,6 +11,7 @@ packages=(cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev
           zlib1g-dev pkg-config)
 windows_packages=(g++-mingw-w64-i686)
 wine_packages=(wine wine32:i386)
+if [ "$(dpkg --print-architecture)" = amd64 ]; then packages+=(libhyperscan-dev); else packages+=(libvectorscan-dev); fi
 
 want_windows=0
 [ "${1:-}" = "--windows" ] && want_windows=1

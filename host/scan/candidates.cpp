@@ -2,6 +2,7 @@
 #include "host/scan/candidates.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 #if defined(__SSE2__)
@@ -15,10 +16,27 @@ namespace {
 // vector compare costs one step per byte value.
 constexpr size_t kMaxVectorValues = 24;
 
+// Positions searched by the matcher at once: large enough that a call costs
+// little per byte, small enough that a window stays in the cache.
+constexpr uint64_t kMatcherWindow = uint64_t{256} << 10;
+
+std::atomic<uint64_t> next_serial{1};
+
+// The candidate positions of the window that a thread searched last.
+struct MatcherWindow {
+    uint64_t serial = 0;  // the search it belongs to; 0: none
+    uint64_t begin = 0;
+    uint64_t end = 0;
+    std::vector<GateMatcher::Hit> hits;
+};
+
 }  // namespace
 
-CandidateSearch::CandidateSearch(const MappedData* data, const std::vector<CandidateFilter>& filters)
-    : data_(data) {
+CandidateSearch::~CandidateSearch() = default;
+
+CandidateSearch::CandidateSearch(const MappedData* data, const std::vector<CandidateFilter>& filters,
+                                 bool use_matcher)
+    : data_(data), serial_(next_serial.fetch_add(1)) {
     for (size_t i = 0; i < filters.size(); ++i) {
         filters_.push_back({filters[i].everywhere, filters[i].gates});
         if (i >= kMaskedDetectors) continue;
@@ -43,6 +61,16 @@ CandidateSearch::CandidateSearch(const MappedData* data, const std::vector<Candi
             anchor->values.push_back(first.value);
             ++anchor_values_;
             max_anchor_offset_ = std::max(max_anchor_offset_, first.offset);
+        }
+    }
+    if (use_matcher && skips_) {
+        std::vector<GateMatcher::Entry> entries;
+        for (size_t i = 0; i < filters_.size(); ++i) {
+            for (const Gate& gate : filters_[i].gates) entries.push_back({gate, DetectorMask{1} << i});
+        }
+        matcher_ = GateMatcher::Make(entries);
+        if (matcher_ != nullptr && data_->size > matcher_->max_offset()) {
+            matcher_end_ = data_->size - matcher_->max_offset();
         }
     }
 }
@@ -127,11 +155,42 @@ uint64_t CandidateSearch::NextAnchorHit(uint64_t from, uint64_t end) const {
     return end;
 }
 
+uint64_t CandidateSearch::NextMatcherHit(uint64_t from, uint64_t end, DetectorMask* mask) const {
+    thread_local MatcherWindow window;
+    while (from < end && from < matcher_end_) {
+        if (window.serial != serial_ || from < window.begin || from >= window.end) {
+            window.serial = serial_;
+            window.begin = from;
+            window.end = std::min(matcher_end_, from + kMatcherWindow);
+            matcher_->Find(data_->bytes, window.begin, window.end, &window.hits);
+        }
+        const auto hit = std::lower_bound(
+            window.hits.begin(), window.hits.end(), from,
+            [](const GateMatcher::Hit& h, uint64_t position) { return h.position < position; });
+        if (hit != window.hits.end()) {
+            if (hit->position >= end) return end;
+            *mask = hit->mask;
+            return hit->position;
+        }
+        from = window.end;
+    }
+    // The last positions, whose gates may test bytes past the end of the data.
+    for (; from < end; ++from) {
+        const DetectorMask found = MaskAt(from);
+        if (found != 0) {
+            *mask = found;
+            return from;
+        }
+    }
+    return end;
+}
+
 uint64_t CandidateSearch::Next(uint64_t from, uint64_t end, DetectorMask* mask) const {
     if (!skips_) {
         if (from < end) *mask = MaskAt(from);
         return from < end ? from : end;
     }
+    if (matcher_ != nullptr) return NextMatcherHit(from, end, mask);
     for (uint64_t position = from; position < end; ++position) {
         position = NextAnchorHit(position, end);
         if (position >= end) break;

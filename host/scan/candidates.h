@@ -1,12 +1,16 @@
 // The search for candidate positions: where, by their filters, at least one
-// plug-in may answer yes. A first pass looks for the first byte test of
-// every gate at once (16 positions a step with SSE2, else a byte table);
-// each hit is then checked against every gate of every filter.
+// plug-in may answer yes. A first pass finds the positions where some gate
+// passes, all gates at once: with Hyperscan over windows of the data where
+// it is built in and runs, else by the first byte test of every gate (16
+// positions a step with SSE2, or a byte table). Each hit is then checked
+// against every gate of every filter.
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "host/scan/filters.h"
+#include "host/scan/gate_matcher.h"
 #include "host/scan/reader.h"
 
 // A set of plug-ins, by their index in the order; the bit of a plug-in past
@@ -17,7 +21,12 @@ constexpr uint32_t kMaskedDetectors = 64;
 class CandidateSearch {
 public:
     // filters[i] belongs to the plug-in asked i-th; data outlives the search.
-    CandidateSearch(const MappedData* data, const std::vector<CandidateFilter>& filters);
+    CandidateSearch(const MappedData* data, const std::vector<CandidateFilter>& filters,
+                    bool use_matcher = true);
+    ~CandidateSearch();
+
+    // True when the first pass runs on Hyperscan.
+    bool uses_matcher() const { return matcher_ != nullptr; }
 
     // False when some plug-in is asked everywhere: then every position is a
     // candidate and Next is not worth calling.
@@ -50,6 +59,10 @@ private:
     // First position in [from, end) with an anchor hit, where every byte
     // that the anchors read lies inside the data; end when none.
     uint64_t NextAnchorHit(uint64_t from, uint64_t end) const;
+    // Next with the matcher: the candidates of a window of the data are
+    // found at once, with their masks, and kept for the calling thread's
+    // next calls.
+    uint64_t NextMatcherHit(uint64_t from, uint64_t end, DetectorMask* mask) const;
 
     const MappedData* data_;
     std::vector<Filter> filters_;
@@ -58,4 +71,8 @@ private:
     uint32_t max_anchor_offset_ = 0;
     size_t anchor_values_ = 0;
     bool skips_ = true;
+    std::unique_ptr<GateMatcher> matcher_;
+    // Positions [0, matcher_end_) have every tested byte inside the data.
+    uint64_t matcher_end_ = 0;
+    uint64_t serial_;  // tells this search's windows from another's
 };

@@ -19,7 +19,7 @@ struct ByteTest {
 
 // A position passes a gate when all of its tests hold.
 struct Gate {
-    static constexpr uint32_t kMaxTests = 3;
+    static constexpr uint32_t kMaxTests = 4;
     ByteTest tests[kMaxTests];
     uint32_t count;  // 1 to kMaxTests
     bool operator==(const Gate& other) const;
@@ -45,7 +45,7 @@ CandidateFilter StrictJpegFilter();
 
 // markhound answers yes only where, for one of its signatures, every exact
 // element of the (start) pattern equals the byte at its index; the gate of a
-// signature tests its first two exact elements. A signature without an
+// signature tests its first four exact elements. A signature without an
 // exact element matches everywhere, and so does the filter then.
 CandidateFilter SignatureFilter(const SignatureList& list);
 

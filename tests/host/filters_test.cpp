@@ -3,6 +3,8 @@
 // positions where some gate passes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
 #include <random>
 #include <string>
 #include <vector>
@@ -23,7 +25,7 @@ CandidateFilter FilterOf(const TempDir& dir, const std::string& signs) {
     return SignatureFilter(list);
 }
 
-TEST(SignatureFilter, GateOfEachSignatureTestsItsFirstTwoExactElements) {
+TEST(SignatureFilter, GateOfEachSignatureTestsItsFirstFourExactElements) {
     const struct {
         const char* what;
         const char* signs;
@@ -31,13 +33,15 @@ TEST(SignatureFilter, GateOfEachSignatureTestsItsFirstTwoExactElements) {
         std::vector<Gate> gates;
     } rows[] = {
         {"first elements exact", "[A]\nSignature='B,'M,?,?,0\nSizeSize=4\n", false,
-         {{{{0, 'B'}, {1, 'M'}}, 2}}},
+         {{{{0, 'B'}, {1, 'M'}, {4, 0}}, 3}}},
+        {"four of five", "[A]\nSignature=1,2,?,3,4,5\nSizeSize=4\n", false,
+         {{{{0, 1}, {1, 2}, {3, 3}, {4, 4}}, 4}}},
         {"wildcards first", "[A]\nSignature=?,?,'R,?,'S\nSizeSize=1\n", false,
          {{{{2, 'R'}, {4, 'S'}}, 2}}},
-        {"one exact element", "[A]\nSignatureStart=?,7\nSignatureEnd=8\n", false, {{{{1, 7}, {0, 0}}, 1}}},
+        {"one exact element", "[A]\nSignatureStart=?,7\nSignatureEnd=8\n", false, {{{{1, 7}}, 1}}},
         {"in list order, includes in place",
          "[A]\nSignature=1,2,3\nSizeSize=1\n[I]\nInclude=more.ini\n[B]\nSignature=4\nSizeSize=2\n",
-         false, {{{{0, 1}, {1, 2}}, 2}, {{{0, 9}, {0, 0}}, 1}, {{{0, 4}, {0, 0}}, 1}}},
+         false, {{{{0, 1}, {1, 2}, {2, 3}}, 3}, {{{0, 9}}, 1}, {{{0, 4}}, 1}}},
         {"a signature of wildcards only matches everywhere",
          "[A]\nSignature=1\nSizeSize=1\n[B]\nSignature=?,?\nSizeSize=1\n", true, {}},
         {"no signature: nowhere", "; empty\n", false, {}},
@@ -69,7 +73,7 @@ TEST(KnownFilters, ReadsTheSignatureFileBesideTheModuleAroundInitialize) {
     same.ReadAfterInitialize("markhound", plugin.handle());
     const CandidateFilter filter = same.For("markhound");
     EXPECT_FALSE(filter.everywhere);
-    EXPECT_TRUE(filter.gates == (std::vector<Gate>{{{{0, 'P'}, {1, 'K'}}, 2}}));
+    EXPECT_TRUE(filter.gates == (std::vector<Gate>{{{{0, 'P'}, {1, 'K'}, {2, 3}, {3, 4}}, 4}}));
     EXPECT_TRUE(same.For("photohound") == JpegFilter());
     EXPECT_TRUE(same.For("jpeghound") == StrictJpegFilter());
     EXPECT_TRUE(same.For("probe").everywhere);
@@ -87,9 +91,27 @@ TEST(KnownFilters, ReadsTheSignatureFileBesideTheModuleAroundInitialize) {
     record->Finalize(0);
 }
 
-// Next finds the first position with a passing gate, by the vector path
-// (few first bytes) and the table path (many), also near the end of the
-// data, where gates read the bytes FF C4 that the reader gives there.
+// Next from every stride-th position (and up to an end just past it, as
+// the scan's chunks ask) finds the first of the candidates from there.
+void ExpectNextFindsEveryCandidate(const CandidateSearch& search, const MappedData& data,
+                                   uint64_t stride, const std::vector<uint64_t>& candidates) {
+    for (uint64_t from = 0; from <= data.size; from += stride) {
+        for (uint64_t end : {data.size, std::min(data.size, from + stride + 1)}) {
+            const auto hit = std::lower_bound(candidates.begin(), candidates.end(), from);
+            const uint64_t expected = hit != candidates.end() && *hit < end ? *hit : end;
+            DetectorMask mask = 0;
+            const uint64_t next = search.Next(from, end, &mask);
+            ASSERT_EQ(next, expected) << "from " << from << " to " << end;
+            if (next < end) {
+                EXPECT_EQ(mask, search.MaskAt(next));
+            }
+        }
+    }
+}
+
+// Next finds the first position with a passing gate, by Hyperscan, the
+// vector path (few first bytes) and the table path (many), also near the end
+// of the data, where gates read the bytes FF C4 that the reader gives there.
 TEST(CandidateSearch, NextIsTheFirstPositionWhereAGatePasses) {
     std::mt19937 random(5);
     for (int round = 0; round < 300; ++round) {
@@ -112,19 +134,16 @@ TEST(CandidateSearch, NextIsTheFirstPositionWhereAGatePasses) {
                 filter.gates.push_back(gate);
             }
         }
-        const CandidateSearch search(&data, filters);
-        ASSERT_TRUE(search.skips());
-        for (uint64_t from = 0; from <= bytes.size(); ++from) {
-            uint64_t expected = bytes.size();
-            for (uint64_t p = from; p < bytes.size() && expected == bytes.size(); ++p) {
-                if (search.MaskAt(p) != 0) expected = p;
-            }
-            DetectorMask mask = 0;
-            const uint64_t next = search.Next(from, bytes.size(), &mask);
-            ASSERT_EQ(next, expected) << "from " << from;
-            if (next < bytes.size()) {
-                EXPECT_EQ(mask, search.MaskAt(next));
-            }
+        const CandidateSearch search(&data, filters, false);
+        std::vector<uint64_t> candidates;
+        for (uint64_t p = 0; p < bytes.size(); ++p) {
+            if (search.MaskAt(p) != 0) candidates.push_back(p);
+        }
+        // Hyperscan's compile takes milliseconds: every tenth round uses it.
+        for (bool use_matcher : {false, round % 10 == 0}) {
+            const CandidateSearch each(&data, filters, use_matcher);
+            ASSERT_TRUE(each.skips());
+            ExpectNextFindsEveryCandidate(each, data, 1, candidates);
         }
         // MaskAt against the gates by hand.
         const uint64_t p = random() % bytes.size();
@@ -141,6 +160,54 @@ TEST(CandidateSearch, NextIsTheFirstPositionWhereAGatePasses) {
             }
         }
         EXPECT_EQ(search.MaskAt(p), by_hand);
+    }
+}
+
+// 1,000 signatures' gates, some led by wildcards (a first test at a later
+// offset), over data larger than one window of the matcher: both paths find
+// every candidate, from positions and up to ends that are not window edges.
+TEST(CandidateSearch, ManyGatesOverLargeData) {
+    std::mt19937 random(7);
+    std::vector<uint8_t> bytes(320u << 10);
+    for (uint8_t& byte : bytes) byte = static_cast<uint8_t>(random());
+    const MappedData data = {bytes.data(), bytes.size()};
+    std::vector<CandidateFilter> filters(2);
+    for (CandidateFilter& filter : filters) {
+        filter.everywhere = false;
+        for (int g = 0; g < 500; ++g) {
+            Gate gate{};
+            gate.count = 2;
+            const uint32_t lead = random() % 3 == 0 ? static_cast<uint32_t>(random() % 8) : 0;
+            gate.tests[0] = {lead, static_cast<uint8_t>(random())};
+            gate.tests[1] = {lead + 1 + static_cast<uint32_t>(random() % 4),
+                             static_cast<uint8_t>(random())};
+            filter.gates.push_back(gate);
+        }
+    }
+    // The candidates, by a table of byte pairs for each pair of offsets.
+    std::map<std::pair<uint32_t, uint32_t>, std::vector<bool>> pairs;
+    for (const CandidateFilter& filter : filters) {
+        for (const Gate& gate : filter.gates) {
+            auto& seen = pairs[{gate.tests[0].offset, gate.tests[1].offset}];
+            seen.resize(1u << 16);
+            seen[gate.tests[0].value << 8 | gate.tests[1].value] = true;
+        }
+    }
+    std::vector<uint64_t> candidates;
+    for (uint64_t p = 0; p < bytes.size(); ++p) {
+        for (const auto& [offsets, seen] : pairs) {
+            const uint64_t first = p + offsets.first, second = p + offsets.second;
+            const uint8_t a = first < bytes.size() ? bytes[first] : PastEndByte(bytes.size(), first);
+            const uint8_t b = second < bytes.size() ? bytes[second] : PastEndByte(bytes.size(), second);
+            if (seen[a << 8 | b]) {
+                candidates.push_back(p);
+                break;
+            }
+        }
+    }
+    for (bool use_matcher : {false, true}) {
+        const CandidateSearch search(&data, filters, use_matcher);
+        ExpectNextFindsEveryCandidate(search, data, (40u << 10) + 1, candidates);
     }
 }
 
