@@ -6,6 +6,8 @@
 #include <cstring>
 #include <set>
 
+#include "host/report/hashes.h"
+
 namespace {
 
 int SuffixShift(const std::string& suffix) {
@@ -113,6 +115,7 @@ int ParseCommandLine(int argc, const char* const* argv, Options* options, std::o
     CLI::App* scan = app.add_subcommand("scan", "Scan files for embedded items");
     std::string order = kDefaultOrder;
     std::string min_size, max_size;
+    std::string hashes = kDefaultHashes;
     scan->add_option("FILE", options->files, "Files (or block devices) to scan")->required();
     scan->add_option("--plugins", options->plugins_dir,
                      "Folder of the plug-ins (default: the folder of the hound executable)")
@@ -148,6 +151,11 @@ int ParseCommandLine(int argc, const char* const* argv, Options* options, std::o
     scan->add_option("--max-size", max_size,
                      "Report only items of at most N bytes; a larger one counts as not found")
         ->type_name("N");
+    scan->add_option("--hash", hashes,
+                     "Digests of each item's bytes for the JSON, DFXML and audit, comma-separated: "
+                     "md5, sha1, sha256, sha512")
+        ->type_name("LIST")
+        ->capture_default_str();
     scan->add_flag("-q,--quiet", options->quiet, "No progress bar (it shows only on a terminal)");
     scan->footer(kFooter);
 
@@ -171,6 +179,10 @@ int ParseCommandLine(int argc, const char* const* argv, Options* options, std::o
 
     std::string error;
     if (!ParseOrder(order, &options->order, &error)) {
+        err << "hound: " << error << '\n';
+        return kExitUsage;
+    }
+    if (!ParseHashList(hashes, &options->hashes, &error)) {
         err << "hound: " << error << '\n';
         return kExitUsage;
     }

@@ -14,6 +14,7 @@
 
 #include "host/report/diagnostics.h"
 #include "host/report/extract.h"
+#include "host/report/hashes.h"
 #include "host/scan/filters.h"
 #include "host/scan/interrupt.h"
 #include "host/scan/mapped_file.h"
@@ -39,6 +40,12 @@ bool IsJpegPlugin(const std::string& name) {
     return name == kJpegPluginName || name == "jpeghound";
 }
 
+std::string Joined(const std::vector<std::string>& names) {
+    std::string list;
+    for (const std::string& name : names) list += (list.empty() ? "" : ",") + name;
+    return list;
+}
+
 std::string SettingsLine(const Options& options, const std::string& plugin_dir) {
     std::string order;
     for (const std::string& name : options.order) order += (order.empty() ? "" : ",") + name;
@@ -48,7 +55,7 @@ std::string SettingsLine(const Options& options, const std::string& plugin_dir) 
            " json=" + (options.json ? "yes" : "no") +
            " dfxml=" + (options.dfxml.empty() ? "none" : options.dfxml) +
            " out=" + (options.out.empty() ? "none" : options.out) +
-           " check=" + (options.no_check ? "no" : "yes");
+           " check=" + (options.no_check ? "no" : "yes") + " hash=" + Joined(options.hashes);
 }
 
 // name, or name with "-2", "-3", ... before its extension: never one taken.
@@ -77,6 +84,7 @@ private:
     bool PreparePlugins();
     void ScanFile(const std::string& path);
     bool Extract(const MappedFile& data, FileReport* file);
+    bool Hash(const MappedFile& data, const FileReport& file, ReportedItem* reported);
     void Print(const FileReport& file);
     void WriteReports();
     int StopSignal() const { return stop_ != nullptr ? stop_->load() : 0; }
@@ -138,6 +146,7 @@ bool ScanRun::Extract(const MappedFile& data, FileReport* file) {
             diag_.Error("cannot create " + Quoted(folder) + ": " + failure.message());
             return false;
         }
+        if (!Hash(data, *file, &reported)) return false;
         const uint8_t* bytes = item.size_in_file > 0 ? data.data() + item.offset : data.data();
         std::string error;
         const std::string path = options_.out + "/" + reported.name;
@@ -153,6 +162,16 @@ bool ScanRun::Extract(const MappedFile& data, FileReport* file) {
         DropMappedPages({data.data(), data.size()}, item.offset, item.offset + item.size_in_file);
     }
     return true;
+}
+
+// The digests of the item's bytes in the file; false when stopped meanwhile.
+bool ScanRun::Hash(const MappedFile& data, const FileReport& file, ReportedItem* reported) {
+    const Item& item = reported->item;
+    const uint8_t* bytes = item.size_in_file > 0 ? data.data() + item.offset : data.data();
+    reported->digests = HashBytes(options_.hashes, bytes, item.size_in_file, stop_);
+    if (StopSignal() == 0) return true;
+    stopped_while_ = "while hashing the items of " + Quoted(file.path);
+    return false;
 }
 
 void ScanRun::Print(const FileReport& file) {
@@ -199,7 +218,7 @@ void ScanRun::ScanFile(const std::string& path) {
         [&](const Item& item) {
             const std::string ext = SafeExtension(item.extension);
             file.items.push_back(
-                {item, ext + "/" + Unique(ItemFileName(file.stem, item.offset, ext), &names), false});
+                {item, ext + "/" + Unique(ItemFileName(file.stem, item.offset, ext), &names), false, {}});
         },
         [&](uint64_t position, uint64_t items) { progress_.Update(position, items); });
     progress_.Finish();
@@ -208,7 +227,13 @@ void ScanRun::ScanFile(const std::string& path) {
         return;
     }
 
+    // With --out each item is hashed as it is extracted, its bytes read once.
     if (!options_.out.empty() && !Extract(data, &file)) stopped_ = true;
+    if (options_.out.empty()) {
+        for (ReportedItem& reported : file.items) {
+            if (!Hash(data, file, &reported)) break;
+        }
+    }
     if (StopSignal() != 0) return;
     Print(file);
 }

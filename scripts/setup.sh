@@ -7,7 +7,8 @@ set -euo pipefail
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev
           libbenchmark-dev libcli11-dev nlohmann-json3-dev libjpeg-turbo-progs
           imagemagick sox libxml2-utils ghostscript zip gcab
-          libjpeg62-turbo-dev libspng-dev libgif-dev libzip-dev zlib1g-dev pkg-config)
+          libjpeg62-turbo-dev libspng-dev libgif-dev libzip-dev zlib1g-dev pkg-config
+          libssl-dev)
 windows_packages=(g++-mingw-w64-i686 wine wine32:i386)
 
 want_windows=0

@@ -119,6 +119,7 @@ std::string JsonLine(const FileReport& file, const ReportedItem& reported,
     line["ext"] = ValidUtf8(item.extension);
     line["description"] = ValidUtf8(item.description);
     line["plugin"] = plugin;
+    for (const Digest& digest : reported.digests) line[digest.type] = digest.hex;
     if (reported.written) line["extracted"] = ValidUtf8(OutPath(out_dir, reported.name));
     return line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
@@ -185,8 +186,12 @@ std::string DfxmlReport(const RunReport& run) {
                 << "    <byte_runs>\n"
                 << "      <byte_run offset=\"0\" img_offset=\"" << item.offset << "\" len=\""
                 << item.size_in_file << "\"/>\n"
-                << "    </byte_runs>\n"
-                << "  </fileobject>\n";
+                << "    </byte_runs>\n";
+            for (const Digest& digest : reported.digests) {
+                xml << "    <hashdigest type=\"" << digest.type << "\">" << digest.hex
+                    << "</hashdigest>\n";
+            }
+            xml << "  </fileobject>\n";
         }
     }
     xml << "</dfxml>\n";
@@ -218,7 +223,8 @@ std::string AuditText(const RunReport& run) {
         text << file.size << " bytes  " << Count(file.items.size(), "item", "items") << '\n';
     }
 
-    text << "items (input, offset hex, offset, size, plug-in, extracted file, description, flags):\n";
+    text << "items (input, offset hex, offset, size, plug-in, extracted file, description, "
+            "digests, flags):\n";
     std::map<std::string, size_t> per_type;
     for (const FileReport& file : run.files) {
         for (const ReportedItem& reported : file.items) {
@@ -229,6 +235,7 @@ std::string AuditText(const RunReport& run) {
                  << PluginName(run.plugin_names, item.plugin) << "  "
                  << (reported.written ? reported.name : "(not written)") << "  \""
                  << Printable(item.description) << '"';
+            for (const Digest& digest : reported.digests) text << "  " << digest.type << ':' << digest.hex;
             const std::string flags = Flags(item);
             if (!flags.empty()) text << "  " << flags;
             text << '\n';

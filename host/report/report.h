@@ -5,12 +5,14 @@
 #include <string>
 #include <vector>
 
+#include "host/report/hashes.h"
 #include "host/scan/scan.h"
 
 struct ReportedItem {
     Item item;
     std::string name;      // "<ext>/<file name>": its place below the output folder
     bool written = false;  // extracted to that place
+    std::vector<Digest> digests;  // of the bytes in the file, in the order asked
 };
 
 struct FileReport {

@@ -173,6 +173,52 @@ TEST_F(EndToEnd, ItemReachingPastTheEndIsTruncatedAndExtractedToTheEnd) {
     EXPECT_EQ(objects[1]["size_in_file"], 20u);
 }
 
+// The digest of a file by the coreutils tool (md5sum, sha256sum, ...).
+std::string ToolDigest(const std::string& tool, const std::string& path) {
+    std::string out;
+    EXPECT_EQ(Shell(tool + " " + ShellQuote(path), &out), 0);
+    return out.substr(0, out.find(' '));
+}
+
+TEST_F(EndToEnd, EachItemCarriesTheDigestsOfItsExtractedBytes) {
+    Image image(3000);
+    image.Put(500, ProbeItem(100, "early", 100));
+    image.Put(1000, ProbeItem(0, "zero"));
+    image.Put(2980, ProbeItem(1000, "cut"));  // truncated: its digests cover the 20 bytes in the file
+    const std::string input = image.Save(Path("hashed.img"));
+    const std::string out = Path("out");
+    const HoundRun run = Scan({input, "--json", "--hash", "md5,sha256", "--out", out, "--dfxml", Path("r.xml")});
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    const std::vector<json> objects = JsonLines(run.out);
+    ASSERT_EQ(objects.size(), 3u) << run.out;
+    const auto xml_bytes = ReadBytes(Path("r.xml"));
+    const std::string xml(xml_bytes.begin(), xml_bytes.end());
+    const auto audit_bytes = ReadBytes(out + "/audit.txt");
+    const std::string audit(audit_bytes.begin(), audit_bytes.end());
+    // Without --out the digests come from another path through the code.
+    const std::vector<json> unextracted = JsonLines(Scan({input, "--json", "--hash", "sha256,md5"}).out);
+    ASSERT_EQ(unextracted.size(), 3u);
+    for (size_t i = 0; i < objects.size(); ++i) {
+        SCOPED_TRACE(objects[i].dump());
+        const std::string file = objects[i]["extracted"];
+        const std::string md5 = ToolDigest("md5sum", file), sha256 = ToolDigest("sha256sum", file);
+        EXPECT_EQ(objects[i]["md5"], md5);
+        EXPECT_EQ(objects[i]["sha256"], sha256);
+        EXPECT_EQ(objects[i].count("sha1"), 0u);
+        EXPECT_EQ(unextracted[i]["sha256"], sha256);
+        EXPECT_EQ(unextracted[i]["md5"], md5);
+        EXPECT_NE(xml.find("<hashdigest type=\"sha256\">" + sha256 + "</hashdigest>"), std::string::npos);
+        EXPECT_NE(xml.find("<hashdigest type=\"md5\">" + md5 + "</hashdigest>"), std::string::npos);
+        EXPECT_NE(audit.find("  md5:" + md5 + "  sha256:" + sha256), std::string::npos) << audit;
+    }
+    // The default is SHA-256 alone; an unknown name is a bad command line.
+    const std::vector<json> plain = JsonLines(Scan({input, "--json"}).out);
+    ASSERT_EQ(plain.size(), 3u);
+    EXPECT_EQ(plain[0]["sha256"], objects[0]["sha256"]);
+    EXPECT_EQ(plain[0].count("md5"), 0u);
+    EXPECT_EQ(Scan({input, "--hash", "sha256,crc32"}).exit_code, 2);
+}
+
 TEST_F(EndToEnd, ExtensionsFromTheDataCannotLeaveTheOutputFolder) {
     Image image(1000);
     image.Put(10, ProbeItem(20, "../../x", 20));
