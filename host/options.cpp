@@ -120,6 +120,10 @@ int ParseCommandLine(int argc, const char* const* argv, Options* options, std::o
     scan->add_option("--plugins", options->plugins_dir,
                      "Folder of the plug-ins (default: the folder of the hound executable)")
         ->type_name("DIR");
+    scan->add_option("--signs", options->scan_signs,
+                     "Signature file for markhound and its candidate filter, instead of the "
+                     "signs.ini beside it; its includes are looked for relative to its folder")
+        ->type_name("FILE");
     scan->add_option("--order", order,
                      "Plug-ins to load, in the order they are asked at each position; the first "
                      "that finds an item wins")

@@ -15,6 +15,7 @@ struct Options {
     std::string signs_file;        // hound signs: the signature file
     std::vector<std::string> files;
     std::string plugins_dir;  // empty: the folder of the hound executable
+    std::string scan_signs;   // hound scan --signs: markhound's signature file; empty: its own
     std::vector<std::string> order;
     bool nested = false;
     bool json = false;

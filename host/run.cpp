@@ -24,6 +24,7 @@
 #include "host/report/progress.h"
 #include "host/scan/reader.h"
 #include "host/scan/scan.h"
+#include "host/scan/signs_folder.h"
 
 namespace {
 
@@ -55,6 +56,7 @@ std::string SettingsLine(const Options& options, const std::string& plugin_dir) 
            " json=" + (options.json ? "yes" : "no") +
            " dfxml=" + (options.dfxml.empty() ? "none" : options.dfxml) +
            " out=" + (options.out.empty() ? "none" : options.out) +
+           " signs=" + (options.scan_signs.empty() ? "beside markhound" : options.scan_signs) +
            " check=" + (options.no_check ? "no" : "yes") + " hash=" + Joined(options.hashes);
 }
 
@@ -94,6 +96,7 @@ private:
     Diagnostics diag_;
     Progress progress_;
     std::string plugin_dir_;
+    SignsFolder signs_folder_;  // prepared for --signs: the plug-ins are loaded from there
     PluginSet plugins_;
     std::vector<Detector> detectors_;
     RunReport run_;
@@ -106,7 +109,15 @@ private:
 };
 
 bool ScanRun::PreparePlugins() {
-    plugins_.Load(plugin_dir_, options_.order, diag_);
+    if (!options_.scan_signs.empty()) {
+        std::string error;
+        if (!signs_folder_.Prepare(options_.scan_signs, plugin_dir_, options_.order, &error)) {
+            diag_.Error(error);
+            return false;
+        }
+    }
+    plugins_.Load(signs_folder_.path().empty() ? plugin_dir_ : signs_folder_.path(), options_.order,
+                  diag_);
     if (plugins_.plugins().empty()) return false;
     // hound's copy of a plug-in's rules must be what the plug-in itself read.
     KnownFilters filters;
