@@ -6,6 +6,7 @@
 
 #include "host/scan/interrupt.h"
 #include "host/options.h"
+#include "host/report/join.h"
 #include "host/run.h"
 #include "host/signs/signs_output.h"
 
@@ -16,6 +17,7 @@ int main(int argc, char** argv) {
     if (options.command == "signs") {
         return RunSigns(options.signs_file, options.json, std::cout, std::cerr);
     }
+    if (options.command == "join") return RunJoin(options.files, std::cout, std::cerr);
 
     Environment environment;
     std::error_code failure;

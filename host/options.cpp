@@ -116,6 +116,7 @@ int ParseCommandLine(int argc, const char* const* argv, Options* options, std::o
     std::string order = kDefaultOrder;
     std::string min_size, max_size;
     std::string hashes = kDefaultHashes;
+    std::string range, part;
     scan->add_option("FILE", options->files, "Files (or block devices) to scan")->required();
     scan->add_option("--plugins", options->plugins_dir,
                      "Folder of the plug-ins (default: the folder of the hound executable)")
@@ -160,6 +161,14 @@ int ParseCommandLine(int argc, const char* const* argv, Options* options, std::o
                      "md5, sha1, sha256, sha512")
         ->type_name("LIST")
         ->capture_default_str();
+    CLI::Option* range_option =
+        scan->add_option("--range", range,
+                         "Report the items that start in [BEGIN, END) (an item may end past END), "
+                         "as one part of a scan that hound join puts together")
+            ->type_name("BEGIN:END");
+    scan->add_option("--part", part, "Report part K of N equal ranges of the file (as --range)")
+        ->type_name("K/N")
+        ->excludes(range_option);
     scan->add_flag("-q,--quiet", options->quiet, "No progress bar (it shows only on a terminal)");
     scan->footer(kFooter);
 
@@ -168,7 +177,17 @@ int ParseCommandLine(int argc, const char* const* argv, Options* options, std::o
     signs->add_option("FILE", options->signs_file, "Signature file, such as signs.ini")->required();
     signs->add_flag("--json", options->json, "Print one JSON object per line instead of text");
     signs->footer(kSignsFooter);
-    app.footer([scan, signs] { return "\n" + scan->help("hound") + "\n" + signs->help("hound"); });
+    CLI::App* join =
+        app.add_subcommand("join", "Put the JSON lines of the parts of a scan together");
+    join->add_option("PART", options->files,
+                     "JSON lines of hound scan --json --range or --part, in any order ('-': stdin)")
+        ->required();
+    join->footer("Prints the JSON lines of one whole scan: each part's items from where the scan of "
+                 "the part before it meets its own; the extracted files of the items left out are "
+                 "removed. Exit codes: 0 joined; 1 parts missing, overlapping or unreadable.");
+    app.footer([scan, signs, join] {
+        return "\n" + scan->help("hound") + "\n" + signs->help("hound") + "\n" + join->help("hound");
+    });
 
     try {
         app.parse(argc, argv);
@@ -180,6 +199,10 @@ int ParseCommandLine(int argc, const char* const* argv, Options* options, std::o
         options->command = "signs";
         return -1;
     }
+    if (join->parsed()) {
+        options->command = "join";
+        return -1;
+    }
 
     std::string error;
     if (!ParseOrder(order, &options->order, &error)) {
@@ -188,6 +211,15 @@ int ParseCommandLine(int argc, const char* const* argv, Options* options, std::o
     }
     if (!ParseHashList(hashes, &options->hashes, &error)) {
         err << "hound: " << error << '\n';
+        return kExitUsage;
+    }
+    if ((!range.empty() && !ParseRange(range, &options->part, &error)) ||
+        (!part.empty() && !ParsePart(part, &options->part, &error))) {
+        err << "hound: " << error << '\n';
+        return kExitUsage;
+    }
+    if (options->part.given && options->files.size() != 1) {
+        err << "hound: --range and --part take one FILE\n";
         return kExitUsage;
     }
     if (!min_size.empty() && !ParseSize(min_size, &options->min_size)) {

@@ -86,6 +86,8 @@ private:
     bool PreparePlugins();
     void ScanFile(const std::string& path);
     bool Extract(const MappedFile& data, FileReport* file);
+    void ScanPartEnd(const Scanner& scanner, PartBounds bounds, const Scanner::ItemFn& keep,
+                     FileReport* file);
     bool Hash(const MappedFile& data, const FileReport& file, ReportedItem* reported);
     void Print(const FileReport& file);
     void WriteReports();
@@ -175,6 +177,21 @@ bool ScanRun::Extract(const MappedFile& data, FileReport* file) {
     return true;
 }
 
+// Where the scan of a part went on behind its last item, past the part's
+// end, it goes on until it meets the scan of the part behind.
+void ScanRun::ScanPartEnd(const Scanner& scanner, PartBounds bounds, const Scanner::ItemFn& keep,
+                          FileReport* file) {
+    file->part = true;
+    file->part_begin = bounds.begin;
+    file->part_end = bounds.end;
+    uint64_t ahead = bounds.end;
+    if (!file->items.empty()) {
+        const Item& last = file->items.back().item;
+        ahead = std::max(ahead, NextPosition(last.offset, last, options_.nested));
+    }
+    file->next_part_from = ahead == bounds.end ? ahead : scanner.ScanUntilMet(ahead, bounds.end, keep);
+}
+
 // The digests of the item's bytes in the file; false when stopped meanwhile.
 bool ScanRun::Hash(const MappedFile& data, const FileReport& file, ReportedItem* reported) {
     const Item& item = reported->item;
@@ -190,8 +207,10 @@ void ScanRun::Print(const FileReport& file) {
         for (const ReportedItem& item : file.items) {
             out_ << JsonLine(file, item, run_.plugin_names[item.item.plugin], options_.out) << '\n';
         }
+        if (file.part) out_ << PartJsonLine(file) << '\n';
     } else {
         PrintTable(out_, file, run_.plugin_names);
+        if (file.part) out_ << "  " << PartText(file) << '\n';
     }
     out_ << std::flush;
 }
@@ -223,15 +242,17 @@ void ScanRun::ScanFile(const std::string& path) {
     });
 
     std::set<std::string> names;
-    progress_.Start(data.size());
-    scanner.ScanRange(
-        0, data.size(),
-        [&](const Item& item) {
-            const std::string ext = SafeExtension(item.extension);
-            file.items.push_back(
-                {item, ext + "/" + Unique(ItemFileName(file.stem, item.offset, ext), &names), false, {}});
-        },
-        [&](uint64_t position, uint64_t items) { progress_.Update(position, items); });
+    const Scanner::ItemFn keep = [&](const Item& item) {
+        const std::string ext = SafeExtension(item.extension);
+        file.items.push_back(
+            {item, ext + "/" + Unique(ItemFileName(file.stem, item.offset, ext), &names), false, {}});
+    };
+    const PartBounds bounds = BoundsIn(options_.part, data.size());
+    progress_.Start(bounds.end - bounds.begin);
+    scanner.ScanRange(bounds.begin, bounds.end, keep, [&](uint64_t position, uint64_t items) {
+        progress_.Update(position - bounds.begin, items);
+    });
+    if (options_.part.given) ScanPartEnd(scanner, bounds, keep, &file);
     progress_.Finish();
     if (StopSignal() != 0) {
         stopped_while_ = "while scanning " + Quoted(path);

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <regex>
+#include <tuple>
 
 #include "host/host_helpers.h"
 #include "module/module_helpers.h"
@@ -217,6 +218,66 @@ TEST_F(EndToEnd, EachItemCarriesTheDigestsOfItsExtractedBytes) {
     EXPECT_EQ(plain[0]["sha256"], objects[0]["sha256"]);
     EXPECT_EQ(plain[0].count("md5"), 0u);
     EXPECT_EQ(Scan({input, "--hash", "sha256,crc32"}).exit_code, 2);
+}
+
+// Items over items: a part that starts inside an outer item sees inner ones
+// that the whole scan jumps over, and may itself jump over items the whole
+// scan finds (c behind a, hidden by b; h behind f, hidden by g).
+Image OverlappingImage() {
+    Image image(5000);
+    const std::vector<std::tuple<uint64_t, uint64_t, const char*>> items = {
+        {1000, 500, "a"}, {1200, 400, "b"}, {1500, 50, "c"}, {1700, 30, "d"}, {1800, 0, "zero"},
+        {2000, 1500, "f"}, {2600, 1000, "g"}, {3000, 100, "i"}, {3500, 20, "h"}, {4990, 100, "cut"}};
+    for (const auto& [offset, size, ext] : items) image.Put(offset, ProbeItem(size, ext));
+    return image;
+}
+
+TEST_F(EndToEnd, PartsJoinedInOrderGiveTheWholeScan) {
+    const Image image = OverlappingImage();
+    const std::string input = image.Save(Path("parts.img"));
+    const HoundRun whole = Scan({input, "--json", "--out", Path("whole")});
+    ASSERT_EQ(whole.exit_code, 0) << whole.err;
+    ASSERT_EQ(Lines(whole.out).size(), 7u) << whole.out;  // a c d zero f h cut
+
+    // Cuts inside items, on item starts, and next to each other.
+    const std::vector<std::vector<std::string>> cuts = {
+        {"--part", "1/2", "--part", "2/2"},
+        {"--range", "0:1100", "--range", "1100:2700", "--range", "2700:"},
+        {"--range", "0:1200", "--range", "1200:1201", "--range", "1201:3001", "--range", "3001:5100"},
+        {"--range", "0:1501", "--range", "1501:2100", "--range", "2100:3550", "--range", "3550:4995",
+         "--range", "4995:5100"},
+        {"--part", "1/7", "--part", "2/7", "--part", "3/7", "--part", "4/7", "--part", "5/7",
+         "--part", "6/7", "--part", "7/7"}};
+    for (size_t c = 0; c < cuts.size(); ++c) {
+        SCOPED_TRACE("cuts " + std::to_string(c));
+        const std::string out = Path("parts-" + std::to_string(c));
+        std::vector<std::string> join = {"join"};
+        for (size_t i = 0; i < cuts[c].size(); i += 2) {
+            const HoundRun part = Scan({input, "--json", "--out", out, cuts[c][i], cuts[c][i + 1]});
+            ASSERT_EQ(part.exit_code, 0) << part.err;
+            const std::string lines = Path("part-" + std::to_string(c) + "-" + std::to_string(i) + ".jsonl");
+            WriteBytes(lines, std::vector<uint8_t>(part.out.begin(), part.out.end()));
+            join.insert(join.begin() + 1, lines);  // in reverse: join sorts them
+        }
+        const HoundRun joined = RunHound(join);
+        ASSERT_EQ(joined.exit_code, 0) << joined.err;
+        // The same lines but for the output folder in "extracted".
+        EXPECT_EQ(std::regex_replace(joined.out, std::regex("/parts-\\d+/"), "/whole/"), whole.out);
+        std::vector<std::string> files = FilesBelow(out), expected = FilesBelow(Path("whole"));
+        EXPECT_EQ(files, expected);
+        for (const std::string& name : expected) {
+            if (name == "audit.txt") continue;
+            EXPECT_EQ(ReadBytes(out + "/" + name), ReadBytes(Path("whole/" + name))) << name;
+        }
+    }
+
+    // A missing part: nothing joined, one line.
+    const HoundRun first = Scan({input, "--json", "--range", "0:3000"});
+    WriteBytes(Path("first.jsonl"), std::vector<uint8_t>(first.out.begin(), first.out.end()));
+    const HoundRun gap = RunHound({"join", Path("first.jsonl")});
+    EXPECT_EQ(gap.exit_code, 1);
+    EXPECT_EQ(gap.out, "");
+    EXPECT_EQ(Lines(gap.err).size(), 1u) << gap.err;
 }
 
 TEST_F(EndToEnd, ExtensionsFromTheDataCannotLeaveTheOutputFolder) {
