@@ -17,7 +17,7 @@ int main(int argc, char** argv) {
     if (options.command == "signs") {
         return RunSigns(options.signs_file, options.json, std::cout, std::cerr);
     }
-    if (options.command == "join") return RunJoin(options.files, std::cout, std::cerr);
+    if (options.command == "join") return RunJoin(options, std::cout, std::cerr);
 
     Environment environment;
     std::error_code failure;

@@ -182,6 +182,11 @@ int ParseCommandLine(int argc, const char* const* argv, Options* options, std::o
     join->add_option("PART", options->files,
                      "JSON lines of hound scan --json --range or --part, in any order ('-': stdin)")
         ->required();
+    join->add_option("--dfxml", options->dfxml, "Also write the DFXML report of the joined items")
+        ->type_name("FILE");
+    join->add_option("--out", options->out,
+                     "The parts' output folder: write DIR/audit.txt of the joined items")
+        ->type_name("DIR");
     join->footer("Prints the JSON lines of one whole scan: each part's items from where the scan of "
                  "the part before it meets its own; the extracted files of the items left out are "
                  "removed. Exit codes: 0 joined; 1 parts missing, overlapping or unreadable.");
@@ -198,6 +203,10 @@ int ParseCommandLine(int argc, const char* const* argv, Options* options, std::o
     if (signs->parsed()) {
         options->command = "signs";
         return -1;
+    }
+    for (int i = 0; i < argc; ++i) {
+        if (i > 0) options->command_line += ' ';
+        options->command_line += i == 0 ? std::string("hound") : ShellWord(argv[i]);
     }
     if (join->parsed()) {
         options->command = "join";
@@ -233,10 +242,6 @@ int ParseCommandLine(int argc, const char* const* argv, Options* options, std::o
     if (options->min_size > options->max_size) {
         err << "hound: --min-size is larger than --max-size\n";
         return kExitUsage;
-    }
-    for (int i = 0; i < argc; ++i) {
-        if (i > 0) options->command_line += ' ';
-        options->command_line += i == 0 ? std::string("hound") : ShellWord(argv[i]);
     }
     return -1;
 }

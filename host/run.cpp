@@ -91,6 +91,8 @@ private:
     bool Hash(const MappedFile& data, const FileReport& file, ReportedItem* reported);
     void Print(const FileReport& file);
     void WriteReports();
+    // audit.txt; for a part, one name per part, so that parts can share DIR.
+    std::string AuditName() const;
     int StopSignal() const { return stop_ != nullptr ? stop_->load() : 0; }
 
     const Options& options_;
@@ -270,6 +272,12 @@ void ScanRun::ScanFile(const std::string& path) {
     Print(file);
 }
 
+std::string ScanRun::AuditName() const {
+    if (run_.files.size() != 1 || !run_.files[0].part) return "audit.txt";
+    const FileReport& file = run_.files[0];
+    return "audit-part-" + std::to_string(file.part_begin) + "-" + std::to_string(file.part_end) + ".txt";
+}
+
 void ScanRun::WriteReports() {
     run_.messages = diag_.lines();
     std::string error;
@@ -280,7 +288,7 @@ void ScanRun::WriteReports() {
     if (!options_.out.empty()) {
         run_.messages = diag_.lines();
         const std::string audit = AuditText(run_);
-        if (!WriteFileAtomically(options_.out + "/audit.txt", audit.data(), audit.size(), &error)) {
+        if (!WriteFileAtomically(options_.out + "/" + AuditName(), audit.data(), audit.size(), &error)) {
             diag_.Error(error);
         }
     }

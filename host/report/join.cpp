@@ -17,7 +17,9 @@
 #include <set>
 
 #include "host/options.h"
+#include "host/report/extract.h"
 #include "host/report/names.h"
+#include "host/report/output.h"
 
 namespace {
 
@@ -56,7 +58,8 @@ std::string TilingProblem(const std::vector<Part>& parts) {
     return "";
 }
 
-void Join(const std::vector<Part>& parts, std::ostream& out) {
+std::vector<Json> Join(const std::vector<Part>& parts) {
+    std::vector<Json> joined;
     uint64_t reach = 0;
     std::set<std::string> kept, dropped;
     for (const Part& part : parts) {
@@ -70,7 +73,7 @@ void Join(const std::vector<Part>& parts, std::ostream& out) {
             }
             if (!extracted.empty()) kept.insert(extracted);
             item.erase("after_range");
-            out << Dump(item) << '\n';
+            joined.push_back(std::move(item));
         }
         reach = std::max(reach, part.next_part_from);
     }
@@ -78,6 +81,58 @@ void Join(const std::vector<Part>& parts, std::ostream& out) {
         std::error_code ignored;
         if (kept.count(path) == 0) std::filesystem::remove(path, ignored);
     }
+    return joined;
+}
+
+// A joined item as the reports hold it. Texts that Item keeps as static
+// pointers live in *texts.
+ReportedItem ToReported(const Json& line, const std::string& stem, const std::string& out_dir,
+                        std::vector<std::string>* plugins, std::set<std::string>* texts) {
+    ReportedItem reported;
+    Item& item = reported.item;
+    item.offset = line.value("offset", uint64_t{0});
+    item.size = line.value("size", uint64_t{0});
+    item.size_in_file = line.value("size_in_file", uint64_t{0});
+    item.plugin_size = line.value("plugin_size", item.size);
+    item.truncated = line.value("truncated", false);
+    item.extension = line.value("ext", std::string());
+    item.description = line.value("description", std::string());
+    const std::string plugin = line.value("plugin", std::string());
+    const auto known = std::find(plugins->begin(), plugins->end(), plugin);
+    item.plugin = static_cast<uint32_t>(known - plugins->begin());
+    if (known == plugins->end()) plugins->push_back(plugin);
+    const std::string check = line.value("check", std::string());
+    item.check = check == "valid"       ? CheckState::kValid
+                 : check == "unchecked" ? CheckState::kUnchecked
+                                        : CheckState::kOff;
+    item.check_format = texts->insert(line.value("checker", std::string())).first->c_str();
+    const std::string extracted = line.value("extracted", std::string());
+    reported.written = !extracted.empty();
+    const std::string prefix = out_dir + "/";
+    reported.name = reported.written && extracted.rfind(prefix, 0) == 0
+                        ? extracted.substr(prefix.size())
+                        : SafeExtension(item.extension) + "/" +
+                              ItemFileName(stem, item.offset, SafeExtension(item.extension));
+    for (const char* type : {"md5", "sha1", "sha256", "sha512"}) {
+        if (line.contains(type)) reported.digests.push_back({type, line[type].get<std::string>()});
+    }
+    return reported;
+}
+
+bool WriteJoinedReports(const Options& options, const RunReport& run, std::ostream& err) {
+    bool written = true;
+    std::string error;
+    if (!options.dfxml.empty()) {
+        const std::string xml = DfxmlReport(run);
+        written = WriteFileAtomically(options.dfxml, xml.data(), xml.size(), &error) && written;
+    }
+    if (!options.out.empty()) {
+        const std::string audit = AuditText(run);
+        written = WriteFileAtomically(options.out + "/audit.txt", audit.data(), audit.size(), &error) &&
+                  written;
+    }
+    if (!written) err << "hound: " << error << '\n';
+    return written;
 }
 
 bool ReadLines(std::istream& in, const std::string& path, std::vector<std::string>* order,
@@ -114,7 +169,8 @@ bool ReadLines(std::istream& in, const std::string& path, std::vector<std::strin
 
 }  // namespace
 
-int RunJoin(const std::vector<std::string>& paths, std::ostream& out, std::ostream& err) {
+int RunJoin(const Options& options, std::ostream& out, std::ostream& err) {
+    const std::vector<std::string>& paths = options.files;
     std::vector<std::string> order;
     std::map<std::string, Input> inputs;
     for (const std::string& path : paths) {
@@ -129,6 +185,12 @@ int RunJoin(const std::vector<std::string>& paths, std::ostream& out, std::ostre
         if (!ReadLines(path == "-" ? std::cin : file, path, &order, &inputs, err)) return kExitErrors;
     }
     int code = kExitOk;
+    RunReport run;
+    run.command_line = options.command_line;
+    run.options = "joined from the parts in " + std::to_string(paths.size()) +
+                  (paths.size() == 1 ? " file" : " files");
+    run.out_dir = options.out;
+    std::set<std::string> texts, stems;
     for (const std::string& name : order) {
         Input& input = inputs[name];
         std::sort(input.parts.begin(), input.parts.end(),
@@ -141,8 +203,18 @@ int RunJoin(const std::vector<std::string>& paths, std::ostream& out, std::ostre
             code = kExitErrors;
             continue;
         }
-        Join(input.parts, out);
+        run.files.emplace_back();
+        FileReport& file = run.files.back();
+        file.path = name;
+        file.size = input.parts.front().file_size;
+        file.stem = SafeStem(name);
+        for (int n = 2; !stems.insert(file.stem).second; ++n) file.stem = SafeStem(name) + "-" + std::to_string(n);
+        for (const Json& item : Join(input.parts)) {
+            out << Dump(item) << '\n';
+            file.items.push_back(ToReported(item, file.stem, options.out, &run.plugin_names, &texts));
+        }
     }
     out << std::flush;
+    if (!WriteJoinedReports(options, run, err)) code = kExitErrors;
     return code;
 }

@@ -235,7 +235,7 @@ Image OverlappingImage() {
 TEST_F(EndToEnd, PartsJoinedInOrderGiveTheWholeScan) {
     const Image image = OverlappingImage();
     const std::string input = image.Save(Path("parts.img"));
-    const HoundRun whole = Scan({input, "--json", "--out", Path("whole")});
+    const HoundRun whole = Scan({input, "--json", "--out", Path("whole"), "--dfxml", Path("whole.xml")});
     ASSERT_EQ(whole.exit_code, 0) << whole.err;
     ASSERT_EQ(Lines(whole.out).size(), 7u) << whole.out;  // a c d zero f h cut
 
@@ -259,16 +259,35 @@ TEST_F(EndToEnd, PartsJoinedInOrderGiveTheWholeScan) {
             WriteBytes(lines, std::vector<uint8_t>(part.out.begin(), part.out.end()));
             join.insert(join.begin() + 1, lines);  // in reverse: join sorts them
         }
+        for (const char* option : {"--out", out.c_str(), "--dfxml"}) join.push_back(option);
+        join.push_back(Path("joined.xml"));
         const HoundRun joined = RunHound(join);
         ASSERT_EQ(joined.exit_code, 0) << joined.err;
         // The same lines but for the output folder in "extracted".
         EXPECT_EQ(std::regex_replace(joined.out, std::regex("/parts-\\d+/"), "/whole/"), whole.out);
-        std::vector<std::string> files = FilesBelow(out), expected = FilesBelow(Path("whole"));
-        EXPECT_EQ(files, expected);
+        // The same files; beside them each part's audit.
+        const auto items_only = [](std::vector<std::string> files) {
+            files.erase(std::remove_if(files.begin(), files.end(),
+                                       [](const std::string& f) { return f.rfind("audit", 0) == 0; }),
+                        files.end());
+            return files;
+        };
+        const std::vector<std::string> expected = items_only(FilesBelow(Path("whole")));
+        EXPECT_EQ(items_only(FilesBelow(out)), expected);
         for (const std::string& name : expected) {
-            if (name == "audit.txt") continue;
             EXPECT_EQ(ReadBytes(out + "/" + name), ReadBytes(Path("whole/" + name))) << name;
         }
+        // The joined reports list the items as the whole scan's do.
+        const auto text = [](const std::string& path, const char* from, const char* to) {
+            const auto bytes = ReadBytes(path);
+            const std::string all(bytes.begin(), bytes.end());
+            const size_t begin = all.find(from);
+            return begin == std::string::npos ? all : all.substr(begin, all.find(to, begin) - begin);
+        };
+        EXPECT_EQ(text(Path("joined.xml"), "<fileobject>", "</dfxml>"),
+                  text(Path("whole.xml"), "<fileobject>", "</dfxml>"));
+        EXPECT_EQ(text(out + "/audit.txt", "items (", "messages:"),
+                  text(Path("whole/audit.txt"), "items (", "messages:"));
     }
 
     // A missing part: nothing joined, one line.
