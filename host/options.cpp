@@ -158,7 +158,7 @@ int ParseCommandLine(int argc, const char* const* argv, Options* options, std::o
         ->type_name("N");
     scan->add_option("--hash", hashes,
                      "Digests of each item's bytes for the JSON, DFXML and audit, comma-separated: "
-                     "md5, sha1, sha256, sha512")
+                     "md5, sha1, sha256, sha512; or none")
         ->type_name("LIST")
         ->capture_default_str();
     CLI::Option* range_option =

@@ -42,13 +42,14 @@ std::string Hex(const unsigned char* bytes, unsigned size) {
 
 bool ParseHashList(const std::string& text, std::vector<std::string>* names, std::string* error) {
     names->clear();
+    if (text == "none") return true;
     std::set<std::string> seen;
     size_t start = 0;
     while (true) {
         const size_t comma = text.find(',', start);
         const std::string name = text.substr(start, comma == std::string::npos ? comma : comma - start);
         if (Algorithm(name) == nullptr) {
-            *error = "--hash: '" + name + "' is not one of md5, sha1, sha256, sha512";
+            *error = "--hash: '" + name + "' is not one of md5, sha1, sha256, sha512 (or none)";
             return false;
         }
         if (!seen.insert(name).second) {

@@ -13,7 +13,8 @@ struct Digest {
     std::string hex;   // lower-case hexadecimal
 };
 
-// Digest names separated by commas, each known and none twice.
+// Digest names separated by commas, each known and none twice; "none"
+// for no digest.
 bool ParseHashList(const std::string& text, std::vector<std::string>* names, std::string* error);
 
 // The digests of size bytes of data, one per name, in the order given. When

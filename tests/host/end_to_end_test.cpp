@@ -217,6 +217,9 @@ TEST_F(EndToEnd, EachItemCarriesTheDigestsOfItsExtractedBytes) {
     ASSERT_EQ(plain.size(), 3u);
     EXPECT_EQ(plain[0]["sha256"], objects[0]["sha256"]);
     EXPECT_EQ(plain[0].count("md5"), 0u);
+    const std::vector<json> none = JsonLines(Scan({input, "--json", "--hash", "none"}).out);
+    ASSERT_EQ(none.size(), 3u);
+    EXPECT_EQ(none[0].count("sha256"), 0u);
     EXPECT_EQ(Scan({input, "--hash", "sha256,crc32"}).exit_code, 2);
 }
 
