@@ -17,11 +17,11 @@ bool ParseCount(const std::string& text, uint64_t* value) {
     return ParseSize(text, value);
 }
 
-// floor(size * k / n) without overflow, for k <= n.
+// floor(size * k / n) without overflow, for k <= n <= kMaxParts: rest * k
+// stays below kMaxParts squared.
 uint64_t Share(uint64_t size, uint64_t k, uint64_t n) {
     const uint64_t whole = size / n, rest = size % n;
-    const unsigned __int128 part = static_cast<unsigned __int128>(rest) * k / n;
-    return whole * k + static_cast<uint64_t>(part);
+    return whole * k + rest * k / n;
 }
 
 }  // namespace
@@ -48,8 +48,9 @@ bool ParsePart(const std::string& text, ScanPart* part, std::string* error) {
     const size_t slash = text.find('/');
     part->given = true;
     if (slash == std::string::npos || !ParseCount(text.substr(0, slash), &part->k) ||
-        !ParseCount(text.substr(slash + 1), &part->n) || part->k < 1 || part->k > part->n) {
-        *error = "--part: '" + text + "' is not K/N with 1 <= K <= N";
+        !ParseCount(text.substr(slash + 1), &part->n) || part->k < 1 || part->k > part->n ||
+        part->n > kMaxParts) {
+        *error = "--part: '" + text + "' is not K/N with 1 <= K <= N <= " + std::to_string(kMaxParts);
         return false;
     }
     return true;

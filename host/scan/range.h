@@ -17,7 +17,9 @@ struct ScanPart {
 // "BEGIN:END" with byte counts as ParseSize reads them; END may be left out
 // (the end of the data). BEGIN must lie before END.
 bool ParseRange(const std::string& text, ScanPart* part, std::string* error);
-// "K/N" with 1 <= K <= N.
+constexpr uint64_t kMaxParts = 1000000;
+
+// "K/N" with 1 <= K <= N <= kMaxParts.
 bool ParsePart(const std::string& text, ScanPart* part, std::string* error);
 
 struct PartBounds {

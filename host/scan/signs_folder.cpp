@@ -3,6 +3,9 @@
 
 #include <stdlib.h>
 
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -49,9 +52,11 @@ bool SignsFolder::Prepare(const std::string& signs_file, const std::string& plug
                  std::to_string(kMaxPath) + " characters)";
         return false;
     }
-    std::string folder = (fs::temp_directory_path(failure) / "hound-signs-XXXXXX").string();
-    if (failure || mkdtemp(folder.data()) == nullptr) {
-        *error = "cannot make a folder for --signs in " + Quoted(fs::temp_directory_path(failure).string());
+    const char* tmpdir = std::getenv("TMPDIR");
+    const std::string temp = tmpdir != nullptr && *tmpdir != '\0' ? tmpdir : "/tmp";
+    std::string folder = temp + "/hound-signs-XXXXXX";
+    if (mkdtemp(folder.data()) == nullptr) {
+        *error = "cannot make a folder for --signs in " + Quoted(temp) + ": " + std::strerror(errno);
         return false;
     }
     path_ = folder;

@@ -96,6 +96,13 @@ TEST(ScanParts, PartsOfNTileTheData) {
             EXPECT_LE(longest - shortest, 1u);
         }
     }
+    // The most parts, on the largest data: the last one still ends at the end.
+    ScanPart last;
+    std::string error;
+    ASSERT_TRUE(ParsePart("1000000/1000000", &last, &error));
+    EXPECT_EQ(BoundsIn(last, ~uint64_t{0}).end, ~uint64_t{0});
+    EXPECT_EQ(BoundsIn(last, ~uint64_t{0}).end - BoundsIn(last, ~uint64_t{0}).begin,
+              ~uint64_t{0} / 1000000 + 1);
 }
 
 TEST(ScanParts, RangesAreReadAsByteCountsAndCutToTheData) {
@@ -195,6 +202,7 @@ TEST(CommandLine, MistakesExitWithTwoAndOneLine) {
         {"scan", "a", "b", "--range", "0:100"},
         {"scan", "a", "--part", "0/3"},
         {"scan", "a", "--part", "4/3"},
+        {"scan", "a", "--part", "1/1000001"},
         {"scan", "a", "--part", "1/2", "--range", "0:1"},
         {"join"},
         {"frobnicate"},

@@ -285,6 +285,17 @@ TEST_F(RealPlugins, SignatureFileGivenWithSignsIsUsedAndOnlyThen) {
     }
     EXPECT_EQ(FoundItems(Scan({input})), (std::vector<Found>{{1500, 32, "szd", "markhound", false}}));
 
+    // The private folder of the run is made in TMPDIR and gone at exit.
+    fs::create_directories(Path("tmp"));
+    const HoundRun in_tmp = RunHound({"scan", input, "--signs", signs, "--plugins", plugins_, "--json", "-q"},
+                                     "export TMPDIR=" + ShellQuote(Path("tmp")) + ";");
+    EXPECT_EQ(FoundItems(in_tmp), custom);
+    EXPECT_TRUE(fs::is_empty(Path("tmp")));
+    const HoundRun no_tmp = RunHound({"scan", input, "--signs", signs, "--plugins", plugins_, "-q"},
+                                     "export TMPDIR=" + ShellQuote(Path("no-such")) + ";");
+    EXPECT_EQ(no_tmp.exit_code, 2);
+    EXPECT_NE(no_tmp.err.find(Path("no-such")), std::string::npos) << no_tmp.err;
+
     // A file that gives nothing: the summary line of hound signs, nothing scanned.
     dir_.Write("case/empty.ini", "[Nothing]\nExt=x\n");
     const HoundRun empty = Scan({input, "--signs", Path("case/empty.ini")});
