@@ -221,7 +221,8 @@ TEST(CommandLine, HelpNamesEveryOptionAndExitsWithZero) {
         const Parsed p = Parse(args);
         EXPECT_EQ(p.code, 0);
         for (const char* option : {"--plugins", "--order", "--nested", "--json", "--dfxml", "--out",
-                                   "--min-size", "--max-size", "--quiet", "FILE"}) {
+                                   "--min-size", "--max-size", "--quiet", "--signs", "--hash",
+                                   "--range", "--part", "FILE"}) {
             EXPECT_NE(p.out.find(option), std::string::npos) << option;
         }
     }
