@@ -7,6 +7,7 @@
 
 #include "host/scan/interrupt.h"
 #include "host/options.h"
+#include "host/report/join.h"
 #include "host/run.h"
 #include "host/signs/signs_output.h"
 
@@ -37,6 +38,7 @@ int main(int argc, char** argv) {
     if (options.command == "signs") {
         return RunSigns(options.signs_file, options.json, std::cout, std::cerr);
     }
+    if (options.command == "join") return RunJoin(options, std::cout, std::cerr);
 
     Environment environment;
     environment.default_plugin_dir = DefaultPluginDir();

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <set>
 
+#include "host/report/hashes.h"
+
 namespace {
 
 int SuffixShift(const std::string& suffix) {
@@ -115,11 +117,17 @@ int ParseCommandLine(int argc, const char* const* argv, Options* options, std::o
     CLI::App* scan = app.add_subcommand("scan", "Scan files for embedded items");
     std::string order = kDefaultOrder;
     std::string min_size, max_size;
+    std::string hashes = kDefaultHashes;
+    std::string range, part;
     scan->add_option("FILE", options->files, "Files (or block devices) to scan")->required();
     scan->add_option("--plugins", options->plugins_dir,
                      "Folder of the plug-ins (default: the folder of the hound executable if they are "
                      "there, else ../lib/hound beside it)")
         ->type_name("DIR");
+    scan->add_option("--signs", options->scan_signs,
+                     "Signature file for markhound and its candidate filter, instead of the "
+                     "signs.ini beside it; its includes are looked for relative to its folder")
+        ->type_name("FILE");
     scan->add_option("--order", order,
                      "Plug-ins to load, in the order they are asked at each position; the first "
                      "that finds an item wins (photohound is left out by default: its lenient "
@@ -152,6 +160,19 @@ int ParseCommandLine(int argc, const char* const* argv, Options* options, std::o
     scan->add_option("--max-size", max_size,
                      "Report only items of at most N bytes; a larger one counts as not found")
         ->type_name("N");
+    scan->add_option("--hash", hashes,
+                     "Digests of each item's bytes for the JSON, DFXML and audit, comma-separated: "
+                     "md5, sha1, sha256, sha512; or none")
+        ->type_name("LIST")
+        ->capture_default_str();
+    CLI::Option* range_option =
+        scan->add_option("--range", range,
+                         "Report the items that start in [BEGIN, END) (an item may end past END), "
+                         "as one part of a scan that hound join puts together")
+            ->type_name("BEGIN:END");
+    scan->add_option("--part", part, "Report part K of N equal ranges of the file (as --range)")
+        ->type_name("K/N")
+        ->excludes(range_option);
     scan->add_flag("-q,--quiet", options->quiet, "No progress bar (it shows only on a terminal)");
     scan->footer(kFooter);
 
@@ -160,7 +181,22 @@ int ParseCommandLine(int argc, const char* const* argv, Options* options, std::o
     signs->add_option("FILE", options->signs_file, "Signature file, such as signs.ini")->required();
     signs->add_flag("--json", options->json, "Print one JSON object per line instead of text");
     signs->footer(kSignsFooter);
-    app.footer([scan, signs] { return "\n" + scan->help("hound") + "\n" + signs->help("hound"); });
+    CLI::App* join =
+        app.add_subcommand("join", "Put the JSON lines of the parts of a scan together");
+    join->add_option("PART", options->files,
+                     "JSON lines of hound scan --json --range or --part, in any order ('-': stdin)")
+        ->required();
+    join->add_option("--dfxml", options->dfxml, "Also write the DFXML report of the joined items")
+        ->type_name("FILE");
+    join->add_option("--out", options->out,
+                     "The parts' output folder: write DIR/audit.txt of the joined items")
+        ->type_name("DIR");
+    join->footer("Prints the JSON lines of one whole scan: each part's items from where the scan of "
+                 "the part before it meets its own; the extracted files of the items left out are "
+                 "removed. Exit codes: 0 joined; 1 parts missing, overlapping or unreadable.");
+    app.footer([scan, signs, join] {
+        return "\n" + scan->help("hound") + "\n" + signs->help("hound") + "\n" + join->help("hound");
+    });
 
     try {
         app.parse(argc, argv);
@@ -172,10 +208,31 @@ int ParseCommandLine(int argc, const char* const* argv, Options* options, std::o
         options->command = "signs";
         return -1;
     }
+    for (int i = 0; i < argc; ++i) {
+        if (i > 0) options->command_line += ' ';
+        options->command_line += i == 0 ? std::string("hound") : ShellWord(argv[i]);
+    }
+    if (join->parsed()) {
+        options->command = "join";
+        return -1;
+    }
 
     std::string error;
     if (!ParseOrder(order, &options->order, &error)) {
         err << "hound: " << error << '\n';
+        return kExitUsage;
+    }
+    if (!ParseHashList(hashes, &options->hashes, &error)) {
+        err << "hound: " << error << '\n';
+        return kExitUsage;
+    }
+    if ((!range.empty() && !ParseRange(range, &options->part, &error)) ||
+        (!part.empty() && !ParsePart(part, &options->part, &error))) {
+        err << "hound: " << error << '\n';
+        return kExitUsage;
+    }
+    if (options->part.given && options->files.size() != 1) {
+        err << "hound: --range and --part take one FILE\n";
         return kExitUsage;
     }
     if (!min_size.empty() && !ParseSize(min_size, &options->min_size)) {
@@ -189,10 +246,6 @@ int ParseCommandLine(int argc, const char* const* argv, Options* options, std::o
     if (options->min_size > options->max_size) {
         err << "hound: --min-size is larger than --max-size\n";
         return kExitUsage;
-    }
-    for (int i = 0; i < argc; ++i) {
-        if (i > 0) options->command_line += ' ';
-        options->command_line += i == 0 ? std::string("hound") : ShellWord(argv[i]);
     }
     return -1;
 }

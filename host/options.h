@@ -7,14 +7,17 @@
 #include <string>
 #include <vector>
 
+#include "host/scan/range.h"
+
 constexpr const char* kHoundVersion = "0.1.0";
 constexpr const char* kDefaultOrder = "jpeghound,markhound";
 
 struct Options {
-    std::string command = "scan";  // or "signs"
+    std::string command = "scan";  // or "signs", "join"
     std::string signs_file;        // hound signs: the signature file
-    std::vector<std::string> files;
+    std::vector<std::string> files;  // hound scan: inputs; hound join: the parts' JSON lines
     std::string plugins_dir;  // empty: the folder of the hound executable
+    std::string scan_signs;   // hound scan --signs: markhound's signature file; empty: its own
     std::vector<std::string> order;
     bool nested = false;
     bool json = false;
@@ -26,6 +29,8 @@ struct Options {
     unsigned threads = 0;     // scan threads; 0: one per core
     bool no_check = false;  // report the plug-ins' answers unchecked
     bool exhaustive = false;  // ask every plug-in at every position (no candidate filters)
+    ScanPart part;  // --range or --part: the positions whose items are reported
+    std::vector<std::string> hashes;  // digests of each item, e.g. {"sha256"}
     std::string command_line;  // the arguments as given, for the reports
 };
 

@@ -14,6 +14,7 @@
 
 #include "host/report/diagnostics.h"
 #include "host/report/extract.h"
+#include "host/report/hashes.h"
 #include "host/scan/filters.h"
 #include "host/scan/interrupt.h"
 #include "host/scan/mapped_file.h"
@@ -23,6 +24,7 @@
 #include "host/report/progress.h"
 #include "host/scan/reader.h"
 #include "host/scan/scan.h"
+#include "host/scan/signs_folder.h"
 
 namespace {
 
@@ -39,6 +41,12 @@ bool IsJpegPlugin(const std::string& name) {
     return name == kJpegPluginName || name == "jpeghound";
 }
 
+std::string Joined(const std::vector<std::string>& names) {
+    std::string list;
+    for (const std::string& name : names) list += (list.empty() ? "" : ",") + name;
+    return list;
+}
+
 std::string SettingsLine(const Options& options, const std::string& plugin_dir) {
     std::string order;
     for (const std::string& name : options.order) order += (order.empty() ? "" : ",") + name;
@@ -48,7 +56,8 @@ std::string SettingsLine(const Options& options, const std::string& plugin_dir) 
            " json=" + (options.json ? "yes" : "no") +
            " dfxml=" + (options.dfxml.empty() ? "none" : options.dfxml) +
            " out=" + (options.out.empty() ? "none" : options.out) +
-           " check=" + (options.no_check ? "no" : "yes");
+           " signs=" + (options.scan_signs.empty() ? "beside markhound" : options.scan_signs) +
+           " check=" + (options.no_check ? "no" : "yes") + " hash=" + Joined(options.hashes);
 }
 
 // name, or name with "-2", "-3", ... before its extension: never one taken.
@@ -77,8 +86,13 @@ private:
     bool PreparePlugins();
     void ScanFile(const std::string& path);
     bool Extract(const MappedFile& data, FileReport* file);
+    void ScanPartEnd(const Scanner& scanner, PartBounds bounds, const Scanner::ItemFn& keep,
+                     FileReport* file);
+    bool Hash(const MappedFile& data, const FileReport& file, ReportedItem* reported);
     void Print(const FileReport& file);
     void WriteReports();
+    // audit.txt; for a part, one name per part, so that parts can share DIR.
+    std::string AuditName() const;
     int StopSignal() const { return stop_ != nullptr ? stop_->load() : 0; }
 
     const Options& options_;
@@ -86,6 +100,7 @@ private:
     Diagnostics diag_;
     Progress progress_;
     std::string plugin_dir_;
+    SignsFolder signs_folder_;  // prepared for --signs: the plug-ins are loaded from there
     PluginSet plugins_;
     std::vector<Detector> detectors_;
     RunReport run_;
@@ -98,7 +113,15 @@ private:
 };
 
 bool ScanRun::PreparePlugins() {
-    plugins_.Load(plugin_dir_, options_.order, diag_);
+    if (!options_.scan_signs.empty()) {
+        std::string error;
+        if (!signs_folder_.Prepare(options_.scan_signs, plugin_dir_, options_.order, &error)) {
+            diag_.Error(error);
+            return false;
+        }
+    }
+    plugins_.Load(signs_folder_.path().empty() ? plugin_dir_ : signs_folder_.path(), options_.order,
+                  diag_);
     if (plugins_.plugins().empty()) return false;
     // hound's copy of a plug-in's rules must be what the plug-in itself read.
     KnownFilters filters;
@@ -138,6 +161,7 @@ bool ScanRun::Extract(const MappedFile& data, FileReport* file) {
             diag_.Error("cannot create " + Quoted(folder) + ": " + failure.message());
             return false;
         }
+        if (!Hash(data, *file, &reported)) return false;
         const uint8_t* bytes = item.size_in_file > 0 ? data.data() + item.offset : data.data();
         std::string error;
         const std::string path = options_.out + "/" + reported.name;
@@ -155,13 +179,40 @@ bool ScanRun::Extract(const MappedFile& data, FileReport* file) {
     return true;
 }
 
+// Where the scan of a part went on behind its last item, past the part's
+// end, it goes on until it meets the scan of the part behind.
+void ScanRun::ScanPartEnd(const Scanner& scanner, PartBounds bounds, const Scanner::ItemFn& keep,
+                          FileReport* file) {
+    file->part = true;
+    file->part_begin = bounds.begin;
+    file->part_end = bounds.end;
+    uint64_t ahead = bounds.end;
+    if (!file->items.empty()) {
+        const Item& last = file->items.back().item;
+        ahead = std::max(ahead, NextPosition(last.offset, last, options_.nested));
+    }
+    file->next_part_from = ahead == bounds.end ? ahead : scanner.ScanUntilMet(ahead, bounds.end, keep);
+}
+
+// The digests of the item's bytes in the file; false when stopped meanwhile.
+bool ScanRun::Hash(const MappedFile& data, const FileReport& file, ReportedItem* reported) {
+    const Item& item = reported->item;
+    const uint8_t* bytes = item.size_in_file > 0 ? data.data() + item.offset : data.data();
+    reported->digests = HashBytes(options_.hashes, bytes, item.size_in_file, stop_);
+    if (StopSignal() == 0) return true;
+    stopped_while_ = "while hashing the items of " + Quoted(file.path);
+    return false;
+}
+
 void ScanRun::Print(const FileReport& file) {
     if (options_.json) {
         for (const ReportedItem& item : file.items) {
             out_ << JsonLine(file, item, run_.plugin_names[item.item.plugin], options_.out) << '\n';
         }
+        if (file.part) out_ << PartJsonLine(file) << '\n';
     } else {
         PrintTable(out_, file, run_.plugin_names);
+        if (file.part) out_ << "  " << PartText(file) << '\n';
     }
     out_ << std::flush;
 }
@@ -193,24 +244,38 @@ void ScanRun::ScanFile(const std::string& path) {
     });
 
     std::set<std::string> names;
-    progress_.Start(data.size());
-    scanner.ScanRange(
-        0, data.size(),
-        [&](const Item& item) {
-            const std::string ext = SafeExtension(item.extension);
-            file.items.push_back(
-                {item, ext + "/" + Unique(ItemFileName(file.stem, item.offset, ext), &names), false});
-        },
-        [&](uint64_t position, uint64_t items) { progress_.Update(position, items); });
+    const Scanner::ItemFn keep = [&](const Item& item) {
+        const std::string ext = SafeExtension(item.extension);
+        file.items.push_back(
+            {item, ext + "/" + Unique(ItemFileName(file.stem, item.offset, ext), &names), false, {}});
+    };
+    const PartBounds bounds = BoundsIn(options_.part, data.size());
+    progress_.Start(bounds.end - bounds.begin);
+    scanner.ScanRange(bounds.begin, bounds.end, keep, [&](uint64_t position, uint64_t items) {
+        progress_.Update(position - bounds.begin, items);
+    });
+    if (options_.part.given) ScanPartEnd(scanner, bounds, keep, &file);
     progress_.Finish();
     if (StopSignal() != 0) {
         stopped_while_ = "while scanning " + Quoted(path);
         return;
     }
 
+    // With --out each item is hashed as it is extracted, its bytes read once.
     if (!options_.out.empty() && !Extract(data, &file)) stopped_ = true;
+    if (options_.out.empty()) {
+        for (ReportedItem& reported : file.items) {
+            if (!Hash(data, file, &reported)) break;
+        }
+    }
     if (StopSignal() != 0) return;
     Print(file);
+}
+
+std::string ScanRun::AuditName() const {
+    if (run_.files.size() != 1 || !run_.files[0].part) return "audit.txt";
+    const FileReport& file = run_.files[0];
+    return "audit-part-" + std::to_string(file.part_begin) + "-" + std::to_string(file.part_end) + ".txt";
 }
 
 void ScanRun::WriteReports() {
@@ -223,7 +288,7 @@ void ScanRun::WriteReports() {
     if (!options_.out.empty()) {
         run_.messages = diag_.lines();
         const std::string audit = AuditText(run_);
-        if (!WriteFileAtomically(options_.out + "/audit.txt", audit.data(), audit.size(), &error)) {
+        if (!WriteFileAtomically(options_.out + "/" + AuditName(), audit.data(), audit.size(), &error)) {
             diag_.Error(error);
         }
     }

@@ -119,8 +119,30 @@ std::string JsonLine(const FileReport& file, const ReportedItem& reported,
     line["ext"] = ValidUtf8(item.extension);
     line["description"] = ValidUtf8(item.description);
     line["plugin"] = plugin;
+    for (const Digest& digest : reported.digests) line[digest.type] = digest.hex;
+    if (file.part && item.offset >= file.part_end) line["after_range"] = true;
     if (reported.written) line["extracted"] = ValidUtf8(OutPath(out_dir, reported.name));
     return line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+std::string PartJsonLine(const FileReport& file) {
+    nlohmann::ordered_json line;
+    line["file"] = ValidUtf8(file.path);
+    line["part"] = {{"begin", file.part_begin},
+                    {"end", file.part_end},
+                    {"next_part_from", file.next_part_from},
+                    {"file_size", file.size}};
+    return line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+std::string PartText(const FileReport& file) {
+    std::string text = "part: items from positions " + std::to_string(file.part_begin) + " to " +
+                       std::to_string(file.part_end) + " (exclusive)";
+    if (file.next_part_from > file.part_end) {
+        text += ", and behind them up to " + std::to_string(file.next_part_from) +
+                ", where the scan of the next part joins";
+    }
+    return text;
 }
 
 std::string XmlEscape(std::string_view text) {
@@ -164,7 +186,12 @@ std::string DfxmlReport(const RunReport& run) {
     for (const FileReport& file : run.files) {
         if (!file.error.empty()) continue;
         xml << "  <source>\n    <image_filename>" << XmlEscape(file.path) << "</image_filename>\n"
-            << "    <image_size>" << file.size << "</image_size>\n  </source>\n";
+            << "    <image_size>" << file.size << "</image_size>\n";
+        if (file.part) {
+            xml << "    <hound:part begin=\"" << file.part_begin << "\" end=\"" << file.part_end
+                << "\" next_part_from=\"" << file.next_part_from << "\"/>\n";
+        }
+        xml << "  </source>\n";
     }
     for (const FileReport& file : run.files) {
         for (const ReportedItem& reported : file.items) {
@@ -185,8 +212,12 @@ std::string DfxmlReport(const RunReport& run) {
                 << "    <byte_runs>\n"
                 << "      <byte_run offset=\"0\" img_offset=\"" << item.offset << "\" len=\""
                 << item.size_in_file << "\"/>\n"
-                << "    </byte_runs>\n"
-                << "  </fileobject>\n";
+                << "    </byte_runs>\n";
+            for (const Digest& digest : reported.digests) {
+                xml << "    <hashdigest type=\"" << digest.type << "\">" << digest.hex
+                    << "</hashdigest>\n";
+            }
+            xml << "  </fileobject>\n";
         }
     }
     xml << "</dfxml>\n";
@@ -215,10 +246,13 @@ std::string AuditText(const RunReport& run) {
         }
         ++scanned;
         total += file.items.size();
-        text << file.size << " bytes  " << Count(file.items.size(), "item", "items") << '\n';
+        text << file.size << " bytes  " << Count(file.items.size(), "item", "items");
+        if (file.part) text << "  " << PartText(file);
+        text << '\n';
     }
 
-    text << "items (input, offset hex, offset, size, plug-in, extracted file, description, flags):\n";
+    text << "items (input, offset hex, offset, size, plug-in, extracted file, description, "
+            "digests, flags):\n";
     std::map<std::string, size_t> per_type;
     for (const FileReport& file : run.files) {
         for (const ReportedItem& reported : file.items) {
@@ -229,6 +263,7 @@ std::string AuditText(const RunReport& run) {
                  << PluginName(run.plugin_names, item.plugin) << "  "
                  << (reported.written ? reported.name : "(not written)") << "  \""
                  << Printable(item.description) << '"';
+            for (const Digest& digest : reported.digests) text << "  " << digest.type << ':' << digest.hex;
             const std::string flags = Flags(item);
             if (!flags.empty()) text << "  " << flags;
             text << '\n';

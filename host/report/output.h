@@ -17,6 +17,13 @@ void PrintTable(std::ostream& out, const FileReport& file,
 std::string JsonLine(const FileReport& file, const ReportedItem& item, const std::string& plugin,
                      const std::string& out_dir);
 
+// The closing JSON object of a part's items (--range, --part): what hound
+// join needs to put the parts of one file together.
+std::string PartJsonLine(const FileReport& file);
+
+// The line that says which positions a part covered.
+std::string PartText(const FileReport& file);
+
 // Text for XML content and attribute values: valid UTF-8, markup characters
 // as entities, characters that XML 1.0 forbids replaced by '?'.
 std::string XmlEscape(std::string_view text);

@@ -5,12 +5,14 @@
 #include <string>
 #include <vector>
 
+#include "host/report/hashes.h"
 #include "host/scan/scan.h"
 
 struct ReportedItem {
     Item item;
     std::string name;      // "<ext>/<file name>": its place below the output folder
     bool written = false;  // extracted to that place
+    std::vector<Digest> digests;  // of the bytes in the file, in the order asked
 };
 
 struct FileReport {
@@ -19,6 +21,11 @@ struct FileReport {
     std::string stem;   // safe file-name stem, unique within the run
     std::string error;  // not empty when the file could not be scanned
     std::vector<ReportedItem> items;
+    // --range or --part: the items of positions [part_begin, part_end), then
+    // those that the scan finds behind part_end until, at next_part_from, it
+    // meets the scan of the part behind (hound join puts parts together).
+    bool part = false;
+    uint64_t part_begin = 0, part_end = 0, next_part_from = 0;
     // Items that plug-ins reported and checkers found invalid, counted by
     // "<checker>: <reason>".
     std::map<std::string, uint64_t> rejected;

@@ -114,6 +114,12 @@ public:
                        const ProgressFn& on_progress) const;
     // Where rejected items go (see RejectFn); none by default.
     void OnReject(RejectFn on_reject) { on_reject_ = std::move(on_reject); }
+    // After ScanRange(begin, end): walks on from ahead, where that scan went
+    // on behind its last item (past end), and from end, where a scan of the
+    // range behind starts, until the two reach one position, which it
+    // returns (range.cpp). Items of the first walk go to on_item. From that
+    // position on, the scan of the range behind finds the same items.
+    uint64_t ScanUntilMet(uint64_t ahead, uint64_t end, const ItemFn& on_item) const;
 
 private:
     // Takes an item (or a rejected one, passed on in the same order so that

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <regex>
+#include <tuple>
 
 #include "host/host_helpers.h"
 #include "module/module_helpers.h"
@@ -171,6 +172,134 @@ TEST_F(EndToEnd, ItemReachingPastTheEndIsTruncatedAndExtractedToTheEnd) {
     EXPECT_EQ(objects[1]["truncated"], true);
     EXPECT_EQ(objects[1]["size"], 1000u);
     EXPECT_EQ(objects[1]["size_in_file"], 20u);
+}
+
+// The digest of a file by the coreutils tool (md5sum, sha256sum, ...).
+std::string ToolDigest(const std::string& tool, const std::string& path) {
+    std::string out;
+    EXPECT_EQ(Shell(tool + " " + ShellQuote(path), &out), 0);
+    return out.substr(0, out.find(' '));
+}
+
+TEST_F(EndToEnd, EachItemCarriesTheDigestsOfItsExtractedBytes) {
+    Image image(3000);
+    image.Put(500, ProbeItem(100, "early", 100));
+    image.Put(1000, ProbeItem(0, "zero"));
+    image.Put(2980, ProbeItem(1000, "cut"));  // truncated: its digests cover the 20 bytes in the file
+    const std::string input = image.Save(Path("hashed.img"));
+    const std::string out = Path("out");
+    const HoundRun run = Scan({input, "--json", "--hash", "md5,sha256", "--out", out, "--dfxml", Path("r.xml")});
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    const std::vector<json> objects = JsonLines(run.out);
+    ASSERT_EQ(objects.size(), 3u) << run.out;
+    const auto xml_bytes = ReadBytes(Path("r.xml"));
+    const std::string xml(xml_bytes.begin(), xml_bytes.end());
+    const auto audit_bytes = ReadBytes(out + "/audit.txt");
+    const std::string audit(audit_bytes.begin(), audit_bytes.end());
+    // Without --out the digests come from another path through the code.
+    const std::vector<json> unextracted = JsonLines(Scan({input, "--json", "--hash", "sha256,md5"}).out);
+    ASSERT_EQ(unextracted.size(), 3u);
+    for (size_t i = 0; i < objects.size(); ++i) {
+        SCOPED_TRACE(objects[i].dump());
+        const std::string file = objects[i]["extracted"];
+        const std::string md5 = ToolDigest("md5sum", file), sha256 = ToolDigest("sha256sum", file);
+        EXPECT_EQ(objects[i]["md5"], md5);
+        EXPECT_EQ(objects[i]["sha256"], sha256);
+        EXPECT_EQ(objects[i].count("sha1"), 0u);
+        EXPECT_EQ(unextracted[i]["sha256"], sha256);
+        EXPECT_EQ(unextracted[i]["md5"], md5);
+        EXPECT_NE(xml.find("<hashdigest type=\"sha256\">" + sha256 + "</hashdigest>"), std::string::npos);
+        EXPECT_NE(xml.find("<hashdigest type=\"md5\">" + md5 + "</hashdigest>"), std::string::npos);
+        EXPECT_NE(audit.find("  md5:" + md5 + "  sha256:" + sha256), std::string::npos) << audit;
+    }
+    // The default is SHA-256 alone; an unknown name is a bad command line.
+    const std::vector<json> plain = JsonLines(Scan({input, "--json"}).out);
+    ASSERT_EQ(plain.size(), 3u);
+    EXPECT_EQ(plain[0]["sha256"], objects[0]["sha256"]);
+    EXPECT_EQ(plain[0].count("md5"), 0u);
+    const std::vector<json> none = JsonLines(Scan({input, "--json", "--hash", "none"}).out);
+    ASSERT_EQ(none.size(), 3u);
+    EXPECT_EQ(none[0].count("sha256"), 0u);
+    EXPECT_EQ(Scan({input, "--hash", "sha256,crc32"}).exit_code, 2);
+}
+
+// Items over items: a part that starts inside an outer item sees inner ones
+// that the whole scan jumps over, and may itself jump over items the whole
+// scan finds (c behind a, hidden by b; h behind f, hidden by g).
+Image OverlappingImage() {
+    Image image(5000);
+    const std::vector<std::tuple<uint64_t, uint64_t, const char*>> items = {
+        {1000, 500, "a"}, {1200, 400, "b"}, {1500, 50, "c"}, {1700, 30, "d"}, {1800, 0, "zero"},
+        {2000, 1500, "f"}, {2600, 1000, "g"}, {3000, 100, "i"}, {3500, 20, "h"}, {4990, 100, "cut"}};
+    for (const auto& [offset, size, ext] : items) image.Put(offset, ProbeItem(size, ext));
+    return image;
+}
+
+TEST_F(EndToEnd, PartsJoinedInOrderGiveTheWholeScan) {
+    const Image image = OverlappingImage();
+    const std::string input = image.Save(Path("parts.img"));
+    const HoundRun whole = Scan({input, "--json", "--out", Path("whole"), "--dfxml", Path("whole.xml")});
+    ASSERT_EQ(whole.exit_code, 0) << whole.err;
+    ASSERT_EQ(Lines(whole.out).size(), 7u) << whole.out;  // a c d zero f h cut
+
+    // Cuts inside items, on item starts, and next to each other.
+    const std::vector<std::vector<std::string>> cuts = {
+        {"--part", "1/2", "--part", "2/2"},
+        {"--range", "0:1100", "--range", "1100:2700", "--range", "2700:"},
+        {"--range", "0:1200", "--range", "1200:1201", "--range", "1201:3001", "--range", "3001:5100"},
+        {"--range", "0:1501", "--range", "1501:2100", "--range", "2100:3550", "--range", "3550:4995",
+         "--range", "4995:5100"},
+        {"--part", "1/7", "--part", "2/7", "--part", "3/7", "--part", "4/7", "--part", "5/7",
+         "--part", "6/7", "--part", "7/7"}};
+    for (size_t c = 0; c < cuts.size(); ++c) {
+        SCOPED_TRACE("cuts " + std::to_string(c));
+        const std::string out = Path("parts-" + std::to_string(c));
+        std::vector<std::string> join = {"join"};
+        for (size_t i = 0; i < cuts[c].size(); i += 2) {
+            const HoundRun part = Scan({input, "--json", "--out", out, cuts[c][i], cuts[c][i + 1]});
+            ASSERT_EQ(part.exit_code, 0) << part.err;
+            const std::string lines = Path("part-" + std::to_string(c) + "-" + std::to_string(i) + ".jsonl");
+            WriteBytes(lines, std::vector<uint8_t>(part.out.begin(), part.out.end()));
+            join.insert(join.begin() + 1, lines);  // in reverse: join sorts them
+        }
+        for (const char* option : {"--out", out.c_str(), "--dfxml"}) join.push_back(option);
+        join.push_back(Path("joined.xml"));
+        const HoundRun joined = RunHound(join);
+        ASSERT_EQ(joined.exit_code, 0) << joined.err;
+        // The same lines but for the output folder in "extracted".
+        EXPECT_EQ(std::regex_replace(joined.out, std::regex("/parts-\\d+/"), "/whole/"), whole.out);
+        // The same files; beside them each part's audit.
+        const auto items_only = [](std::vector<std::string> files) {
+            files.erase(std::remove_if(files.begin(), files.end(),
+                                       [](const std::string& f) { return f.rfind("audit", 0) == 0; }),
+                        files.end());
+            return files;
+        };
+        const std::vector<std::string> expected = items_only(FilesBelow(Path("whole")));
+        EXPECT_EQ(items_only(FilesBelow(out)), expected);
+        for (const std::string& name : expected) {
+            EXPECT_EQ(ReadBytes(out + "/" + name), ReadBytes(Path("whole/" + name))) << name;
+        }
+        // The joined reports list the items as the whole scan's do.
+        const auto text = [](const std::string& path, const char* from, const char* to) {
+            const auto bytes = ReadBytes(path);
+            const std::string all(bytes.begin(), bytes.end());
+            const size_t begin = all.find(from);
+            return begin == std::string::npos ? all : all.substr(begin, all.find(to, begin) - begin);
+        };
+        EXPECT_EQ(text(Path("joined.xml"), "<fileobject>", "</dfxml>"),
+                  text(Path("whole.xml"), "<fileobject>", "</dfxml>"));
+        EXPECT_EQ(text(out + "/audit.txt", "items (", "messages:"),
+                  text(Path("whole/audit.txt"), "items (", "messages:"));
+    }
+
+    // A missing part: nothing joined, one line.
+    const HoundRun first = Scan({input, "--json", "--range", "0:3000"});
+    WriteBytes(Path("first.jsonl"), std::vector<uint8_t>(first.out.begin(), first.out.end()));
+    const HoundRun gap = RunHound({"join", Path("first.jsonl")});
+    EXPECT_EQ(gap.exit_code, 1);
+    EXPECT_EQ(gap.out, "");
+    EXPECT_EQ(Lines(gap.err).size(), 1u) << gap.err;
 }
 
 TEST_F(EndToEnd, ExtensionsFromTheDataCannotLeaveTheOutputFolder) {

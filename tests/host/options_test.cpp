@@ -1,6 +1,7 @@
 // The command line: byte counts, plug-in orders, and what the parser answers.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 
 #include "host/options.h"
@@ -71,6 +72,68 @@ TEST(PluginOrder, NamesAreSeparatedByCommasAndCheckedOnce) {
     }
 }
 
+// The parts of --part K/N tile the data: each begins where the one before
+// ends, the first at 0, the last at the end, none more than a byte longer
+// than another.
+TEST(ScanParts, PartsOfNTileTheData) {
+    for (uint64_t size : {uint64_t{0}, uint64_t{1}, uint64_t{7}, uint64_t{1000003},
+                          (uint64_t{1} << 44) + 5, ~uint64_t{0}}) {
+        for (uint64_t n : {1, 2, 3, 7, 16, 1000}) {
+            SCOPED_TRACE(std::to_string(size) + " in " + std::to_string(n));
+            uint64_t at = 0, shortest = ~uint64_t{0}, longest = 0;
+            for (uint64_t k = 1; k <= n; ++k) {
+                ScanPart part;
+                std::string error;
+                ASSERT_TRUE(ParsePart(std::to_string(k) + "/" + std::to_string(n), &part, &error));
+                const PartBounds bounds = BoundsIn(part, size);
+                ASSERT_EQ(bounds.begin, at);
+                ASSERT_LE(bounds.begin, bounds.end);
+                shortest = std::min(shortest, bounds.end - bounds.begin);
+                longest = std::max(longest, bounds.end - bounds.begin);
+                at = bounds.end;
+            }
+            EXPECT_EQ(at, size);
+            EXPECT_LE(longest - shortest, 1u);
+        }
+    }
+    // The most parts, on the largest data: the last one still ends at the end.
+    ScanPart last;
+    std::string error;
+    ASSERT_TRUE(ParsePart("1000000/1000000", &last, &error));
+    EXPECT_EQ(BoundsIn(last, ~uint64_t{0}).end, ~uint64_t{0});
+    EXPECT_EQ(BoundsIn(last, ~uint64_t{0}).end - BoundsIn(last, ~uint64_t{0}).begin,
+              ~uint64_t{0} / 1000000 + 1);
+}
+
+TEST(ScanParts, RangesAreReadAsByteCountsAndCutToTheData) {
+    const struct {
+        const char* text;
+        bool ok;
+        uint64_t begin, end;  // in data of 1 MiB
+    } rows[] = {
+        {"0:100", true, 0, 100},
+        {"0x10:4K", true, 16, 4096},
+        {"512K:", true, 512 << 10, 1 << 20},
+        {"2M:3M", true, 1 << 20, 1 << 20},
+        {"100:99", false, 0, 0},
+        {":100", false, 0, 0},
+        {"1-2", false, 0, 0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.text);
+        ScanPart part;
+        std::string error;
+        EXPECT_EQ(ParseRange(row.text, &part, &error), row.ok);
+        if (!row.ok) {
+            EXPECT_FALSE(error.empty());
+            continue;
+        }
+        const PartBounds bounds = BoundsIn(part, 1 << 20);
+        EXPECT_EQ(bounds.begin, row.begin);
+        EXPECT_EQ(bounds.end, row.end);
+    }
+}
+
 struct Parsed {
     int code;
     Options options;
@@ -135,6 +198,15 @@ TEST(CommandLine, MistakesExitWithTwoAndOneLine) {
         {"scan", "a", "--order", "x,x"},
         {"scan", "a", "--order", "../evil"},
         {"scan", "a", "--out"},
+        {"scan", "a", "--hash", "sha256,crc32"},
+        {"scan", "a", "--range", "5:5"},
+        {"scan", "a", "--range", "100"},
+        {"scan", "a", "b", "--range", "0:100"},
+        {"scan", "a", "--part", "0/3"},
+        {"scan", "a", "--part", "4/3"},
+        {"scan", "a", "--part", "1/1000001"},
+        {"scan", "a", "--part", "1/2", "--range", "0:1"},
+        {"join"},
         {"frobnicate"},
     };
     for (const auto& args : rows) {
@@ -151,7 +223,8 @@ TEST(CommandLine, HelpNamesEveryOptionAndExitsWithZero) {
         const Parsed p = Parse(args);
         EXPECT_EQ(p.code, 0);
         for (const char* option : {"--plugins", "--order", "--nested", "--json", "--dfxml", "--out",
-                                   "--min-size", "--max-size", "--quiet", "--no-check", "FILE"}) {
+                                   "--min-size", "--max-size", "--quiet", "--no-check", "--signs",
+                                   "--hash", "--range", "--part", "FILE"}) {
             EXPECT_NE(p.out.find(option), std::string::npos) << option;
         }
     }

@@ -267,4 +267,50 @@ TEST_F(RealPlugins, MarkhoundWithoutSignaturesIsNotedOnce) {
     EXPECT_EQ(FoundItems(run).size(), 2u);
 }
 
+// A signature file of the user's, with an include beside it: markhound and
+// the candidate filter read it through --signs, and neither reads it without.
+TEST_F(RealPlugins, SignatureFileGivenWithSignsIsUsedAndOnlyThen) {
+    dir_.Write("case/signs-of-case.ini", "[Case]\nInclude=more\\case-item.ini\n");
+    dir_.Write("case/more/case-item.ini", "[Case item]\nSignature='C,'A,'S,'E\nSizeOff=4\nSizeSize=4\nExt=cas\n");
+    Image image(3000);
+    image.Put(700, Sized("CASE", 64, 64));
+    image.Put(1500, Sized("SZD!", 32, 32));
+    const std::string input = image.Save(Path("case.img"));
+    const std::string signs = Path("case/signs-of-case.ini");
+
+    const std::vector<Found> custom = {{700, 64, "cas", "markhound", false}};
+    for (const char* mode : {"", "--exhaustive"}) {
+        SCOPED_TRACE(mode);
+        std::vector<std::string> args = {input, "--signs", signs};
+        if (*mode != '\0') args.push_back(mode);
+        const HoundRun run = Scan(args);
+        ASSERT_EQ(run.exit_code, 0) << run.err;
+        EXPECT_EQ(FoundItems(run), custom);
+    }
+    EXPECT_EQ(FoundItems(Scan({input})), (std::vector<Found>{{1500, 32, "szd", "markhound", false}}));
+
+    // The private folder of the run is made in TMPDIR and gone at exit.
+    fs::create_directories(Path("tmp"));
+    const HoundRun in_tmp = RunHound({"scan", input, "--signs", signs, "--plugins", plugins_, "--json", "-q"},
+                                     "export TMPDIR=" + ShellQuote(Path("tmp")) + ";");
+    EXPECT_EQ(FoundItems(in_tmp), custom);
+    EXPECT_TRUE(fs::is_empty(Path("tmp")));
+    const HoundRun no_tmp = RunHound({"scan", input, "--signs", signs, "--plugins", plugins_, "-q"},
+                                     "export TMPDIR=" + ShellQuote(Path("no-such")) + ";");
+    EXPECT_EQ(no_tmp.exit_code, 2);
+    EXPECT_NE(no_tmp.err.find(Path("no-such")), std::string::npos) << no_tmp.err;
+
+    // A file that gives nothing: the summary line of hound signs, nothing scanned.
+    dir_.Write("case/empty.ini", "[Nothing]\nExt=x\n");
+    const HoundRun empty = Scan({input, "--signs", Path("case/empty.ini")});
+    EXPECT_EQ(empty.exit_code, 2);
+    EXPECT_EQ(empty.out, "");
+    std::string summary;
+    Shell(ShellQuote(HOUND_BINARY) + " signs " + ShellQuote(Path("case/empty.ini")) + " | tail -n 1", &summary);
+    EXPECT_EQ(empty.err, "hound: --signs '" + Path("case/empty.ini") + "': " + summary);
+    const HoundRun missing = Scan({input, "--signs", Path("case/missing.ini")});
+    EXPECT_EQ(missing.exit_code, 2);
+    EXPECT_EQ(Lines(missing.err).size(), 1u) << missing.err;
+}
+
 }  // namespace

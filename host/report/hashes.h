@@ -1,0 +1,23 @@
+// Digests of reported items (SHA-256 by default; MD5, SHA-1, SHA-512 on
+// request), computed with OpenSSL's libcrypto.
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+constexpr const char* kDefaultHashes = "sha256";
+
+struct Digest {
+    std::string type;  // "md5", "sha1", "sha256" or "sha512"
+    std::string hex;   // lower-case hexadecimal
+};
+
+// Digest names separated by commas, each known and none twice; "none"
+// for no digest.
+bool ParseHashList(const std::string& text, std::vector<std::string>* names, std::string* error);
+
+// The digests of size bytes of data, one per name, in the order given. When
+// stop is given and becomes non-zero, the result is empty.
+std::vector<Digest> HashBytes(const std::vector<std::string>& names, const uint8_t* data,
+                              uint64_t size, const std::atomic<int>* stop = nullptr);

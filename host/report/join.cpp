@@ -1,0 +1,220 @@
+// hound join: parts of one scan put together by where their scans meet.
+//
+// Part k reports the items of its own scan from its begin, then the items
+// that this scan finds behind its end until it meets the scan of part k+1
+// (next_part_from). A part's scan is the whole scan's from the first
+// position at which both ask, so: going through the parts in order, with
+// reach the furthest next_part_from so far, the whole scan's items are each
+// part's items at or behind reach.
+#include "host/report/join.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <set>
+
+#include "host/options.h"
+#include "host/report/extract.h"
+#include "host/report/names.h"
+#include "host/report/output.h"
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+struct Part {
+    uint64_t begin = 0, end = 0, next_part_from = 0, file_size = 0;
+    std::vector<Json> items;
+};
+
+struct Input {
+    std::vector<Part> parts;
+    std::vector<Json> pending;  // items not yet closed by their part line
+};
+
+std::string Dump(const Json& line) {
+    return line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+// The parts must tile [0, file size) without a gap or an overlap.
+std::string TilingProblem(const std::vector<Part>& parts) {
+    uint64_t at = 0;
+    for (const Part& part : parts) {
+        if (part.file_size != parts.front().file_size) return "the parts give different file sizes";
+        if (part.begin != at) {
+            return (part.begin > at ? "no part covers positions " : "parts overlap at positions ") +
+                   std::to_string(std::min(at, part.begin)) + " to " +
+                   std::to_string(std::max(at, part.begin));
+        }
+        at = part.end;
+    }
+    if (at != parts.front().file_size) {
+        return "no part covers positions " + std::to_string(at) + " to " +
+               std::to_string(parts.front().file_size);
+    }
+    return "";
+}
+
+std::vector<Json> Join(const std::vector<Part>& parts) {
+    std::vector<Json> joined;
+    uint64_t reach = 0;
+    std::set<std::string> kept, dropped;
+    for (const Part& part : parts) {
+        for (Json item : part.items) {
+            const std::string extracted = item.value("extracted", std::string());
+            if (item["offset"].get<uint64_t>() < reach) {
+                // The whole scan was inside an earlier item here; or it asks
+                // here too, and an earlier part reported the same item.
+                if (!extracted.empty()) dropped.insert(extracted);
+                continue;
+            }
+            if (!extracted.empty()) kept.insert(extracted);
+            item.erase("after_range");
+            joined.push_back(std::move(item));
+        }
+        reach = std::max(reach, part.next_part_from);
+    }
+    for (const std::string& path : dropped) {
+        std::error_code ignored;
+        if (kept.count(path) == 0) std::filesystem::remove(path, ignored);
+    }
+    return joined;
+}
+
+// A joined item as the reports hold it. Texts that Item keeps as static
+// pointers live in *texts.
+ReportedItem ToReported(const Json& line, const std::string& stem, const std::string& out_dir,
+                        std::vector<std::string>* plugins, std::set<std::string>* texts) {
+    ReportedItem reported;
+    Item& item = reported.item;
+    item.offset = line.value("offset", uint64_t{0});
+    item.size = line.value("size", uint64_t{0});
+    item.size_in_file = line.value("size_in_file", uint64_t{0});
+    item.plugin_size = line.value("plugin_size", item.size);
+    item.truncated = line.value("truncated", false);
+    item.extension = line.value("ext", std::string());
+    item.description = line.value("description", std::string());
+    const std::string plugin = line.value("plugin", std::string());
+    const auto known = std::find(plugins->begin(), plugins->end(), plugin);
+    item.plugin = static_cast<uint32_t>(known - plugins->begin());
+    if (known == plugins->end()) plugins->push_back(plugin);
+    const std::string check = line.value("check", std::string());
+    item.check = check == "valid"       ? CheckState::kValid
+                 : check == "unchecked" ? CheckState::kUnchecked
+                                        : CheckState::kOff;
+    item.check_format = texts->insert(line.value("checker", std::string())).first->c_str();
+    const std::string extracted = line.value("extracted", std::string());
+    reported.written = !extracted.empty();
+    const std::string prefix = out_dir + "/";
+    reported.name = reported.written && extracted.rfind(prefix, 0) == 0
+                        ? extracted.substr(prefix.size())
+                        : SafeExtension(item.extension) + "/" +
+                              ItemFileName(stem, item.offset, SafeExtension(item.extension));
+    for (const char* type : {"md5", "sha1", "sha256", "sha512"}) {
+        if (line.contains(type)) reported.digests.push_back({type, line[type].get<std::string>()});
+    }
+    return reported;
+}
+
+bool WriteJoinedReports(const Options& options, const RunReport& run, std::ostream& err) {
+    bool written = true;
+    std::string error;
+    if (!options.dfxml.empty()) {
+        const std::string xml = DfxmlReport(run);
+        written = WriteFileAtomically(options.dfxml, xml.data(), xml.size(), &error) && written;
+    }
+    if (!options.out.empty()) {
+        const std::string audit = AuditText(run);
+        written = WriteFileAtomically(options.out + "/audit.txt", audit.data(), audit.size(), &error) &&
+                  written;
+    }
+    if (!written) err << "hound: " << error << '\n';
+    return written;
+}
+
+bool ReadLines(std::istream& in, const std::string& path, std::vector<std::string>* order,
+               std::map<std::string, Input>* inputs, std::ostream& err) {
+    std::string text;
+    for (size_t number = 1; std::getline(in, text); ++number) {
+        if (text.empty()) continue;
+        Json line = Json::parse(text, nullptr, false);
+        if (line.is_discarded() || !line.is_object() || !line["file"].is_string() ||
+            !(line.contains("part") || line["offset"].is_number_unsigned())) {
+            err << "hound: " << Quoted(path) << " line " << number
+                << ": not a JSON line of hound scan --json\n";
+            return false;
+        }
+        const std::string file = line["file"];
+        if (inputs->find(file) == inputs->end()) order->push_back(file);
+        Input& input = (*inputs)[file];
+        if (!line.contains("part")) {
+            input.pending.push_back(std::move(line));
+            continue;
+        }
+        const Json& fields = line["part"];
+        Part part;
+        part.begin = fields.value("begin", uint64_t{0});
+        part.end = fields.value("end", uint64_t{0});
+        part.next_part_from = fields.value("next_part_from", uint64_t{0});
+        part.file_size = fields.value("file_size", uint64_t{0});
+        part.items = std::move(input.pending);
+        input.pending.clear();
+        input.parts.push_back(std::move(part));
+    }
+    return true;
+}
+
+}  // namespace
+
+int RunJoin(const Options& options, std::ostream& out, std::ostream& err) {
+    const std::vector<std::string>& paths = options.files;
+    std::vector<std::string> order;
+    std::map<std::string, Input> inputs;
+    for (const std::string& path : paths) {
+        std::ifstream file;
+        if (path != "-") {
+            file.open(path);
+            if (!file) {
+                err << "hound: cannot read " << Quoted(path) << '\n';
+                return kExitErrors;
+            }
+        }
+        if (!ReadLines(path == "-" ? std::cin : file, path, &order, &inputs, err)) return kExitErrors;
+    }
+    int code = kExitOk;
+    RunReport run;
+    run.command_line = options.command_line;
+    run.options = "joined from the parts in " + std::to_string(paths.size()) +
+                  (paths.size() == 1 ? " file" : " files");
+    run.out_dir = options.out;
+    std::set<std::string> texts, stems;
+    for (const std::string& name : order) {
+        Input& input = inputs[name];
+        std::sort(input.parts.begin(), input.parts.end(),
+                  [](const Part& a, const Part& b) { return a.begin < b.begin; });
+        std::string problem = input.pending.empty() ? "" : "items without the line that closes their part "
+                                                           "(a part that did not finish?)";
+        if (problem.empty()) problem = input.parts.empty() ? "no part line" : TilingProblem(input.parts);
+        if (!problem.empty()) {
+            err << "hound: " << Quoted(name) << ": " << problem << "; not joined\n";
+            code = kExitErrors;
+            continue;
+        }
+        run.files.emplace_back();
+        FileReport& file = run.files.back();
+        file.path = name;
+        file.size = input.parts.front().file_size;
+        file.stem = SafeStem(name);
+        for (int n = 2; !stems.insert(file.stem).second; ++n) file.stem = SafeStem(name) + "-" + std::to_string(n);
+        for (const Json& item : Join(input.parts)) {
+            out << Dump(item) << '\n';
+            file.items.push_back(ToReported(item, file.stem, options.out, &run.plugin_names, &texts));
+        }
+    }
+    out << std::flush;
+    if (!WriteJoinedReports(options, run, err)) code = kExitErrors;
+    return code;
+}
