@@ -1,4 +1,5 @@
 // hound: the command-line host of the detector plug-ins.
+#include <signal.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -23,6 +24,9 @@ int main(int argc, char** argv) {
     environment.default_plugin_dir = failure ? "." : self.parent_path().string();
     environment.terminal = isatty(STDERR_FILENO) != 0;
     InstallStopHandlers();
+    // A file-size limit then fails the write (EFBIG), which is told and
+    // cleaned up like a full disk, instead of killing hound.
+    signal(SIGXFSZ, SIG_IGN);
     environment.stop = &StopRequested();
     try {
         return RunScan(options, environment, std::cout, std::cerr);

@@ -19,6 +19,7 @@
 #include "host/scan/mapped_file.h"
 #include "host/report/names.h"
 #include "host/report/output.h"
+#include "host/report/output_paths.h"
 #include "host/scan/plugins.h"
 #include "host/report/progress.h"
 #include "host/scan/reader.h"
@@ -79,6 +80,7 @@ private:
     bool Extract(const MappedFile& data, FileReport* file);
     void Print(const FileReport& file);
     void WriteReports();
+    void CheckStdout();
     int StopSignal() const { return stop_ != nullptr ? stop_->load() : 0; }
 
     const Options& options_;
@@ -91,6 +93,7 @@ private:
     RunReport run_;
     std::set<std::string> stems_;
     bool stopped_ = false;  // an extracted file could not be written
+    bool stdout_failed_ = false;  // told once; nothing more is printed
     const std::atomic<int>* stop_;
     // What was under way when a stop signal was seen, for the one line that
     // says so; nothing is reported or written after it.
@@ -164,6 +167,14 @@ void ScanRun::Print(const FileReport& file) {
         PrintTable(out_, file, run_.plugin_names);
     }
     out_ << std::flush;
+    CheckStdout();
+}
+
+void ScanRun::CheckStdout() {
+    if (stdout_failed_ || out_.good()) return;
+    stdout_failed_ = true;
+    diag_.Error(std::string("cannot write the standard output: ") +
+                (errno != 0 ? std::strerror(errno) : "write failed"));
 }
 
 void ScanRun::ScanFile(const std::string& path) {
@@ -217,8 +228,7 @@ void ScanRun::WriteReports() {
     run_.messages = diag_.lines();
     std::string error;
     if (!options_.dfxml.empty()) {
-        const std::string xml = DfxmlReport(run_);
-        if (!WriteFileAtomically(options_.dfxml, xml.data(), xml.size(), &error)) diag_.Error(error);
+        if (!WriteReportFile(options_.dfxml, DfxmlReport(run_), &error)) diag_.Error(error);
     }
     if (!options_.out.empty()) {
         run_.messages = diag_.lines();
@@ -238,6 +248,10 @@ int ScanRun::Run() {
     run_.checked = !options_.no_check;
 
     if (!PreparePlugins()) return kExitUsage;
+    const std::vector<std::string> refused =
+        CheckOutputPaths(options_.dfxml, options_.out, options_.files);
+    for (const std::string& line : refused) diag_.Error(line);
+    if (!refused.empty()) return kExitErrors;
     if (!options_.out.empty()) {
         std::error_code failure;
         std::filesystem::create_directories(options_.out, failure);
@@ -268,7 +282,8 @@ int ScanRun::Run() {
         size_t items = 0;
         for (const FileReport& file : run_.files) items += file.items.size();
         out_ << "total: " << items << (items == 1 ? " item" : " items") << " in "
-             << run_.files.size() << " inputs\n";
+             << run_.files.size() << " inputs\n" << std::flush;
+        CheckStdout();
     }
     run_.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     WriteReports();

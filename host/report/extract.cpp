@@ -71,3 +71,20 @@ bool WriteFileAtomically(const std::string& path, const void* data, uint64_t siz
                            : Failure(path);
     return false;
 }
+
+bool WriteReportFile(const std::string& path, const std::string& text, std::string* error) {
+    struct stat info;
+    if (stat(path.c_str(), &info) != 0 || S_ISREG(info.st_mode)) {
+        return WriteFileAtomically(path, text.data(), text.size(), error);
+    }
+    const int fd = open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    int failure = 0;
+    if (fd < 0 || !WriteAll(fd, reinterpret_cast<const uint8_t*>(text.data()), text.size(), nullptr)) {
+        failure = errno;
+    }
+    if (fd >= 0 && close(fd) != 0 && failure == 0) failure = errno;
+    if (failure == 0) return true;
+    errno = failure;
+    *error = Failure(path);
+    return false;
+}

@@ -11,3 +11,7 @@
 // next block (*error then says so).
 bool WriteFileAtomically(const std::string& path, const void* data, uint64_t size,
                          std::string* error, const std::atomic<int>* stop = nullptr);
+
+// A report file: written like WriteFileAtomically, except that a device or
+// pipe at path (such as /dev/stdout) is written in place, never replaced.
+bool WriteReportFile(const std::string& path, const std::string& text, std::string* error);
