@@ -9,8 +9,10 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <ostream>
 #include <set>
+#include <sstream>
 
 #include "host/report/diagnostics.h"
 #include "host/report/extract.h"
@@ -20,6 +22,7 @@
 #include "host/report/names.h"
 #include "host/report/output.h"
 #include "host/report/output_paths.h"
+#include "host/report/out_folder.h"
 #include "host/scan/plugins.h"
 #include "host/report/progress.h"
 #include "host/scan/reader.h"
@@ -36,6 +39,14 @@ std::string UtcNow() {
     return text;
 }
 
+// The earlier audits in an --out folder, followed by an empty line; "" when none.
+std::string ReadAudit(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str().empty() ? "" : text.str() + "\n";
+}
+
 bool IsJpegPlugin(const std::string& name) {
     return name == kJpegPluginName || name == "jpeghound";
 }
@@ -49,6 +60,7 @@ std::string SettingsLine(const Options& options, const std::string& plugin_dir) 
            " json=" + (options.json ? "yes" : "no") +
            " dfxml=" + (options.dfxml.empty() ? "none" : options.dfxml) +
            " out=" + (options.out.empty() ? "none" : options.out) +
+           (options.out_append ? " out-append=yes" : "") +
            " check=" + (options.no_check ? "no" : "yes");
 }
 
@@ -89,6 +101,7 @@ private:
     Progress progress_;
     std::string plugin_dir_;
     PluginSet plugins_;
+    OutFolder out_folder_;
     std::vector<Detector> detectors_;
     RunReport run_;
     std::set<std::string> stems_;
@@ -209,8 +222,12 @@ void ScanRun::ScanFile(const std::string& path) {
         0, data.size(),
         [&](const Item& item) {
             const std::string ext = SafeExtension(item.extension);
-            file.items.push_back(
-                {item, ext + "/" + Unique(ItemFileName(file.stem, item.offset, ext), &names), false});
+            std::string name = Unique(ItemFileName(file.stem, item.offset, ext), &names);
+            // An earlier run's file keeps its name; this item takes the next free one.
+            while (out_folder_.Holds(ext + "/" + name)) {
+                name = Unique(ItemFileName(file.stem, item.offset, ext), &names);
+            }
+            file.items.push_back({item, ext + "/" + name, false});
         },
         [&](uint64_t position, uint64_t items) { progress_.Update(position, items); });
     progress_.Finish();
@@ -232,8 +249,10 @@ void ScanRun::WriteReports() {
     }
     if (!options_.out.empty()) {
         run_.messages = diag_.lines();
-        const std::string audit = AuditText(run_);
-        if (!WriteFileAtomically(options_.out + "/audit.txt", audit.data(), audit.size(), &error)) {
+        const std::string path = options_.out + "/audit.txt";
+        // With --out-append the earlier runs' audits stay in front of this one.
+        const std::string audit = (options_.out_append ? ReadAudit(path) : "") + AuditText(run_);
+        if (!WriteFileAtomically(path, audit.data(), audit.size(), &error)) {
             diag_.Error(error);
         }
     }
@@ -253,15 +272,9 @@ int ScanRun::Run() {
     for (const std::string& line : refused) diag_.Error(line);
     if (!refused.empty()) return kExitErrors;
     if (!options_.out.empty()) {
-        std::error_code failure;
-        std::filesystem::create_directories(options_.out, failure);
-        if (failure) {
-            diag_.Error("cannot create " + Quoted(options_.out) + ": " + failure.message());
-            return kExitErrors;
-        }
-        // A folder that takes no files fails here, before the scan, not at the first item.
-        if (access(options_.out.c_str(), W_OK | X_OK) != 0) {
-            diag_.Error("cannot write into " + Quoted(options_.out) + ": " + std::strerror(errno));
+        const std::string problem = out_folder_.Open(options_.out, options_.out_append);
+        if (!problem.empty()) {
+            diag_.Error(problem);
             return kExitErrors;
         }
     }

@@ -1,6 +1,8 @@
 // hound run carelessly: outputs that fail or point at the evidence. Each case
 // asserts the exit code, the one line on stderr and what is left on disk.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -101,11 +103,73 @@ TEST_F(CarelessUse, AnInputThatIsTheAuditIsRefused) {
     WriteBytes(Path("out/audit.txt"), original_);
     const std::string audit = Path("out/audit.txt");
     const HoundRun run = RunHound({"scan", audit, "--plugins", plugins_, "--order", "probe", "--out",
-                                   Path("out")});
+                                   Path("out"), "--out-append"});
     EXPECT_EQ(run.exit_code, 1);
     EXPECT_EQ(Lines(run.err), std::vector<std::string>{"hound: the input '" + audit + "' is '" + Path("out") +
                                                        "/audit.txt', which this run would rewrite; refused"});
     EXPECT_EQ(ReadBytes(audit), original_);
+}
+
+std::string Text(const std::string& path) {
+    const std::vector<uint8_t> bytes = ReadBytes(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+TEST_F(CarelessUse, OutFolderHoldingFilesIsRefusedWithoutOutAppend) {
+    fs::create_directories(Path("out/jpg"));
+    WriteBytes(Path("out/jpg/old.jpg"), {1, 2, 3});
+    const HoundRun run = RunHound(Args({"--out", Path("out")}));
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_EQ(Lines(run.err), std::vector<std::string>{"hound: '" + Path("out") +
+                                                       "' already holds files; refused, so as not to mix "
+                                                       "runs: give --out-append to add to them, or an empty folder"});
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(FilesBelow(Path("out")), std::vector<std::string>{"jpg/old.jpg"});
+}
+
+TEST_F(CarelessUse, OutAppendTakesNewNamesAndTheAuditListsEveryRun) {
+    const std::string out = Path("out");
+    ASSERT_EQ(RunHound(Args({"--out", out})).exit_code, 0);
+    const std::vector<uint8_t> first = ReadBytes(out + "/aaa/victim.img-0000000000000064.aaa");
+    Image changed(3000);
+    changed.Put(100, ProbeItem(60, "aaa", 60));
+    changed.Save(input_);
+    const HoundRun run = RunHound(Args({"--out", out, "--out-append"}));
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(FilesBelow(out), (std::vector<std::string>{"aaa/victim.img-0000000000000064-2.aaa",
+                                                         "aaa/victim.img-0000000000000064.aaa", "audit.txt",
+                                                         "bbb/victim.img-00000000000003e8.bbb"}));
+    EXPECT_EQ(ReadBytes(out + "/aaa/victim.img-0000000000000064.aaa"), first);
+    EXPECT_EQ(ReadBytes(out + "/aaa/victim.img-0000000000000064-2.aaa"), Slice(changed.bytes(), 100, 60));
+    const std::string audit = Text(out + "/audit.txt");
+    for (const std::string& name : FilesBelow(out)) {
+        if (name == "audit.txt") continue;
+        EXPECT_NE(audit.find("  " + name + "  "), std::string::npos) << name;
+    }
+    EXPECT_EQ(audit.find("scan audit"), 12u);  // "hound 0.1.0 scan audit"
+    EXPECT_NE(audit.find("scan audit", 13), std::string::npos) << audit;
+}
+
+TEST_F(CarelessUse, ASecondRunOnALockedOutFolderIsRefused) {
+    fs::create_directories(Path("out"));
+    const std::string lock = Path("out/.hound-lock");
+    const int fd = open(lock.c_str(), O_RDWR | O_CREAT, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(flock(fd, LOCK_EX), 0);  // as a running hound holds it
+    for (const bool append : {false, true}) {
+        std::vector<std::string> extra = {"--out", Path("out")};
+        if (append) extra.push_back("--out-append");
+        const HoundRun run = RunHound(Args(extra));
+        EXPECT_EQ(run.exit_code, 1);
+        EXPECT_EQ(Lines(run.err), std::vector<std::string>{"hound: '" + Path("out") +
+                                                           "' is in use by another hound run (it holds '" +
+                                                           lock + "'); refused"});
+        EXPECT_EQ(FilesBelow(Path("out")), std::vector<std::string>{".hound-lock"});
+    }
+    close(fd);
+    // Released, the stale lock file does not count as an earlier run's file.
+    EXPECT_EQ(RunHound(Args({"--out", Path("out")})).exit_code, 0);
+    EXPECT_FALSE(fs::exists(lock));
 }
 
 }  // namespace
