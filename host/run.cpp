@@ -27,6 +27,7 @@
 #include "host/report/progress.h"
 #include "host/scan/reader.h"
 #include "host/scan/scan.h"
+#include "host/signs/signs_output.h"
 
 namespace {
 
@@ -119,6 +120,12 @@ bool ScanRun::PreparePlugins() {
     // hound's copy of a plug-in's rules must be what the plug-in itself read.
     KnownFilters filters;
     for (const Plugin& plugin : plugins_.plugins()) filters.ReadBeforeInitialize(plugin.name, plugin.handle);
+    // What markhound's loader will pass over, told before its Initialize.
+    for (const Plugin& plugin : plugins_.plugins()) {
+        if (plugin.name != kSignaturePluginName) continue;
+        const std::string signs = plugin.path.substr(0, plugin.path.find_last_of('/')) + "/signs.ini";
+        for (const std::string& line : SignsScanProblems(signs)) diag_.Note(plugin.name + ": " + line);
+    }
     plugins_.Initialize(diag_);
     for (const Plugin& plugin : plugins_.plugins()) filters.ReadAfterInitialize(plugin.name, plugin.handle);
     for (const Plugin& plugin : plugins_.plugins()) {

@@ -211,3 +211,23 @@ int RunSigns(const std::string& path, bool json, std::ostream& out, std::ostream
     out << std::flush;
     return report.signatures.empty() ? kSignsNone : kSignsSome;
 }
+
+std::vector<std::string> SignsScanProblems(const std::string& path) {
+    const std::string absolute = Absolute(path);
+    std::string reason = Unreadable(absolute);
+    SignsReport report;
+    if (reason.empty() && ExplainSignatureFile(absolute, &report, &reason) && report.missing) {
+        reason = "the loader does not find it";
+    }
+    if (!reason.empty()) return {"cannot read " + Quoted(absolute) + ": " + reason};
+    std::vector<std::string> lines;
+    for (const SignsFinding& finding : report.passed_over) {
+        if (finding.reason == "switched_off" || finding.outcome == "completed") continue;
+        lines.push_back(PlaceText(finding.where) + ": " + Printable(finding.message));
+    }
+    for (const SignsFinding& finding : report.warnings) {
+        if (finding.reason != "file_unreadable") continue;
+        lines.push_back(PlaceText(finding.where) + ": " + Printable(finding.message));
+    }
+    return lines;
+}

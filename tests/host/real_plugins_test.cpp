@@ -258,9 +258,37 @@ TEST_F(RealPlugins, MarkhoundWithoutSignaturesIsNotedOnce) {
     const std::string input = image.Save(Path("x.img"));
     const HoundRun run = Scan({input, input});
     EXPECT_EQ(run.exit_code, 0) << run.err;
-    EXPECT_EQ(Lines(run.err), (std::vector<std::string>{"hound: note: markhound answered Initialize with 0 "
+    EXPECT_EQ(Lines(run.err), (std::vector<std::string>{"hound: note: markhound: cannot read '" +
+                                                            Path("plugins/signs.ini") +
+                                                            "': No such file or directory",
+                                                        "hound: note: markhound answered Initialize with 0 "
                                                         "(nothing to detect with); it is not asked"}));
     EXPECT_EQ(FoundItems(run).size(), 2u);
+}
+
+TEST_F(RealPlugins, WhatTheSignatureLoaderPassesOverIsToldOneLineEach) {
+    std::string signs = std::string(kTestSigns) + "[gone]\nInclude=nothere.ini\n[none]\nExt=x\n[;off]\nExt=y\n";
+    // Sections enough that their names overflow the 1024-byte name block.
+    for (int i = 0; i < 40; ++i) {
+        signs += "[padding section with a long name, number " + std::to_string(i) +
+                 "]\nSignature='P,'A,'D," + std::to_string(i) + "\nSizeOff=4\nSizeSize=1\n";
+    }
+    dir_.Write("plugins/signs.ini", signs);
+    Image image(300);
+    image.Put(100, Sized("SZD!", 64, 64));
+    const HoundRun run = Scan({image.Save(Path("x.img"))});
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    const std::string file = "hound: note: markhound: " + Path("plugins/signs.ini");
+    const std::vector<std::string> lines = Lines(run.err);
+    ASSERT_EQ(lines.size(), 4u) << run.err;
+    EXPECT_EQ(lines[0].rfind(file + " [padding section with a long name, number ", 0), 0u) << lines[0];
+    EXPECT_NE(lines[0].find(" after it are not read: their names lie beyond the 1024-byte name block"),
+              std::string::npos) << lines[0];
+    EXPECT_EQ(lines[1], file + " [gone]: include not found: '" + Path("plugins/nothere.ini") + "' does not exist");
+    EXPECT_EQ(lines[2], file + " [none]: none of Include, Signature and SignatureStart has a value");
+    EXPECT_NE(lines[3].find("the 1024-byte name block ends inside the name [padding section"), std::string::npos)
+        << lines[3];
+    EXPECT_EQ(FoundItems(run), (std::vector<Found>{{100, 64, "szd", "markhound", false}}));
 }
 
 }  // namespace
