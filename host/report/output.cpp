@@ -9,17 +9,11 @@
 #include <ostream>
 #include <sstream>
 
+#include "host/report/display_width.h"
 #include "host/report/names.h"
 #include "host/options.h"
 
 namespace {
-
-// Characters on screen, counting each UTF-8 sequence as one.
-size_t DisplayWidth(const std::string& text) {
-    size_t width = 0;
-    for (char c : text) width += (static_cast<uint8_t>(c) & 0xC0) != 0x80;
-    return width;
-}
 
 std::string PadRight(const std::string& text, size_t width) {
     const size_t shown = DisplayWidth(text);
