@@ -148,12 +148,34 @@ bool ScanRun::PreparePlugins() {
 }
 
 bool ScanRun::Extract(const MappedFile& data, FileReport* file) {
+    // The extracted bytes stay a small multiple of the input whatever the
+    // plug-ins report: a truncated item's file runs to the end of the input,
+    // so an item that starts inside it is already there (unless --nested
+    // asks for items inside items), and no input gives more than
+    // kExtractBound times its size.
+    uint64_t truncated_start = 0, truncated_end = 0;
+    uint64_t budget = file->size > UINT64_MAX / kExtractBound ? UINT64_MAX : file->size * kExtractBound;
     for (ReportedItem& reported : file->items) {
         if (StopSignal() != 0) {
             stopped_while_ = "while extracting the items of " + Quoted(file->path);
             return false;
         }
         const Item& item = reported.item;
+        if (!options_.nested && item.offset < truncated_end) {
+            reported.not_extracted = "inside the truncated item at " + HexOffset(truncated_start);
+            ++file->inside_truncated;
+            continue;
+        }
+        if (item.size_in_file > budget) {
+            reported.not_extracted = "beyond " + std::to_string(kExtractBound) + " times the input's size";
+            ++file->over_bound;
+            continue;
+        }
+        budget -= item.size_in_file;
+        if (item.truncated && item.offset + item.size_in_file > truncated_end) {
+            truncated_start = item.offset;
+            truncated_end = item.offset + item.size_in_file;
+        }
         const std::string folder = options_.out + "/" + SafeExtension(item.extension);
         std::error_code failure;
         std::filesystem::create_directories(folder, failure);
@@ -174,6 +196,11 @@ bool ScanRun::Extract(const MappedFile& data, FileReport* file) {
         }
         reported.written = true;
         DropMappedPages({data.data(), data.size()}, item.offset, item.offset + item.size_in_file);
+    }
+    if (file->over_bound > 0) {
+        diag_.Note(std::to_string(file->over_bound) + " items of " + Quoted(file->path) +
+                   " not extracted: the bytes extracted from an input stay within " +
+                   std::to_string(kExtractBound) + " times its size");
     }
     return true;
 }
@@ -234,7 +261,7 @@ void ScanRun::ScanFile(const std::string& path) {
             while (out_folder_.Holds(ext + "/" + name)) {
                 name = Unique(ItemFileName(file.stem, item.offset, ext), &names);
             }
-            file.items.push_back({item, ext + "/" + name, false});
+            file.items.push_back({item, ext + "/" + name, false, ""});
         },
         [&](uint64_t position, uint64_t items) { progress_.Update(position, items); });
     progress_.Finish();

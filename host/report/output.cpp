@@ -66,8 +66,12 @@ std::string HexOffset(uint64_t offset) {
 
 void PrintTable(std::ostream& out, const FileReport& file,
                 const std::vector<std::string>& plugin_names) {
+    const auto truncated = std::count_if(file.items.begin(), file.items.end(),
+                                         [](const ReportedItem& reported) { return reported.item.truncated; });
     out << Printable(file.path) << ": " << Count(file.items.size(), "item", "items") << " in "
-        << file.size << " bytes\n";
+        << file.size << " bytes";
+    if (truncated > 0) out << " (" << truncated << " truncated)";
+    out << '\n';
     if (file.items.empty()) return;
 
     struct Row {
@@ -114,6 +118,7 @@ std::string JsonLine(const FileReport& file, const ReportedItem& reported,
     line["description"] = ValidUtf8(item.description);
     line["plugin"] = plugin;
     if (reported.written) line["extracted"] = ValidUtf8(OutPath(out_dir, reported.name));
+    if (!reported.not_extracted.empty()) line["not_extracted"] = reported.not_extracted;
     return line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
@@ -221,7 +226,10 @@ std::string AuditText(const RunReport& run) {
             text << "  " << Printable(file.path) << "  " << HexOffset(item.offset) << "  "
                  << item.offset << "  " << item.size << "  "
                  << PluginName(run.plugin_names, item.plugin) << "  "
-                 << (reported.written ? reported.name : "(not written)") << "  \""
+                 << (reported.written ? reported.name
+                     : reported.not_extracted.empty() ? "(not written)"
+                                                      : "(not extracted: " + reported.not_extracted + ")")
+                 << "  \""
                  << Printable(item.description) << '"';
             const std::string flags = Flags(item);
             if (!flags.empty()) text << "  " << flags;
@@ -232,6 +240,19 @@ std::string AuditText(const RunReport& run) {
     for (const auto& [type, count] : per_type) text << "  " << type << "  " << count << '\n';
     text << "total: " << Count(total, "item", "items") << " in " << scanned << " of "
          << Count(run.files.size(), "input", "inputs") << '\n';
+    uint64_t truncated = 0, inside = 0, over = 0;
+    for (const FileReport& file : run.files) {
+        for (const ReportedItem& reported : file.items) truncated += reported.item.truncated;
+        inside += file.inside_truncated;
+        over += file.over_bound;
+    }
+    text << "truncated: " << truncated << " (reaching past the end of their input)\n"
+         << "not extracted: " << inside << " inside an earlier truncated item, " << over
+         << " beyond " << kExtractBound << " times their input's size\n"
+         << "extraction rule: an item that starts inside an earlier truncated item of its input "
+            "is not extracted (its bytes are in that item's file) unless --nested is given; the "
+            "bytes extracted from an input stay within "
+         << kExtractBound << " times its size\n";
     if (run.checked) {
         std::map<std::string, uint64_t> rejected;
         for (const FileReport& file : run.files) {

@@ -28,5 +28,8 @@ std::string DfxmlReport(const RunReport& run);
 // messages and time taken.
 std::string AuditText(const RunReport& run);
 
+// With --out, the bytes extracted from an input stay within this many times its size.
+constexpr uint64_t kExtractBound = 4;
+
 // "0x" and at least 8 hexadecimal digits.
 std::string HexOffset(uint64_t offset);

@@ -11,6 +11,7 @@ struct ReportedItem {
     Item item;
     std::string name;      // "<ext>/<file name>": its place below the output folder
     bool written = false;  // extracted to that place
+    std::string not_extracted;  // with --out: why it was not, by the extraction rule
 };
 
 struct FileReport {
@@ -22,6 +23,9 @@ struct FileReport {
     // Items that plug-ins reported and checkers found invalid, counted by
     // "<checker>: <reason>".
     std::map<std::string, uint64_t> rejected;
+    // Items left unextracted by the extraction rule (see run.cpp).
+    uint64_t inside_truncated = 0;
+    uint64_t over_bound = 0;
 };
 
 struct RunReport {

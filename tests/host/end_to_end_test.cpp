@@ -173,6 +173,48 @@ TEST_F(EndToEnd, ItemReachingPastTheEndIsTruncatedAndExtractedToTheEnd) {
     EXPECT_EQ(objects[1]["size_in_file"], 20u);
 }
 
+TEST_F(EndToEnd, ExtractedBytesStayBoundedWhenTruncatedItemsRepeat) {
+    // 40 headers, each claiming a megabyte: every item is truncated, and
+    // each one after the first starts inside the first.
+    Image image(5000);
+    for (int i = 0; i < 40; ++i) image.Put(100 + 100 * i, ProbeItem(1 << 20, "cut"));
+    const std::string input = image.Save(Path("cuts.img"));
+    const auto extracted_bytes = [](const std::string& out) {
+        uint64_t total = 0;
+        for (const std::string& name : FilesBelow(out)) {
+            if (name != "audit.txt") total += fs::file_size(out + "/" + name);
+        }
+        return total;
+    };
+
+    const HoundRun run = Scan({input, "--out", Path("out"), "--json"});
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    const std::vector<json> objects = JsonLines(run.out);
+    ASSERT_EQ(objects.size(), 40u);
+    EXPECT_EQ(objects[0].count("not_extracted"), 0u);
+    EXPECT_EQ(objects[39]["not_extracted"], "inside the truncated item at 0x00000064");
+    EXPECT_EQ(FilesBelow(Path("out")), (std::vector<std::string>{"audit.txt", ItemName("cuts.img", 100, "cut")}));
+    EXPECT_EQ(extracted_bytes(Path("out")), 4900u);
+    const auto audit_bytes = ReadBytes(Path("out/audit.txt"));
+    const std::string audit(audit_bytes.begin(), audit_bytes.end());
+    for (const char* text : {"truncated: 40 (reaching past the end of their input)\n",
+                             "not extracted: 39 inside an earlier truncated item, 0 beyond 4 times",
+                             "(not extracted: inside the truncated item at 0x00000064)"}) {
+        EXPECT_NE(audit.find(text), std::string::npos) << text << "\n" << audit;
+    }
+    EXPECT_EQ(Lines(Scan({input}).out).at(0), input + ": 40 items in 5000 bytes (40 truncated)");
+
+    // --nested extracts items inside items, up to 4 times the input's size.
+    const HoundRun nested = Scan({input, "--out", Path("nested"), "--nested"});
+    ASSERT_EQ(nested.exit_code, 0) << nested.err;
+    EXPECT_EQ(Lines(nested.err), (std::vector<std::string>{
+                                     "hound: note: 35 items of '" + input + "' not extracted: the bytes "
+                                     "extracted from an input stay within 4 times its size"}));
+    EXPECT_LE(extracted_bytes(Path("nested")), 4u * 5000);
+    EXPECT_EQ(FilesBelow(Path("nested")).size(), 1u + 40 - 35);
+}
+
 TEST_F(EndToEnd, ExtensionsFromTheDataCannotLeaveTheOutputFolder) {
     Image image(1000);
     image.Put(10, ProbeItem(20, "../../x", 20));

@@ -40,7 +40,7 @@ TEST(TableOutput, HeadingHeaderAndOneAlignedRowPerItem) {
     std::ostringstream out;
     PrintTable(out, SampleFile(), kPlugins);
     const std::string expected =
-        "cases/disk.img: 2 items in 131072 bytes\n"
+        "cases/disk.img: 2 items in 131072 bytes (1 truncated)\n"
         "  offset (hex)  offset  size  ext  description             plug-in     flags\n"
         "  0x00001000      4096   831  jpg  JPG image               photohound\n"
         "  0x0001ff00    130816  4096  bmp  BMP <picture> & \"more\"  markhound   truncated (256 of "
