@@ -26,6 +26,10 @@ struct FileReport {
     // Items left unextracted by the extraction rule (see run.cpp).
     uint64_t inside_truncated = 0;
     uint64_t over_bound = 0;
+    // Items that went out as they were found instead of being kept in items.
+    uint64_t streamed = 0;
+    uint64_t streamed_truncated = 0;
+    std::map<std::string, uint64_t> streamed_types;  // by safe extension
 };
 
 struct RunReport {
