@@ -1,6 +1,7 @@
 // "hound scan": loads the plug-ins, scans each input, reports and extracts.
 #include "host/run.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -23,6 +24,8 @@
 #include "host/report/output.h"
 #include "host/report/output_paths.h"
 #include "host/report/out_folder.h"
+#include "host/report/spool.h"
+#include "host/report/table_stream.h"
 #include "host/scan/plugins.h"
 #include "host/report/progress.h"
 #include "host/scan/reader.h"
@@ -90,8 +93,14 @@ public:
 private:
     bool PreparePlugins();
     void ScanFile(const std::string& path);
-    bool Extract(const MappedFile& data, FileReport* file);
-    void Print(const FileReport& file);
+    // Where extraction stands in the file being scanned (see ExtractItem).
+    struct Extraction {
+        uint64_t truncated_start = 0, truncated_end = 0;
+        uint64_t budget = 0;  // bytes that may still be extracted from the file
+    };
+    void ExtractItem(const MappedFile& data, FileReport* file, Extraction* state,
+                     ReportedItem* reported);
+    bool OpenSpools();
     void WriteReports();
     void CheckStdout();
     int StopSignal() const { return stop_ != nullptr ? stop_->load() : 0; }
@@ -103,6 +112,8 @@ private:
     std::string plugin_dir_;
     PluginSet plugins_;
     OutFolder out_folder_;
+    // The DFXML objects and the audit's item lines, kept on disk during the scan.
+    Spool dfxml_items_, audit_items_;
     std::vector<Detector> detectors_;
     RunReport run_;
     std::set<std::string> stems_;
@@ -147,74 +158,51 @@ bool ScanRun::PreparePlugins() {
     return true;
 }
 
-bool ScanRun::Extract(const MappedFile& data, FileReport* file) {
-    // The extracted bytes stay a small multiple of the input whatever the
-    // plug-ins report: a truncated item's file runs to the end of the input,
-    // so an item that starts inside it is already there (unless --nested
-    // asks for items inside items), and no input gives more than
-    // kExtractBound times its size.
-    uint64_t truncated_start = 0, truncated_end = 0;
-    uint64_t budget = file->size > UINT64_MAX / kExtractBound ? UINT64_MAX : file->size * kExtractBound;
-    for (ReportedItem& reported : file->items) {
+// The extracted bytes stay a small multiple of the input whatever the
+// plug-ins report: a truncated item's file runs to the end of the input, so
+// an item that starts inside it is already there (unless --nested asks for
+// items inside items), and no input gives more than kExtractBound times its
+// size. A failed write ends the extraction of the run (stopped_).
+void ScanRun::ExtractItem(const MappedFile& data, FileReport* file, Extraction* state,
+                          ReportedItem* reported) {
+    const Item& item = reported->item;
+    if (!options_.nested && item.offset < state->truncated_end) {
+        reported->not_extracted = "inside the truncated item at " + HexOffset(state->truncated_start);
+        ++file->inside_truncated;
+        return;
+    }
+    if (item.size_in_file > state->budget) {
+        reported->not_extracted = "beyond " + std::to_string(kExtractBound) + " times the input's size";
+        ++file->over_bound;
+        return;
+    }
+    state->budget -= item.size_in_file;
+    if (item.truncated && item.offset + item.size_in_file > state->truncated_end) {
+        state->truncated_start = item.offset;
+        state->truncated_end = item.offset + item.size_in_file;
+    }
+    const std::string folder = options_.out + "/" + SafeExtension(item.extension);
+    std::error_code failure;
+    std::filesystem::create_directories(folder, failure);
+    if (failure) {
+        diag_.Error("cannot create " + Quoted(folder) + ": " + failure.message());
+        stopped_ = true;
+        return;
+    }
+    const uint8_t* bytes = item.size_in_file > 0 ? data.data() + item.offset : data.data();
+    std::string error;
+    const std::string path = options_.out + "/" + reported->name;
+    if (!WriteFileAtomically(path, bytes, item.size_in_file, &error, stop_)) {
         if (StopSignal() != 0) {
-            stopped_while_ = "while extracting the items of " + Quoted(file->path);
-            return false;
+            stopped_while_ = "while writing " + Quoted(path) + "; its unfinished file was removed";
+        } else {
+            diag_.Error(error);
         }
-        const Item& item = reported.item;
-        if (!options_.nested && item.offset < truncated_end) {
-            reported.not_extracted = "inside the truncated item at " + HexOffset(truncated_start);
-            ++file->inside_truncated;
-            continue;
-        }
-        if (item.size_in_file > budget) {
-            reported.not_extracted = "beyond " + std::to_string(kExtractBound) + " times the input's size";
-            ++file->over_bound;
-            continue;
-        }
-        budget -= item.size_in_file;
-        if (item.truncated && item.offset + item.size_in_file > truncated_end) {
-            truncated_start = item.offset;
-            truncated_end = item.offset + item.size_in_file;
-        }
-        const std::string folder = options_.out + "/" + SafeExtension(item.extension);
-        std::error_code failure;
-        std::filesystem::create_directories(folder, failure);
-        if (failure) {
-            diag_.Error("cannot create " + Quoted(folder) + ": " + failure.message());
-            return false;
-        }
-        const uint8_t* bytes = item.size_in_file > 0 ? data.data() + item.offset : data.data();
-        std::string error;
-        const std::string path = options_.out + "/" + reported.name;
-        if (!WriteFileAtomically(path, bytes, item.size_in_file, &error, stop_)) {
-            if (StopSignal() != 0) {
-                stopped_while_ = "while writing " + Quoted(path) + "; its unfinished file was removed";
-            } else {
-                diag_.Error(error);
-            }
-            return false;
-        }
-        reported.written = true;
-        DropMappedPages({data.data(), data.size()}, item.offset, item.offset + item.size_in_file);
+        stopped_ = true;
+        return;
     }
-    if (file->over_bound > 0) {
-        diag_.Note(std::to_string(file->over_bound) + " items of " + Quoted(file->path) +
-                   " not extracted: the bytes extracted from an input stay within " +
-                   std::to_string(kExtractBound) + " times its size");
-    }
-    return true;
-}
-
-void ScanRun::Print(const FileReport& file) {
-    if (options_.json) {
-        for (const ReportedItem& item : file.items) {
-            out_ << JsonLine(file, item, run_.plugin_names[item.item.plugin], options_.out) << '\n';
-        }
-    } else {
-        PrintTable(out_, file, run_.plugin_names);
-    }
-    out_ << std::flush;
-    CheckStdout();
+    reported->written = true;
+    DropMappedPages({data.data(), data.size()}, item.offset, item.offset + item.size_in_file);
 }
 
 void ScanRun::CheckStdout() {
@@ -250,43 +238,93 @@ void ScanRun::ScanFile(const std::string& path) {
         ++file.rejected[std::string(item.check_format) + ": " + item.check_reason];
     });
 
+    // Each item goes out as it is found, in file order: extracted, printed,
+    // and added to the spooled reports; nothing per item is kept.
+    // Names taken at the current offset: items come in offset order, so only
+    // items at one offset can share a name.
     std::set<std::string> names;
+    uint64_t names_offset = 0;
+    Extraction extraction;
+    extraction.budget =
+        file.size > UINT64_MAX / kExtractBound ? UINT64_MAX : file.size * kExtractBound;
+    TableStream table(out_, file, run_.plugin_names);
     progress_.Start(data.size());
     scanner.ScanRange(
         0, data.size(),
         [&](const Item& item) {
             const std::string ext = SafeExtension(item.extension);
+            if (item.offset != names_offset) names.clear();
+            names_offset = item.offset;
             std::string name = Unique(ItemFileName(file.stem, item.offset, ext), &names);
             // An earlier run's file keeps its name; this item takes the next free one.
             while (out_folder_.Holds(ext + "/" + name)) {
                 name = Unique(ItemFileName(file.stem, item.offset, ext), &names);
             }
-            file.items.push_back({item, ext + "/" + name, false, ""});
+            ReportedItem reported{item, ext + "/" + name, false, ""};
+            if (!options_.out.empty() && !stopped_ && StopSignal() == 0) {
+                ExtractItem(data, &file, &extraction, &reported);
+            }
+            ++file.streamed;
+            file.streamed_truncated += item.truncated;
+            ++file.streamed_types[ext];
+            const std::string& plugin = run_.plugin_names[item.plugin];
+            if (!options_.json) {
+                table.Add(reported);
+            } else if (!stdout_failed_) {
+                out_ << JsonLine(file, reported, plugin, options_.out) << '\n';
+            }
+            if (dfxml_items_.is_open()) dfxml_items_.Append(DfxmlObject(file, reported, plugin));
+            if (audit_items_.is_open()) audit_items_.Append(AuditItemLine(file, reported, plugin));
         },
-        [&](uint64_t position, uint64_t items) { progress_.Update(position, items); });
+        [&](uint64_t position, uint64_t items) {
+            progress_.Update(position, items);
+            out_ << std::flush;
+            CheckStdout();
+        });
     progress_.Finish();
     if (StopSignal() != 0) {
-        stopped_while_ = "while scanning " + Quoted(path);
+        if (stopped_while_.empty()) stopped_while_ = "while scanning " + Quoted(path);
         return;
     }
+    if (file.over_bound > 0) {
+        diag_.Note(std::to_string(file.over_bound) + " items of " + Quoted(file.path) +
+                   " not extracted: the bytes extracted from an input stay within " +
+                   std::to_string(kExtractBound) + " times its size");
+    }
+    if (!options_.json) table.Finish();
+    out_ << std::flush;
+    CheckStdout();
+}
 
-    if (!options_.out.empty() && !Extract(data, &file)) stopped_ = true;
-    if (StopSignal() != 0) return;
-    Print(file);
+bool ScanRun::OpenSpools() {
+    std::string problem;
+    if (!options_.dfxml.empty()) {
+        // Beside the report, on the disk it goes to; in /tmp when it is a device or pipe.
+        struct stat info;
+        const size_t slash = options_.dfxml.find_last_of('/');
+        std::string folder = slash == std::string::npos ? "." : options_.dfxml.substr(0, slash + 1);
+        if (stat(options_.dfxml.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) folder = P_tmpdir;
+        problem = dfxml_items_.Open(folder);
+    }
+    if (problem.empty() && !options_.out.empty()) problem = audit_items_.Open(options_.out);
+    if (!problem.empty()) diag_.Error(problem);
+    return problem.empty();
 }
 
 void ScanRun::WriteReports() {
     run_.messages = diag_.lines();
     std::string error;
     if (!options_.dfxml.empty()) {
-        if (!WriteReportFile(options_.dfxml, DfxmlReport(run_), &error)) diag_.Error(error);
+        if (!WriteSpooledFile(options_.dfxml, DfxmlHead(run_), &dfxml_items_, kDfxmlTail, &error)) {
+            diag_.Error(error);
+        }
     }
     if (!options_.out.empty()) {
         run_.messages = diag_.lines();
         const std::string path = options_.out + "/audit.txt";
         // With --out-append the earlier runs' audits stay in front of this one.
-        const std::string audit = (options_.out_append ? ReadAudit(path) : "") + AuditText(run_);
-        if (!WriteFileAtomically(path, audit.data(), audit.size(), &error)) {
+        const std::string head = (options_.out_append ? ReadAudit(path) : "") + AuditHead(run_);
+        if (!WriteSpooledFile(path, head, &audit_items_, AuditTail(run_), &error)) {
             diag_.Error(error);
         }
     }
@@ -312,6 +350,7 @@ int ScanRun::Run() {
             return kExitErrors;
         }
     }
+    if (!OpenSpools()) return kExitErrors;
     for (const std::string& path : options_.files) {
         if (stopped_ || StopSignal() != 0) break;
         ScanFile(path);
@@ -327,7 +366,7 @@ int ScanRun::Run() {
 
     if (!options_.json && run_.files.size() > 1) {
         size_t items = 0;
-        for (const FileReport& file : run_.files) items += file.items.size();
+        for (const FileReport& file : run_.files) items += file.streamed;
         out_ << "total: " << items << (items == 1 ? " item" : " items") << " in "
              << run_.files.size() << " inputs\n" << std::flush;
         CheckStdout();

@@ -3,6 +3,7 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 // Writes size bytes of data to path. On any failure the temporary file is
@@ -15,3 +16,7 @@ bool WriteFileAtomically(const std::string& path, const void* data, uint64_t siz
 // A report file: written like WriteFileAtomically, except that a device or
 // pipe at path (such as /dev/stdout) is written in place, never replaced.
 bool WriteReportFile(const std::string& path, const std::string& text, std::string* error);
+// The same with the bytes written by fill into the file descriptor it is
+// given; fill returns false with errno set when a write fails.
+bool WriteReportWith(const std::string& path, std::string* error,
+                     const std::function<bool(int fd)>& fill);

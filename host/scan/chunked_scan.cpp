@@ -37,6 +37,11 @@ struct ChunkResult {
     bool ready = false;
 };
 
+// Items a chunk's scan holds at most: past this its worker stops, and the
+// joining thread scans the rest of the chunk itself, passing items on as it
+// finds them. Dense data thus costs parallelism, never memory per item.
+constexpr size_t kMaxFoundPerChunk = 16384;
+
 // How often the joining thread, while it waits, drops the pages that a
 // plug-in read far ahead of the chunks in work.
 constexpr auto kDropInterval = std::chrono::milliseconds(50);
@@ -76,13 +81,15 @@ uint64_t Scanner::ScanChunks(uint64_t begin, uint64_t end, const ItemFn& on_item
             }
             ChunkResult result;
             try {
+                bool full = false;
                 const SinkFn keep = [&](const Item& item, uint64_t asked, uint64_t next) {
                     result.found.push_back({item, asked, next});
-                    return true;
+                    full = result.found.size() >= kMaxFoundPerChunk;
+                    return !full;
                 };
                 const uint64_t e = chunk_end(k);
                 uint64_t position = chunk_begin(k);
-                while (position < e && !result.stopped) {
+                while (position < e && !result.stopped && !full) {
                     if (passed.load(std::memory_order_relaxed) >= e) {
                         result.skipped = true;
                         break;
@@ -90,6 +97,8 @@ uint64_t Scanner::ScanChunks(uint64_t begin, uint64_t end, const ItemFn& on_item
                     const uint64_t stride_end = std::min(e, position + kProgressStride);
                     position = Walk(position, stride_end, keep, &result.stopped);
                 }
+                // A full sink ends the walk as a stop would; the chunk then ends early.
+                if (full) result.stopped = false;
                 result.end_position = position;
             } catch (...) {
                 std::lock_guard<std::mutex> lock(mutex);
@@ -180,6 +189,12 @@ uint64_t Scanner::ScanChunks(uint64_t begin, uint64_t end, const ItemFn& on_item
                 if (!emit(found.item, found.asked, found.next)) return items;
             }
             position = result.end_position;
+            // The chunk's scan ended early with its items held in full: the
+            // rest of the chunk is scanned here.
+            if (position < e) {
+                position = Walk(position, e, emit, &stopped);
+                if (stopped) return items;
+            }
         }
         passed.store(position, std::memory_order_relaxed);
         DropPages(chunk_begin(k), e);
