@@ -236,14 +236,15 @@ std::string AuditHead(const RunReport& run) {
 }
 
 std::string AuditItemLine(const FileReport& file, const ReportedItem& reported, const std::string& plugin) {
+    // Items that the extraction rule leaves out are counted in the tail, not
+    // listed: however many there are, the audit stays small.
+    if (!reported.not_extracted.empty()) return "";
     const Item& item = reported.item;
     std::ostringstream text;
     text << "  " << Printable(file.path) << "  " << HexOffset(item.offset) << "  " << item.offset
          << "  " << item.size << "  " << plugin << "  "
-         << (reported.written ? reported.name
-             : reported.not_extracted.empty() ? "(not written)"
-                                              : "(not extracted: " + reported.not_extracted + ")")
-         << "  \"" << Printable(item.description) << '"';
+         << (reported.written ? reported.name : "(not written)") << "  \""
+         << Printable(item.description) << '"';
     const std::string flags = Flags(item);
     if (!flags.empty()) text << "  " << flags;
     text << '\n';

@@ -37,11 +37,6 @@ struct ChunkResult {
     bool ready = false;
 };
 
-// Items a chunk's scan holds at most: past this its worker stops, and the
-// joining thread scans the rest of the chunk itself, passing items on as it
-// finds them. Dense data thus costs parallelism, never memory per item.
-constexpr size_t kMaxFoundPerChunk = 16384;
-
 // How often the joining thread, while it waits, drops the pages that a
 // plug-in read far ahead of the chunks in work.
 constexpr auto kDropInterval = std::chrono::milliseconds(50);
@@ -84,7 +79,7 @@ uint64_t Scanner::ScanChunks(uint64_t begin, uint64_t end, const ItemFn& on_item
                 bool full = false;
                 const SinkFn keep = [&](const Item& item, uint64_t asked, uint64_t next) {
                     result.found.push_back({item, asked, next});
-                    full = result.found.size() >= kMaxFoundPerChunk;
+                    full = result.found.size() >= std::max<size_t>(options_.max_found_per_chunk, 1);
                     return !full;
                 };
                 const uint64_t e = chunk_end(k);
@@ -183,18 +178,19 @@ uint64_t Scanner::ScanChunks(uint64_t begin, uint64_t end, const ItemFn& on_item
                 if (stopped) return items;
                 continue;
             }
+            // The chunk's scan ended early, its items held in full, before
+            // getting here: the rest of the chunk is scanned here.
+            if (position >= result.end_position) {
+                position = Walk(position, e, emit, &stopped);
+                if (stopped) return items;
+                continue;
+            }
             // Both scans ask here: the chunk's items from here on are the true ones.
             for (size_t i = next_found; i < result.found.size(); ++i) {
                 const Found& found = result.found[i];
                 if (!emit(found.item, found.asked, found.next)) return items;
             }
             position = result.end_position;
-            // The chunk's scan ended early with its items held in full: the
-            // rest of the chunk is scanned here.
-            if (position < e) {
-                position = Walk(position, e, emit, &stopped);
-                if (stopped) return items;
-            }
         }
         passed.store(position, std::memory_order_relaxed);
         DropPages(chunk_begin(k), e);
