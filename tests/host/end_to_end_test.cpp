@@ -216,6 +216,23 @@ TEST_F(EndToEnd, ExtractedBytesStayBoundedWhenTruncatedItemsRepeat) {
     EXPECT_EQ(FilesBelow(Path("nested")).size(), 1u + 40 - 35);
 }
 
+TEST_F(EndToEnd, ATableOfManyItemsStreamsItsRowsAndCountsLast) {
+    Image image(1300 * 20);
+    for (size_t i = 0; i < 1300; ++i) image.Put(20 * i, ProbeItem(20, "many", 20));
+    const std::string input = image.Save(Path("many.img"));
+    const HoundRun run = Scan({input, "--dfxml", Path("many.xml"), "--out", Path("out")});
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    const std::vector<std::string> lines = Lines(run.out);
+    ASSERT_EQ(lines.size(), 1300u + 3);
+    EXPECT_EQ(lines[0], input + ": more than 1000 items, listed as they are found; the count follows the table");
+    EXPECT_EQ(lines[1], "  offset (hex)  offset  size  ext   description  plug-in  flags");
+    EXPECT_EQ(lines[2], "  0x00000000         0    20  many  probe item   probe");
+    EXPECT_EQ(lines[1301], "  0x0000657c     25980    20  many  probe item   probe");
+    EXPECT_EQ(lines[1302], input + ": 1300 items in 26000 bytes");
+    EXPECT_EQ(ReadDfxml(Path("many.xml")).size(), 1300u);
+    EXPECT_EQ(FilesBelow(Path("out")).size(), 1301u);
+}
+
 TEST_F(EndToEnd, ExtensionsFromTheDataCannotLeaveTheOutputFolder) {
     Image image(1000);
     image.Put(10, ProbeItem(20, "../../x", 20));
