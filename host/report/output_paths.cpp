@@ -107,7 +107,14 @@ std::vector<std::string> CheckOutputPaths(const std::string& dfxml, const std::s
         }
         if (!problem.empty()) problems.push_back(problem);
     }
+    // The standard output, when it is a file: ">> disk.img" would grow the evidence.
+    FileId stdout_id;
+    stdout_id.exists = fstat(STDOUT_FILENO, &stdout_id.info) == 0 && S_ISREG(stdout_id.info.st_mode);
     for (size_t i = 0; i < inputs.size(); ++i) {
+        if (stdout_id.Same(input_ids[i])) {
+            problems.push_back("the standard output is the input " + Quoted(inputs[i]) +
+                               "; refused, so as not to write into it");
+        }
         if (audit.Same(input_ids[i])) {
             problems.push_back("the input " + Quoted(inputs[i]) + " is " +
                                Quoted(out + "/audit.txt") + ", which this run would rewrite; refused");

@@ -7,6 +7,7 @@
 #include <vector>
 
 // One line per refused output path; empty when the run may go ahead. dfxml
-// and out may be empty (not asked for). out need not exist yet.
+// and out may be empty (not asked for). out need not exist yet. The standard
+// output is checked too, when it is a file.
 std::vector<std::string> CheckOutputPaths(const std::string& dfxml, const std::string& out,
                                           const std::vector<std::string>& inputs);

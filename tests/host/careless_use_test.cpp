@@ -98,6 +98,14 @@ TEST_F(CarelessUse, DfxmlThatCannotBeWrittenOrIsEvidenceIsRefusedBeforeTheScan) 
     }
 }
 
+TEST_F(CarelessUse, StandardOutputAppendedToAnInputIsRefused) {
+    const HoundRun run = ToStdout(Args({}), ">" + ShellQuote(input_));
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_EQ(Lines(run.err), std::vector<std::string>{"hound: the standard output is the input '" + input_ +
+                                                       "'; refused, so as not to write into it"});
+    EXPECT_EQ(ReadBytes(input_), original_);
+}
+
 TEST_F(CarelessUse, AnInputThatIsTheAuditIsRefused) {
     fs::create_directories(Path("out"));
     WriteBytes(Path("out/audit.txt"), original_);
