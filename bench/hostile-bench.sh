@@ -51,12 +51,16 @@ run() {
           wc -l >"$work/lines-$label"; }
     first=$(cat "$work/first-$label")
     read -r seconds peak_kb <"$work/time-$label"
-    local to_first=-
-    [ "$first" != none ] && to_first=$(echo "$first - $start" | bc)
+    local to_first=- lines
+    lines=$(cat "$work/lines-$label")
+    if [ "$first" != none ]; then
+        to_first=$(awk "BEGIN { printf \"%.3f\", $first - $start }")
+        lines=$((lines + 1))
+    fi
     local written=0
     [ -d "$out" ] && written=$(du -sb "$out" | cut -f1)
     printf '%-22s %8.1f s  first line %6s s  peak %6d MiB  %10d lines  %12d bytes below --out\n' \
-        "$label" "$seconds" "$to_first" $((peak_kb / 1024)) "$(cat "$work/lines-$label")" "$written"
+        "$label" "$seconds" "$to_first" $((peak_kb / 1024)) "$lines" "$written"
 }
 
 image="$work/$size_mib-ffd8.img"
