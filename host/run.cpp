@@ -192,7 +192,11 @@ void ScanRun::ExtractItem(const MappedFile& data, FileReport* file, Extraction* 
     const uint8_t* bytes = item.size_in_file > 0 ? data.data() + item.offset : data.data();
     std::string error;
     const std::string path = options_.out + "/" + reported->name;
-    if (!WriteFileAtomically(path, bytes, item.size_in_file, &error, stop_)) {
+    // The pages written leave memory block by block: a large item costs no more
+    // resident memory than a small one.
+    const MappedData mapped = {data.data(), data.size()};
+    const auto drop = [&](uint64_t done) { DropMappedPages(mapped, item.offset, item.offset + done); };
+    if (!WriteFileAtomically(path, bytes, item.size_in_file, &error, stop_, drop)) {
         if (StopSignal() != 0) {
             stopped_while_ = "while writing " + Quoted(path) + "; its unfinished file was removed";
         } else {
@@ -202,7 +206,7 @@ void ScanRun::ExtractItem(const MappedFile& data, FileReport* file, Extraction* 
         return;
     }
     reported->written = true;
-    DropMappedPages({data.data(), data.size()}, item.offset, item.offset + item.size_in_file);
+    DropMappedPages(mapped, item.offset, item.offset + item.size_in_file);
 }
 
 void ScanRun::CheckStdout() {

@@ -22,7 +22,10 @@ bool Stopped(const std::atomic<int>* stop) {
 }
 
 // False with errno set on a failed write, and with errno EINTR when stopped.
-bool WriteAll(int fd, const uint8_t* data, uint64_t size, const std::atomic<int>* stop) {
+// after_block, when given, hears how many bytes are written so far after each block.
+bool WriteAll(int fd, const uint8_t* data, uint64_t size, const std::atomic<int>* stop,
+              const std::function<void(uint64_t done)>& after_block = {}) {
+    uint64_t done = 0;
     while (size > 0) {
         if (Stopped(stop)) {
             errno = EINTR;
@@ -36,6 +39,8 @@ bool WriteAll(int fd, const uint8_t* data, uint64_t size, const std::atomic<int>
         }
         data += written;
         size -= static_cast<uint64_t>(written);
+        done += static_cast<uint64_t>(written);
+        if (after_block) after_block(done);
     }
     return true;
 }
@@ -75,9 +80,10 @@ static bool WriteThroughTemporary(const std::string& path, std::string* error,
 }
 
 bool WriteFileAtomically(const std::string& path, const void* data, uint64_t size,
-                         std::string* error, const std::atomic<int>* stop) {
+                         std::string* error, const std::atomic<int>* stop,
+                         const std::function<void(uint64_t done)>& after_block) {
     return WriteThroughTemporary(path, error, stop, [&](int fd) {
-        return WriteAll(fd, static_cast<const uint8_t*>(data), size, stop);
+        return WriteAll(fd, static_cast<const uint8_t*>(data), size, stop, after_block);
     });
 }
 
