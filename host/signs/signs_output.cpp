@@ -221,13 +221,11 @@ std::vector<std::string> SignsScanProblems(const std::string& path) {
     }
     if (!reason.empty()) return {"cannot read " + Quoted(absolute) + ": " + reason};
     std::vector<std::string> lines;
-    for (const SignsFinding& finding : report.passed_over) {
-        if (finding.reason == "switched_off" || finding.outcome == "completed") continue;
-        lines.push_back(PlaceText(finding.where) + ": " + Printable(finding.message));
-    }
-    for (const SignsFinding& finding : report.warnings) {
-        if (finding.reason != "file_unreadable") continue;
-        lines.push_back(PlaceText(finding.where) + ": " + Printable(finding.message));
+    for (const auto* findings : {&report.passed_over, &report.warnings}) {
+        for (const SignsFinding& finding : *findings) {
+            if (!SignsToldDuringScan(finding)) continue;
+            lines.push_back(PlaceText(finding.where) + ": " + Printable(finding.message));
+        }
     }
     return lines;
 }
