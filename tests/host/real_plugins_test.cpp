@@ -2,6 +2,7 @@
 // photohound on encoded JPEGs, and the bundled sample image against its
 // list of items.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -264,6 +265,33 @@ TEST_F(RealPlugins, MarkhoundWithoutSignaturesIsNotedOnce) {
                                                         "hound: note: markhound answered Initialize with 0 "
                                                         "(nothing to detect with); it is not asked"}));
     EXPECT_EQ(FoundItems(run).size(), 2u);
+}
+
+TEST_F(RealPlugins, AnIncludedFileThatCannotBeReadIsTold) {
+    // Root reads any file: then hound runs as nobody, with a folder and
+    // plug-ins that anybody may read and an included file that only root may.
+    std::string prefix;
+    if (geteuid() == 0) {
+        if (Shell("command -v setpriv >/dev/null") != 0) GTEST_SKIP() << "no setpriv to drop root";
+        prefix = "setpriv --reuid=65534 --regid=65534 --clear-groups";
+    }
+    dir_.Write("plugins/signs.ini", std::string(kTestSigns) + "[secret]\nInclude=secret.ini\n");
+    dir_.Write("plugins/secret.ini", "[Secret item]\nSignature='S,'E,'C,'!\nSizeOff=4\nSizeSize=4\nExt=sec\n");
+    fs::permissions(Path("plugins/secret.ini"), fs::perms::owner_read | fs::perms::owner_write);
+    for (const std::string& folder : {dir_.path(), plugins_}) {
+        fs::permissions(folder, fs::perms::all & ~(fs::perms::group_write | fs::perms::others_write));
+    }
+    Image image(300);
+    image.Put(10, Sized("SZD!", 64, 64));
+    image.Put(100, Sized("SEC!", 64, 64));
+    const std::string input = image.Save(Path("x.img"));
+    fs::permissions(input, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    const HoundRun run = RunHound({"scan", input, "--plugins", plugins_, "--json", "-q", "--no-check"}, prefix);
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(Lines(run.err), (std::vector<std::string>{"hound: note: markhound: " + Path("plugins/secret.ini") +
+                                                        ": the file cannot be opened (Permission denied), so "
+                                                        "it gives nothing"}));
+    EXPECT_EQ(FoundItems(run), (std::vector<Found>{{10, 64, "szd", "markhound", false}}));
 }
 
 TEST_F(RealPlugins, WhatTheSignatureLoaderPassesOverIsToldOneLineEach) {
