@@ -1,4 +1,5 @@
 // hound: the command-line host of the detector plug-ins.
+#include <signal.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -44,6 +45,9 @@ int main(int argc, char** argv) {
     environment.default_plugin_dir = DefaultPluginDir();
     environment.terminal = isatty(STDERR_FILENO) != 0;
     InstallStopHandlers();
+    // A file-size limit then fails the write (EFBIG), which is told and
+    // cleaned up like a full disk, instead of killing hound.
+    signal(SIGXFSZ, SIG_IGN);
     environment.stop = &StopRequested();
     try {
         return RunScan(options, environment, std::cout, std::cerr);

@@ -153,6 +153,10 @@ int ParseCommandLine(int argc, const char* const* argv, Options* options, std::o
     scan->add_option("--out", options->out,
                      "Extract the items to DIR/<ext>/ and write DIR/audit.txt")
         ->type_name("DIR");
+    scan->add_flag("--out-append", options->out_append,
+                   "Let --out DIR hold earlier runs' files: new names never take theirs, and "
+                   "this run's audit is added to DIR/audit.txt")
+        ->needs("--out");
     scan->add_option("--min-size", min_size,
                      "Report only items of at least N bytes; a smaller one counts as not found "
                      "(suffixes K, M, G, T; 0x for hex)")

@@ -23,6 +23,7 @@ struct Options {
     bool json = false;
     std::string dfxml;  // empty: no DFXML report
     std::string out;    // empty: nothing extracted
+    bool out_append = false;  // --out may hold earlier runs' files
     uint64_t min_size = 0;
     uint64_t max_size = std::numeric_limits<uint64_t>::max();
     bool quiet = false;

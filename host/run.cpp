@@ -1,6 +1,7 @@
 // "hound scan": loads the plug-ins, scans each input, reports and extracts.
 #include "host/run.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,8 +10,10 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <ostream>
 #include <set>
+#include <sstream>
 
 #include "host/report/diagnostics.h"
 #include "host/report/extract.h"
@@ -20,11 +23,16 @@
 #include "host/scan/mapped_file.h"
 #include "host/report/names.h"
 #include "host/report/output.h"
+#include "host/report/output_paths.h"
+#include "host/report/out_folder.h"
+#include "host/report/spool.h"
+#include "host/report/table_stream.h"
 #include "host/scan/plugins.h"
 #include "host/report/progress.h"
 #include "host/scan/reader.h"
 #include "host/scan/scan.h"
 #include "host/scan/signs_folder.h"
+#include "host/signs/signs_output.h"
 
 namespace {
 
@@ -35,6 +43,14 @@ std::string UtcNow() {
     char text[32];
     std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
     return text;
+}
+
+// The earlier audits in an --out folder, followed by an empty line; "" when none.
+std::string ReadAudit(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str().empty() ? "" : text.str() + "\n";
 }
 
 bool IsJpegPlugin(const std::string& name) {
@@ -56,6 +72,7 @@ std::string SettingsLine(const Options& options, const std::string& plugin_dir) 
            " json=" + (options.json ? "yes" : "no") +
            " dfxml=" + (options.dfxml.empty() ? "none" : options.dfxml) +
            " out=" + (options.out.empty() ? "none" : options.out) +
+           (options.out_append ? " out-append=yes" : "") +
            " signs=" + (options.scan_signs.empty() ? "beside markhound" : options.scan_signs) +
            " check=" + (options.no_check ? "no" : "yes") + " hash=" + Joined(options.hashes);
 }
@@ -85,14 +102,21 @@ public:
 private:
     bool PreparePlugins();
     void ScanFile(const std::string& path);
-    bool Extract(const MappedFile& data, FileReport* file);
-    void ScanPartEnd(const Scanner& scanner, PartBounds bounds, const Scanner::ItemFn& keep,
-                     FileReport* file);
+    // Where extraction stands in the file being scanned (see ExtractItem).
+    struct Extraction {
+        uint64_t truncated_start = 0, truncated_end = 0;
+        uint64_t budget = 0;  // bytes that may still be extracted from the file
+    };
+    void ExtractItem(const MappedFile& data, FileReport* file, Extraction* state,
+                     ReportedItem* reported);
+    void ScanPartEnd(const Scanner& scanner, PartBounds bounds, const Item* last,
+                     const Scanner::ItemFn& emit, FileReport* file);
     bool Hash(const MappedFile& data, const FileReport& file, ReportedItem* reported);
-    void Print(const FileReport& file);
+    bool OpenSpools();
     void WriteReports();
     // audit.txt; for a part, one name per part, so that parts can share DIR.
     std::string AuditName() const;
+    void CheckStdout();
     int StopSignal() const { return stop_ != nullptr ? stop_->load() : 0; }
 
     const Options& options_;
@@ -102,10 +126,14 @@ private:
     std::string plugin_dir_;
     SignsFolder signs_folder_;  // prepared for --signs: the plug-ins are loaded from there
     PluginSet plugins_;
+    OutFolder out_folder_;
+    // The DFXML objects and the audit's item lines, kept on disk during the scan.
+    Spool dfxml_items_, audit_items_;
     std::vector<Detector> detectors_;
     RunReport run_;
     std::set<std::string> stems_;
     bool stopped_ = false;  // an extracted file could not be written
+    bool stdout_failed_ = false;  // told once; nothing more is printed
     const std::atomic<int>* stop_;
     // What was under way when a stop signal was seen, for the one line that
     // says so; nothing is reported or written after it.
@@ -126,6 +154,12 @@ bool ScanRun::PreparePlugins() {
     // hound's copy of a plug-in's rules must be what the plug-in itself read.
     KnownFilters filters;
     for (const Plugin& plugin : plugins_.plugins()) filters.ReadBeforeInitialize(plugin.name, plugin.handle);
+    // What markhound's loader will pass over, told before its Initialize.
+    for (const Plugin& plugin : plugins_.plugins()) {
+        if (plugin.name != kSignaturePluginName) continue;
+        const std::string signs = plugin.path.substr(0, plugin.path.find_last_of('/')) + "/signs.ini";
+        for (const std::string& line : SignsScanProblems(signs)) diag_.Note(plugin.name + ": " + line);
+    }
     plugins_.Initialize(diag_);
     for (const Plugin& plugin : plugins_.plugins()) filters.ReadAfterInitialize(plugin.name, plugin.handle);
     for (const Plugin& plugin : plugins_.plugins()) {
@@ -147,51 +181,64 @@ bool ScanRun::PreparePlugins() {
     return true;
 }
 
-bool ScanRun::Extract(const MappedFile& data, FileReport* file) {
-    for (ReportedItem& reported : file->items) {
-        if (StopSignal() != 0) {
-            stopped_while_ = "while extracting the items of " + Quoted(file->path);
-            return false;
-        }
-        const Item& item = reported.item;
-        const std::string folder = options_.out + "/" + SafeExtension(item.extension);
-        std::error_code failure;
-        std::filesystem::create_directories(folder, failure);
-        if (failure) {
-            diag_.Error("cannot create " + Quoted(folder) + ": " + failure.message());
-            return false;
-        }
-        if (!Hash(data, *file, &reported)) return false;
-        const uint8_t* bytes = item.size_in_file > 0 ? data.data() + item.offset : data.data();
-        std::string error;
-        const std::string path = options_.out + "/" + reported.name;
-        if (!WriteFileAtomically(path, bytes, item.size_in_file, &error, stop_)) {
-            if (StopSignal() != 0) {
-                stopped_while_ = "while writing " + Quoted(path) + "; its unfinished file was removed";
-            } else {
-                diag_.Error(error);
-            }
-            return false;
-        }
-        reported.written = true;
-        DropMappedPages({data.data(), data.size()}, item.offset, item.offset + item.size_in_file);
+// The extracted bytes stay a small multiple of the input whatever the
+// plug-ins report: a truncated item's file runs to the end of the input, so
+// an item that starts inside it is already there (unless --nested asks for
+// items inside items), and no input gives more than kExtractBound times its
+// size. A failed write ends the extraction of the run (stopped_).
+void ScanRun::ExtractItem(const MappedFile& data, FileReport* file, Extraction* state,
+                          ReportedItem* reported) {
+    const Item& item = reported->item;
+    if (!options_.nested && item.offset < state->truncated_end) {
+        reported->not_extracted = "inside the truncated item at " + HexOffset(state->truncated_start);
+        ++file->inside_truncated;
+        return;
     }
-    return true;
+    if (item.size_in_file > state->budget) {
+        reported->not_extracted = "beyond " + std::to_string(kExtractBound) + " times the input's size";
+        ++file->over_bound;
+        return;
+    }
+    state->budget -= item.size_in_file;
+    if (item.truncated && item.offset + item.size_in_file > state->truncated_end) {
+        state->truncated_start = item.offset;
+        state->truncated_end = item.offset + item.size_in_file;
+    }
+    const std::string folder = options_.out + "/" + SafeExtension(item.extension);
+    std::error_code failure;
+    std::filesystem::create_directories(folder, failure);
+    if (failure) {
+        diag_.Error("cannot create " + Quoted(folder) + ": " + failure.message());
+        stopped_ = true;
+        return;
+    }
+    const uint8_t* bytes = item.size_in_file > 0 ? data.data() + item.offset : data.data();
+    std::string error;
+    const std::string path = options_.out + "/" + reported->name;
+    // The pages written leave memory block by block: a large item costs no more
+    // resident memory than a small one.
+    const MappedData mapped = {data.data(), data.size()};
+    const auto drop = [&](uint64_t done) { DropMappedPages(mapped, item.offset, item.offset + done); };
+    if (!WriteFileAtomically(path, bytes, item.size_in_file, &error, stop_, drop)) {
+        if (StopSignal() != 0) {
+            stopped_while_ = "while writing " + Quoted(path) + "; its unfinished file was removed";
+        } else {
+            diag_.Error(error);
+        }
+        stopped_ = true;
+        return;
+    }
+    reported->written = true;
+    DropMappedPages(mapped, item.offset, item.offset + item.size_in_file);
 }
 
 // Where the scan of a part went on behind its last item, past the part's
 // end, it goes on until it meets the scan of the part behind.
-void ScanRun::ScanPartEnd(const Scanner& scanner, PartBounds bounds, const Scanner::ItemFn& keep,
-                          FileReport* file) {
-    file->part = true;
-    file->part_begin = bounds.begin;
-    file->part_end = bounds.end;
+void ScanRun::ScanPartEnd(const Scanner& scanner, PartBounds bounds, const Item* last,
+                          const Scanner::ItemFn& emit, FileReport* file) {
     uint64_t ahead = bounds.end;
-    if (!file->items.empty()) {
-        const Item& last = file->items.back().item;
-        ahead = std::max(ahead, NextPosition(last.offset, last, options_.nested));
-    }
-    file->next_part_from = ahead == bounds.end ? ahead : scanner.ScanUntilMet(ahead, bounds.end, keep);
+    if (last != nullptr) ahead = std::max(ahead, NextPosition(last->offset, *last, options_.nested));
+    file->next_part_from = ahead == bounds.end ? ahead : scanner.ScanUntilMet(ahead, bounds.end, emit);
 }
 
 // The digests of the item's bytes in the file; false when stopped meanwhile.
@@ -204,17 +251,11 @@ bool ScanRun::Hash(const MappedFile& data, const FileReport& file, ReportedItem*
     return false;
 }
 
-void ScanRun::Print(const FileReport& file) {
-    if (options_.json) {
-        for (const ReportedItem& item : file.items) {
-            out_ << JsonLine(file, item, run_.plugin_names[item.item.plugin], options_.out) << '\n';
-        }
-        if (file.part) out_ << PartJsonLine(file) << '\n';
-    } else {
-        PrintTable(out_, file, run_.plugin_names);
-        if (file.part) out_ << "  " << PartText(file) << '\n';
-    }
-    out_ << std::flush;
+void ScanRun::CheckStdout() {
+    if (stdout_failed_ || out_.good()) return;
+    stdout_failed_ = true;
+    diag_.Error(std::string("cannot write the standard output: ") +
+                (errno != 0 ? std::strerror(errno) : "write failed"));
 }
 
 void ScanRun::ScanFile(const std::string& path) {
@@ -243,33 +284,90 @@ void ScanRun::ScanFile(const std::string& path) {
         ++file.rejected[std::string(item.check_format) + ": " + item.check_reason];
     });
 
+    // Each item goes out as it is found, in file order: extracted, printed,
+    // and added to the spooled reports; nothing per item is kept.
+    // Names taken at the current offset: items come in offset order, so only
+    // items at one offset can share a name.
     std::set<std::string> names;
-    const Scanner::ItemFn keep = [&](const Item& item) {
-        const std::string ext = SafeExtension(item.extension);
-        file.items.push_back(
-            {item, ext + "/" + Unique(ItemFileName(file.stem, item.offset, ext), &names), false, {}});
-    };
+    uint64_t names_offset = 0;
+    Extraction extraction;
+    extraction.budget =
+        file.size > UINT64_MAX / kExtractBound ? UINT64_MAX : file.size * kExtractBound;
+    TableStream table(out_, file, run_.plugin_names);
     const PartBounds bounds = BoundsIn(options_.part, data.size());
+    file.part = options_.part.given;
+    file.part_begin = bounds.begin;
+    file.part_end = bounds.end;
+    Item last;  // the last item found, where a part's scan goes on past its end
+    bool found = false;
+    const Scanner::ItemFn emit = [&](const Item& item) {
+            const std::string ext = SafeExtension(item.extension);
+            if (item.offset != names_offset) names.clear();
+            names_offset = item.offset;
+            std::string name = Unique(ItemFileName(file.stem, item.offset, ext), &names);
+            // An earlier run's file keeps its name; this item takes the next free one.
+            while (out_folder_.Holds(ext + "/" + name)) {
+                name = Unique(ItemFileName(file.stem, item.offset, ext), &names);
+            }
+            last = item;
+            found = true;
+            ReportedItem reported{item, ext + "/" + name, false, "", {}};
+            // With --out the digests are taken as the item is extracted, its
+            // bytes still in memory.
+            if (!Hash(data, file, &reported)) return;
+            if (!options_.out.empty() && !stopped_ && StopSignal() == 0) {
+                ExtractItem(data, &file, &extraction, &reported);
+            }
+            ++file.streamed;
+            file.streamed_truncated += item.truncated;
+            ++file.streamed_types[ext];
+            const std::string& plugin = run_.plugin_names[item.plugin];
+            if (!options_.json) {
+                table.Add(reported);
+            } else if (!stdout_failed_) {
+                out_ << JsonLine(file, reported, plugin, options_.out) << '\n';
+            }
+            if (dfxml_items_.is_open()) dfxml_items_.Append(DfxmlObject(file, reported, plugin));
+            if (audit_items_.is_open()) audit_items_.Append(AuditItemLine(file, reported, plugin));
+    };
     progress_.Start(bounds.end - bounds.begin);
-    scanner.ScanRange(bounds.begin, bounds.end, keep, [&](uint64_t position, uint64_t items) {
+    scanner.ScanRange(bounds.begin, bounds.end, emit, [&](uint64_t position, uint64_t items) {
         progress_.Update(position - bounds.begin, items);
+        out_ << std::flush;
+        CheckStdout();
     });
-    if (options_.part.given) ScanPartEnd(scanner, bounds, keep, &file);
+    if (file.part && StopSignal() == 0) ScanPartEnd(scanner, bounds, found ? &last : nullptr, emit, &file);
     progress_.Finish();
     if (StopSignal() != 0) {
-        stopped_while_ = "while scanning " + Quoted(path);
+        if (stopped_while_.empty()) stopped_while_ = "while scanning " + Quoted(path);
         return;
     }
-
-    // With --out each item is hashed as it is extracted, its bytes read once.
-    if (!options_.out.empty() && !Extract(data, &file)) stopped_ = true;
-    if (options_.out.empty()) {
-        for (ReportedItem& reported : file.items) {
-            if (!Hash(data, file, &reported)) break;
-        }
+    if (file.over_bound > 0) {
+        diag_.Note(std::to_string(file.over_bound) + " items of " + Quoted(file.path) +
+                   " not extracted: the bytes extracted from an input stay within " +
+                   std::to_string(kExtractBound) + " times its size");
     }
-    if (StopSignal() != 0) return;
-    Print(file);
+    if (!options_.json) table.Finish();
+    if (file.part && !stdout_failed_) {
+        out_ << (options_.json ? PartJsonLine(file) : "  " + PartText(file)) << '\n';
+    }
+    out_ << std::flush;
+    CheckStdout();
+}
+
+bool ScanRun::OpenSpools() {
+    std::string problem;
+    if (!options_.dfxml.empty()) {
+        // Beside the report, on the disk it goes to; in /tmp when it is a device or pipe.
+        struct stat info;
+        const size_t slash = options_.dfxml.find_last_of('/');
+        std::string folder = slash == std::string::npos ? "." : options_.dfxml.substr(0, slash + 1);
+        if (stat(options_.dfxml.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) folder = P_tmpdir;
+        problem = dfxml_items_.Open(folder);
+    }
+    if (problem.empty() && !options_.out.empty()) problem = audit_items_.Open(options_.out);
+    if (!problem.empty()) diag_.Error(problem);
+    return problem.empty();
 }
 
 std::string ScanRun::AuditName() const {
@@ -282,13 +380,16 @@ void ScanRun::WriteReports() {
     run_.messages = diag_.lines();
     std::string error;
     if (!options_.dfxml.empty()) {
-        const std::string xml = DfxmlReport(run_);
-        if (!WriteFileAtomically(options_.dfxml, xml.data(), xml.size(), &error)) diag_.Error(error);
+        if (!WriteSpooledFile(options_.dfxml, DfxmlHead(run_), &dfxml_items_, kDfxmlTail, &error)) {
+            diag_.Error(error);
+        }
     }
     if (!options_.out.empty()) {
         run_.messages = diag_.lines();
-        const std::string audit = AuditText(run_);
-        if (!WriteFileAtomically(options_.out + "/" + AuditName(), audit.data(), audit.size(), &error)) {
+        const std::string path = options_.out + "/" + AuditName();
+        // With --out-append the earlier runs' audits stay in front of this one.
+        const std::string head = (options_.out_append ? ReadAudit(path) : "") + AuditHead(run_);
+        if (!WriteSpooledFile(path, head, &audit_items_, AuditTail(run_), &error)) {
             diag_.Error(error);
         }
     }
@@ -303,19 +404,18 @@ int ScanRun::Run() {
     run_.checked = !options_.no_check;
 
     if (!PreparePlugins()) return kExitUsage;
+    const std::vector<std::string> refused =
+        CheckOutputPaths(options_.dfxml, options_.out, options_.files);
+    for (const std::string& line : refused) diag_.Error(line);
+    if (!refused.empty()) return kExitErrors;
     if (!options_.out.empty()) {
-        std::error_code failure;
-        std::filesystem::create_directories(options_.out, failure);
-        if (failure) {
-            diag_.Error("cannot create " + Quoted(options_.out) + ": " + failure.message());
-            return kExitErrors;
-        }
-        // A folder that takes no files fails here, before the scan, not at the first item.
-        if (access(options_.out.c_str(), W_OK | X_OK) != 0) {
-            diag_.Error("cannot write into " + Quoted(options_.out) + ": " + std::strerror(errno));
+        const std::string problem = out_folder_.Open(options_.out, options_.out_append, options_.part.given);
+        if (!problem.empty()) {
+            diag_.Error(problem);
             return kExitErrors;
         }
     }
+    if (!OpenSpools()) return kExitErrors;
     for (const std::string& path : options_.files) {
         if (stopped_ || StopSignal() != 0) break;
         ScanFile(path);
@@ -331,9 +431,10 @@ int ScanRun::Run() {
 
     if (!options_.json && run_.files.size() > 1) {
         size_t items = 0;
-        for (const FileReport& file : run_.files) items += file.items.size();
+        for (const FileReport& file : run_.files) items += file.streamed;
         out_ << "total: " << items << (items == 1 ? " item" : " items") << " in "
-             << run_.files.size() << " inputs\n";
+             << run_.files.size() << " inputs\n" << std::flush;
+        CheckStdout();
     }
     run_.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     WriteReports();

@@ -22,7 +22,10 @@ bool Stopped(const std::atomic<int>* stop) {
 }
 
 // False with errno set on a failed write, and with errno EINTR when stopped.
-bool WriteAll(int fd, const uint8_t* data, uint64_t size, const std::atomic<int>* stop) {
+// after_block, when given, hears how many bytes are written so far after each block.
+bool WriteAll(int fd, const uint8_t* data, uint64_t size, const std::atomic<int>* stop,
+              const std::function<void(uint64_t done)>& after_block = {}) {
+    uint64_t done = 0;
     while (size > 0) {
         if (Stopped(stop)) {
             errno = EINTR;
@@ -36,6 +39,8 @@ bool WriteAll(int fd, const uint8_t* data, uint64_t size, const std::atomic<int>
         }
         data += written;
         size -= static_cast<uint64_t>(written);
+        done += static_cast<uint64_t>(written);
+        if (after_block) after_block(done);
     }
     return true;
 }
@@ -46,8 +51,10 @@ std::string Failure(const std::string& path) {
 
 }  // namespace
 
-bool WriteFileAtomically(const std::string& path, const void* data, uint64_t size,
-                         std::string* error, const std::atomic<int>* stop) {
+// Fills a temporary file beside path and renames it to path; see extract.h.
+static bool WriteThroughTemporary(const std::string& path, std::string* error,
+                                  const std::atomic<int>* stop,
+                                  const std::function<bool(int fd)>& fill) {
     const size_t slash = path.find_last_of('/');
     const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash);
     const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
@@ -59,7 +66,7 @@ bool WriteFileAtomically(const std::string& path, const void* data, uint64_t siz
         return false;
     }
     int failure = 0;
-    if (fchmod(fd, 0644) != 0 || !WriteAll(fd, static_cast<const uint8_t*>(data), size, stop)) {
+    if (fchmod(fd, 0644) != 0 || !fill(fd)) {
         failure = errno;
     }
     if (close(fd) != 0 && failure == 0) failure = errno;
@@ -69,5 +76,37 @@ bool WriteFileAtomically(const std::string& path, const void* data, uint64_t siz
     errno = failure;
     *error = Stopped(stop) ? "stopped while writing " + Quoted(path) + "; its unfinished file was removed"
                            : Failure(path);
+    return false;
+}
+
+bool WriteFileAtomically(const std::string& path, const void* data, uint64_t size,
+                         std::string* error, const std::atomic<int>* stop,
+                         const std::function<void(uint64_t done)>& after_block) {
+    return WriteThroughTemporary(path, error, stop, [&](int fd) {
+        return WriteAll(fd, static_cast<const uint8_t*>(data), size, stop, after_block);
+    });
+}
+
+bool WriteReportFile(const std::string& path, const std::string& text, std::string* error) {
+    return WriteReportWith(path, error, [&](int fd) {
+        return WriteAll(fd, reinterpret_cast<const uint8_t*>(text.data()), text.size(), nullptr);
+    });
+}
+
+bool WriteReportWith(const std::string& path, std::string* error,
+                     const std::function<bool(int fd)>& fill) {
+    struct stat info;
+    if (stat(path.c_str(), &info) != 0 || S_ISREG(info.st_mode)) {
+        return WriteThroughTemporary(path, error, nullptr, fill);
+    }
+    const int fd = open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    int failure = 0;
+    if (fd < 0 || !fill(fd)) {
+        failure = errno;
+    }
+    if (fd >= 0 && close(fd) != 0 && failure == 0) failure = errno;
+    if (failure == 0) return true;
+    errno = failure;
+    *error = Failure(path);
     return false;
 }

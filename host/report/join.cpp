@@ -19,6 +19,7 @@
 #include "host/options.h"
 #include "host/report/extract.h"
 #include "host/report/names.h"
+#include "host/report/out_folder.h"
 #include "host/report/output.h"
 
 namespace {
@@ -183,6 +184,17 @@ int RunJoin(const Options& options, std::ostream& out, std::ostream& err) {
             }
         }
         if (!ReadLines(path == "-" ? std::cin : file, path, &order, &inputs, err)) return kExitErrors;
+    }
+    // The output folder of the parts, held alone while the join removes the
+    // files of items it leaves out and writes the audit: no part may still
+    // be writing there. Its lock file goes with the join.
+    OutFolder folder;
+    if (!options.out.empty()) {
+        const std::string problem = folder.Open(options.out, true);
+        if (!problem.empty()) {
+            err << "hound: " << problem << '\n';
+            return kExitErrors;
+        }
     }
     int code = kExitOk;
     RunReport run;

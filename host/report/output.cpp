@@ -9,17 +9,11 @@
 #include <ostream>
 #include <sstream>
 
+#include "host/report/display_width.h"
 #include "host/report/names.h"
 #include "host/options.h"
 
 namespace {
-
-// Characters on screen, counting each UTF-8 sequence as one.
-size_t DisplayWidth(const std::string& text) {
-    size_t width = 0;
-    for (char c : text) width += (static_cast<uint8_t>(c) & 0xC0) != 0x80;
-    return width;
-}
 
 std::string PadRight(const std::string& text, size_t width) {
     const size_t shown = DisplayWidth(text);
@@ -70,35 +64,47 @@ std::string HexOffset(uint64_t offset) {
     return text;
 }
 
+TableRow TableHeader() {
+    return {{"offset (hex)", "offset", "size", "ext", "description", "plug-in", "flags"}};
+}
+
+TableRow TableCells(const Item& item, const std::string& plugin) {
+    return {{HexOffset(item.offset), std::to_string(item.offset), std::to_string(item.size),
+             Printable(item.extension), Printable(item.description), plugin, Flags(item)}};
+}
+
+std::string TableLine(const TableRow& row, const size_t (&widths)[7]) {
+    std::string line = "  " + PadRight(row.cells[0], widths[0]);
+    for (int c = 1; c < 3; ++c) line += "  " + PadLeft(row.cells[c], widths[c]);
+    for (int c = 3; c < 7; ++c) line += "  " + PadRight(row.cells[c], widths[c]);
+    line.erase(line.find_last_not_of(' ') + 1);
+    return line;
+}
+
+std::string TableHeading(const FileReport& file) {
+    uint64_t truncated = file.streamed_truncated;
+    for (const ReportedItem& reported : file.items) truncated += reported.item.truncated;
+    std::string heading = Printable(file.path) + ": " +
+                          Count(file.items.size() + file.streamed, "item", "items") + " in " +
+                          std::to_string(file.size) + " bytes";
+    if (truncated > 0) heading += " (" + std::to_string(truncated) + " truncated)";
+    return heading;
+}
+
 void PrintTable(std::ostream& out, const FileReport& file,
                 const std::vector<std::string>& plugin_names) {
-    out << Printable(file.path) << ": " << Count(file.items.size(), "item", "items") << " in "
-        << file.size << " bytes\n";
+    out << TableHeading(file) << '\n';
     if (file.items.empty()) return;
 
-    struct Row {
-        std::string cells[7];
-    };
-    std::vector<Row> rows;
-    rows.push_back({{"offset (hex)", "offset", "size", "ext", "description", "plug-in", "flags"}});
+    std::vector<TableRow> rows = {TableHeader()};
     for (const ReportedItem& reported : file.items) {
-        const Item& item = reported.item;
-        rows.push_back({{HexOffset(item.offset), std::to_string(item.offset),
-                         std::to_string(item.size), Printable(item.extension),
-                         Printable(item.description), PluginName(plugin_names, item.plugin),
-                         Flags(item)}});
+        rows.push_back(TableCells(reported.item, PluginName(plugin_names, reported.item.plugin)));
     }
     size_t widths[7] = {};
-    for (const Row& row : rows) {
+    for (const TableRow& row : rows) {
         for (int c = 0; c < 7; ++c) widths[c] = std::max(widths[c], DisplayWidth(row.cells[c]));
     }
-    for (const Row& row : rows) {
-        std::string line = "  " + PadRight(row.cells[0], widths[0]);
-        for (int c = 1; c < 3; ++c) line += "  " + PadLeft(row.cells[c], widths[c]);
-        for (int c = 3; c < 7; ++c) line += "  " + PadRight(row.cells[c], widths[c]);
-        line.erase(line.find_last_not_of(' ') + 1);
-        out << line << '\n';
-    }
+    for (const TableRow& row : rows) out << TableLine(row, widths) << '\n';
 }
 
 std::string JsonLine(const FileReport& file, const ReportedItem& reported,
@@ -122,6 +128,7 @@ std::string JsonLine(const FileReport& file, const ReportedItem& reported,
     for (const Digest& digest : reported.digests) line[digest.type] = digest.hex;
     if (file.part && item.offset >= file.part_end) line["after_range"] = true;
     if (reported.written) line["extracted"] = ValidUtf8(OutPath(out_dir, reported.name));
+    if (!reported.not_extracted.empty()) line["not_extracted"] = reported.not_extracted;
     return line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
@@ -167,7 +174,7 @@ std::string XmlEscape(std::string_view text) {
     return out;
 }
 
-std::string DfxmlReport(const RunReport& run) {
+std::string DfxmlHead(const RunReport& run) {
     std::ostringstream xml;
     xml << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
         << "<dfxml xmloutputversion=\"1.0\""
@@ -193,38 +200,47 @@ std::string DfxmlReport(const RunReport& run) {
         }
         xml << "  </source>\n";
     }
-    for (const FileReport& file : run.files) {
-        for (const ReportedItem& reported : file.items) {
-            const Item& item = reported.item;
-            xml << "  <fileobject>\n"
-                << "    <filename>" << XmlEscape(reported.name) << "</filename>\n"
-                << "    <filesize>" << item.size_in_file << "</filesize>\n"
-                << "    <hound:item image=\"" << XmlEscape(file.path) << "\" ext=\""
-                << XmlEscape(item.extension) << "\" description=\"" << XmlEscape(item.description)
-                << "\" plugin=\"" << XmlEscape(PluginName(run.plugin_names, item.plugin))
-                << "\" size=\"" << item.size << "\" truncated=\"" << (item.truncated ? 1 : 0)
-                << "\"";
-            if (item.check != CheckState::kOff) {
-                xml << " check=\"" << (item.check == CheckState::kValid ? "valid" : "unchecked")
-                    << "\" plugin_size=\"" << item.plugin_size << "\"";
-            }
-            xml << "/>\n"
-                << "    <byte_runs>\n"
-                << "      <byte_run offset=\"0\" img_offset=\"" << item.offset << "\" len=\""
-                << item.size_in_file << "\"/>\n"
-                << "    </byte_runs>\n";
-            for (const Digest& digest : reported.digests) {
-                xml << "    <hashdigest type=\"" << digest.type << "\">" << digest.hex
-                    << "</hashdigest>\n";
-            }
-            xml << "  </fileobject>\n";
-        }
-    }
-    xml << "</dfxml>\n";
     return xml.str();
 }
 
-std::string AuditText(const RunReport& run) {
+std::string DfxmlObject(const FileReport& file, const ReportedItem& reported, const std::string& plugin) {
+    std::ostringstream xml;
+    const Item& item = reported.item;
+    xml << "  <fileobject>\n"
+        << "    <filename>" << XmlEscape(reported.name) << "</filename>\n"
+        << "    <filesize>" << item.size_in_file << "</filesize>\n"
+        << "    <hound:item image=\"" << XmlEscape(file.path) << "\" ext=\""
+        << XmlEscape(item.extension) << "\" description=\"" << XmlEscape(item.description)
+        << "\" plugin=\"" << XmlEscape(plugin)
+        << "\" size=\"" << item.size << "\" truncated=\"" << (item.truncated ? 1 : 0)
+        << "\"";
+    if (item.check != CheckState::kOff) {
+        xml << " check=\"" << (item.check == CheckState::kValid ? "valid" : "unchecked")
+            << "\" plugin_size=\"" << item.plugin_size << "\"";
+    }
+    xml << "/>\n"
+        << "    <byte_runs>\n"
+        << "      <byte_run offset=\"0\" img_offset=\"" << item.offset << "\" len=\""
+        << item.size_in_file << "\"/>\n"
+        << "    </byte_runs>\n";
+    for (const Digest& digest : reported.digests) {
+        xml << "    <hashdigest type=\"" << digest.type << "\">" << digest.hex << "</hashdigest>\n";
+    }
+    xml << "  </fileobject>\n";
+    return xml.str();
+}
+
+std::string DfxmlReport(const RunReport& run) {
+    std::string xml = DfxmlHead(run);
+    for (const FileReport& file : run.files) {
+        for (const ReportedItem& reported : file.items) {
+            xml += DfxmlObject(file, reported, PluginName(run.plugin_names, reported.item.plugin));
+        }
+    }
+    return xml + kDfxmlTail;
+}
+
+std::string AuditHead(const RunReport& run) {
     std::ostringstream text;
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.3f s", run.seconds);
@@ -237,42 +253,65 @@ std::string AuditText(const RunReport& run) {
     for (const std::string& state : run.plugin_states) text << "  " << Printable(state) << '\n';
 
     text << "inputs:\n";
-    size_t scanned = 0, total = 0;
     for (const FileReport& file : run.files) {
         text << "  " << Printable(file.path) << "  ";
         if (!file.error.empty()) {
             text << "not scanned: " << Printable(file.error) << '\n';
             continue;
         }
-        ++scanned;
-        total += file.items.size();
-        text << file.size << " bytes  " << Count(file.items.size(), "item", "items");
+        text << file.size << " bytes  " << Count(file.items.size() + file.streamed, "item", "items");
         if (file.part) text << "  " << PartText(file);
         text << '\n';
     }
-
     text << "items (input, offset hex, offset, size, plug-in, extracted file, description, "
             "digests, flags):\n";
-    std::map<std::string, size_t> per_type;
+    return text.str();
+}
+
+std::string AuditItemLine(const FileReport& file, const ReportedItem& reported, const std::string& plugin) {
+    // Items that the extraction rule leaves out are counted in the tail, not
+    // listed: however many there are, the audit stays small.
+    if (!reported.not_extracted.empty()) return "";
+    const Item& item = reported.item;
+    std::ostringstream text;
+    text << "  " << Printable(file.path) << "  " << HexOffset(item.offset) << "  " << item.offset
+         << "  " << item.size << "  " << plugin << "  "
+         << (reported.written ? reported.name : "(not written)") << "  \""
+         << Printable(item.description) << '"';
+    for (const Digest& digest : reported.digests) text << "  " << digest.type << ':' << digest.hex;
+    const std::string flags = Flags(item);
+    if (!flags.empty()) text << "  " << flags;
+    text << '\n';
+    return text.str();
+}
+
+std::string AuditTail(const RunReport& run) {
+    std::ostringstream text;
+    std::map<std::string, uint64_t> per_type;
+    uint64_t scanned = 0, total = 0, truncated = 0, inside = 0, over = 0;
     for (const FileReport& file : run.files) {
         for (const ReportedItem& reported : file.items) {
-            const Item& item = reported.item;
-            ++per_type[SafeExtension(item.extension)];
-            text << "  " << Printable(file.path) << "  " << HexOffset(item.offset) << "  "
-                 << item.offset << "  " << item.size << "  "
-                 << PluginName(run.plugin_names, item.plugin) << "  "
-                 << (reported.written ? reported.name : "(not written)") << "  \""
-                 << Printable(item.description) << '"';
-            for (const Digest& digest : reported.digests) text << "  " << digest.type << ':' << digest.hex;
-            const std::string flags = Flags(item);
-            if (!flags.empty()) text << "  " << flags;
-            text << '\n';
+            ++per_type[SafeExtension(reported.item.extension)];
+            truncated += reported.item.truncated;
         }
+        for (const auto& [type, count] : file.streamed_types) per_type[type] += count;
+        scanned += file.error.empty();
+        total += file.items.size() + file.streamed;
+        truncated += file.streamed_truncated;
+        inside += file.inside_truncated;
+        over += file.over_bound;
     }
     text << "counts per type:\n";
     for (const auto& [type, count] : per_type) text << "  " << type << "  " << count << '\n';
     text << "total: " << Count(total, "item", "items") << " in " << scanned << " of "
          << Count(run.files.size(), "input", "inputs") << '\n';
+    text << "truncated: " << truncated << " (reaching past the end of their input)\n"
+         << "not extracted: " << inside << " inside an earlier truncated item, " << over
+         << " beyond " << kExtractBound << " times their input's size\n"
+         << "extraction rule: an item that starts inside an earlier truncated item of its input "
+            "is not extracted (its bytes are in that item's file) unless --nested is given; the "
+            "bytes extracted from an input stay within "
+         << kExtractBound << " times its size\n";
     if (run.checked) {
         std::map<std::string, uint64_t> rejected;
         for (const FileReport& file : run.files) {
@@ -285,4 +324,14 @@ std::string AuditText(const RunReport& run) {
     text << "messages:" << (run.messages.empty() ? " none" : "") << '\n';
     for (const std::string& message : run.messages) text << "  " << Printable(message) << '\n';
     return text.str();
+}
+
+std::string AuditText(const RunReport& run) {
+    std::string text = AuditHead(run);
+    for (const FileReport& file : run.files) {
+        for (const ReportedItem& reported : file.items) {
+            text += AuditItemLine(file, reported, PluginName(run.plugin_names, reported.item.plugin));
+        }
+    }
+    return text + AuditTail(run);
 }

@@ -13,6 +13,18 @@
 void PrintTable(std::ostream& out, const FileReport& file,
                 const std::vector<std::string>& plugin_names);
 
+// A row of the table: the header, or an item's cells.
+struct TableRow {
+    std::string cells[7];
+};
+TableRow TableHeader();
+TableRow TableCells(const Item& item, const std::string& plugin);
+// A row padded to widths (display columns), without the line end.
+std::string TableLine(const TableRow& row, const size_t (&widths)[7]);
+// The heading line of a file's table, without the line end: the count of
+// items (kept and streamed) and of the truncated ones.
+std::string TableHeading(const FileReport& file);
+
 // One JSON object, without the line end.
 std::string JsonLine(const FileReport& file, const ReportedItem& item, const std::string& plugin,
                      const std::string& out_dir);
@@ -34,6 +46,21 @@ std::string DfxmlReport(const RunReport& run);
 // audit.txt: inputs, options, plug-ins, one line per item, counts per type,
 // messages and time taken.
 std::string AuditText(const RunReport& run);
+
+// The reports in pieces, for a run that does not keep its items: the DFXML
+// document is DfxmlHead, a DfxmlObject per item and kDfxmlTail; the audit is
+// AuditHead, an AuditItemLine per item and AuditTail. Counts include the
+// items streamed (FileReport::streamed). An item that the extraction rule
+// left out (ReportedItem::not_extracted) gets no audit line; AuditTail counts it.
+std::string DfxmlHead(const RunReport& run);
+std::string DfxmlObject(const FileReport& file, const ReportedItem& item, const std::string& plugin);
+constexpr const char* kDfxmlTail = "</dfxml>\n";
+std::string AuditHead(const RunReport& run);
+std::string AuditItemLine(const FileReport& file, const ReportedItem& item, const std::string& plugin);
+std::string AuditTail(const RunReport& run);
+
+// With --out, the bytes extracted from an input stay within this many times its size.
+constexpr uint64_t kExtractBound = 4;
 
 // "0x" and at least 8 hexadecimal digits.
 std::string HexOffset(uint64_t offset);

@@ -12,6 +12,7 @@ struct ReportedItem {
     Item item;
     std::string name;      // "<ext>/<file name>": its place below the output folder
     bool written = false;  // extracted to that place
+    std::string not_extracted;  // with --out: why it was not, by the extraction rule
     std::vector<Digest> digests;  // of the bytes in the file, in the order asked
 };
 
@@ -29,6 +30,13 @@ struct FileReport {
     // Items that plug-ins reported and checkers found invalid, counted by
     // "<checker>: <reason>".
     std::map<std::string, uint64_t> rejected;
+    // Items left unextracted by the extraction rule (see run.cpp).
+    uint64_t inside_truncated = 0;
+    uint64_t over_bound = 0;
+    // Items that went out as they were found instead of being kept in items.
+    uint64_t streamed = 0;
+    uint64_t streamed_truncated = 0;
+    std::map<std::string, uint64_t> streamed_types;  // by safe extension
 };
 
 struct RunReport {

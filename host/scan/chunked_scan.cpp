@@ -18,19 +18,13 @@
 #include <thread>
 #include <vector>
 
+#include "host/scan/chunk_join.h"
 #include "host/scan/scan.h"
 
 namespace {
 
-// An item as a chunk's scan found it: where it asked, and where it went on.
-struct Found {
-    Item item;
-    uint64_t asked;
-    uint64_t next;
-};
-
 struct ChunkResult {
-    std::vector<Found> found;
+    std::vector<ChunkFound> found;
     uint64_t end_position = 0;  // where the chunk's scan stopped, at or behind its end
     bool skipped = false;       // not scanned: the true scan had already passed it
     bool stopped = false;
@@ -76,13 +70,15 @@ uint64_t Scanner::ScanChunks(uint64_t begin, uint64_t end, const ItemFn& on_item
             }
             ChunkResult result;
             try {
+                bool full = false;
                 const SinkFn keep = [&](const Item& item, uint64_t asked, uint64_t next) {
                     result.found.push_back({item, asked, next});
-                    return true;
+                    full = result.found.size() >= std::max<size_t>(options_.max_found_per_chunk, 1);
+                    return !full;
                 };
                 const uint64_t e = chunk_end(k);
                 uint64_t position = chunk_begin(k);
-                while (position < e && !result.stopped) {
+                while (position < e && !result.stopped && !full) {
                     if (passed.load(std::memory_order_relaxed) >= e) {
                         result.skipped = true;
                         break;
@@ -90,6 +86,8 @@ uint64_t Scanner::ScanChunks(uint64_t begin, uint64_t end, const ItemFn& on_item
                     const uint64_t stride_end = std::min(e, position + kProgressStride);
                     position = Walk(position, stride_end, keep, &result.stopped);
                 }
+                // A full sink ends the walk as a stop would; the chunk then ends early.
+                if (full) result.stopped = false;
                 result.end_position = position;
             } catch (...) {
                 std::lock_guard<std::mutex> lock(mutex);
@@ -162,21 +160,15 @@ uint64_t Scanner::ScanChunks(uint64_t begin, uint64_t end, const ItemFn& on_item
             if (stopped) return items;
             position = result.end_position;
         }
-        size_t next_found = 0;
         while (position < e) {
-            while (next_found < result.found.size() && result.found[next_found].asked < position) {
-                ++next_found;
-            }
-            // Inside a jump of the chunk's scan: that scan did not ask here.
-            const Found* jump = next_found > 0 ? &result.found[next_found - 1] : nullptr;
-            if (jump != nullptr && jump->next > position) {
-                position = Walk(position, std::min(jump->next, e), emit, &stopped);
+            const JoinStep step = NextJoinStep(position, e, result.found, result.end_position);
+            if (step.walk) {
+                position = Walk(position, step.walk_to, emit, &stopped);
                 if (stopped) return items;
                 continue;
             }
-            // Both scans ask here: the chunk's items from here on are the true ones.
-            for (size_t i = next_found; i < result.found.size(); ++i) {
-                const Found& found = result.found[i];
+            for (size_t i = step.first; i < result.found.size(); ++i) {
+                const ChunkFound& found = result.found[i];
                 if (!emit(found.item, found.asked, found.next)) return items;
             }
             position = result.end_position;
@@ -186,4 +178,18 @@ uint64_t Scanner::ScanChunks(uint64_t begin, uint64_t end, const ItemFn& on_item
         if (on_progress) on_progress(std::min(position, end), items);
     }
     return items;
+}
+
+JoinStep NextJoinStep(uint64_t position, uint64_t chunk_end, const std::vector<ChunkFound>& found,
+                      uint64_t end_position) {
+    const auto at = std::partition_point(found.begin(), found.end(),
+                                         [&](const ChunkFound& f) { return f.asked < position; });
+    const size_t first = static_cast<size_t>(at - found.begin());
+    // Inside a jump of the chunk's scan: that scan did not ask here.
+    if (first > 0 && found[first - 1].next > position) {
+        return {true, std::min(found[first - 1].next, chunk_end), 0};
+    }
+    // The chunk's scan ended early, its items held in full, before getting here.
+    if (position >= end_position) return {true, chunk_end, 0};
+    return {false, 0, first};
 }

@@ -35,6 +35,10 @@ struct Detector {
 
 // Bytes of the data that one scan task covers when the scan runs on threads.
 constexpr uint64_t kDefaultChunkSize = uint64_t{4} << 20;
+// Items that one chunk's scan holds at most: past this its worker stops, and
+// the joining thread scans the rest of the chunk itself, passing items on as
+// it finds them. Dense data thus costs parallelism, never memory per item.
+constexpr size_t kMaxFoundPerChunk = 16384;
 
 struct ScanOptions {
     bool nested = false;  // ask every position, also inside found items
@@ -45,6 +49,7 @@ struct ScanOptions {
     // Scan threads; the output is that of one thread whatever the number.
     unsigned threads = 1;
     uint64_t chunk_size = kDefaultChunkSize;
+    size_t max_found_per_chunk = kMaxFoundPerChunk;
     // The data is a file mapping: pages that the scan has left behind are
     // dropped from memory, so that resident memory stays small.
     bool drop_pages = false;

@@ -211,3 +211,21 @@ int RunSigns(const std::string& path, bool json, std::ostream& out, std::ostream
     out << std::flush;
     return report.signatures.empty() ? kSignsNone : kSignsSome;
 }
+
+std::vector<std::string> SignsScanProblems(const std::string& path) {
+    const std::string absolute = Absolute(path);
+    std::string reason = Unreadable(absolute);
+    SignsReport report;
+    if (reason.empty() && ExplainSignatureFile(absolute, &report, &reason) && report.missing) {
+        reason = "the loader does not find it";
+    }
+    if (!reason.empty()) return {"cannot read " + Quoted(absolute) + ": " + reason};
+    std::vector<std::string> lines;
+    for (const auto* findings : {&report.passed_over, &report.warnings}) {
+        for (const SignsFinding& finding : *findings) {
+            if (!SignsToldDuringScan(finding)) continue;
+            lines.push_back(PlaceText(finding.where) + ": " + Printable(finding.message));
+        }
+    }
+    return lines;
+}

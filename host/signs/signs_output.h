@@ -3,6 +3,7 @@
 #pragma once
 #include <iosfwd>
 #include <string>
+#include <vector>
 
 #include "host/signs/signs_report.h"
 
@@ -22,3 +23,11 @@ void WriteSignsJson(std::ostream& out, const SignsReport& report);
 // Explains the signature file at path (native, relative to the working
 // folder or absolute); the report goes to out, a failure line to err.
 int RunSigns(const std::string& path, bool json, std::ostream& out, std::ostream& err);
+
+// What the loader passes over in the signature file at path, for the
+// messages of a scan: one line each, "<file> [<section>]: <cause>" as
+// "hound signs" says it. The file missing or unreadable, includes not found
+// or not opened, sections beyond the name block and sections that give no
+// signature are told; sections switched off on purpose, and pending
+// signatures that a later section completes, are not.
+std::vector<std::string> SignsScanProblems(const std::string& path);

@@ -321,51 +321,80 @@ std::string Fate(const SignsFinding& finding) {
     return "";
 }
 
+std::string FirstPath(const SignsFinding& finding) {
+    return finding.paths.empty() ? "" : "'" + finding.paths[0] + "'";
+}
+
+// Every reason the explanation gives, with its text (null where the finding
+// brings its own) and whether a scan tells it (see SignsToldDuringScan).
+struct Reason {
+    const char* code;
+    bool told_during_scan;
+    std::string (*text)(const SignsFinding& finding);
+};
+
+const Reason kReasons[] = {
+    // Passed over.
+    {"switched_off", false, [](const SignsFinding&) -> std::string {
+         return "switched off by the ';' in front of its name"; }},
+    {"no_kind", true, [](const SignsFinding&) -> std::string {
+         return "none of Include, Signature and SignatureStart has a value"; }},
+    {"empty_pattern", true, [](const SignsFinding& f) -> std::string {
+         return f.key + " gives no pattern element" + Fate(f); }},
+    {"size_width", true, [](const SignsFinding& f) -> std::string {
+         const std::string width = f.number == 0 ? "0 or absent" : std::to_string(f.number);
+         return "SizeSize is " + width + ", not 1, 2 or 4" + Fate(f); }},
+    {"include_missing", true, [](const SignsFinding& f) -> std::string {
+         if (f.paths.size() == 1) return "include not found: " + FirstPath(f) + " does not exist";
+         return "include not found: neither " + FirstPath(f) + " nor '" + f.paths[1] + "' exists"; }},
+    {"include_cycle", true, [](const SignsFinding& f) -> std::string {
+         return "include of " + FirstPath(f) + " passed over: that file is already being read"; }},
+    {"include_too_deep", true, [](const SignsFinding& f) -> std::string {
+         return "include of " + FirstPath(f) + " passed over: more than " +
+                std::to_string(kMaxIncludeDepth) + " files deep"; }},
+    {"too_many_files", true, [](const SignsFinding& f) -> std::string {
+         return "include of " + FirstPath(f) + " passed over: the load has read " +
+                std::to_string(kMaxFilesPerLoad) + " files already"; }},
+    {"names_cut", true, [](const SignsFinding& f) -> std::string {
+         if (f.number == 1) return "this section is not read: its name lies beyond the 1024-byte name block";
+         return "this section and the " + std::to_string(f.number - 1) +
+                " after it are not read: their names lie beyond the 1024-byte name block"; }},
+    {"name_cut_short", true, nullptr},
+    {"out_of_memory", true, [](const SignsFinding&) -> std::string { return "no memory for its signature"; }},
+    // Warnings.
+    {"value_cut", false, [](const SignsFinding& f) -> std::string {
+         return "the value of " + f.key + " is longer than 260 characters and is cut"; }},
+    {"token_ignored", false, [](const SignsFinding& f) -> std::string {
+         return "in " + f.key + ", the token \"" + f.token + "\" gives no pattern element"; }},
+    {"few_exact_bytes", false, nullptr},
+    {"no_digit", false, nullptr},
+    {"blank_inside", false, nullptr},
+    {"ignored_text", false, nullptr},
+    {"over_255", false, nullptr},
+    {"quote_rest", false, nullptr},
+    {"lone_quote", false, nullptr},
+    {"file_unreadable", true, nullptr},
+};
+
+const Reason* FindReason(const std::string& code) {
+    for (const Reason& reason : kReasons) {
+        if (code == reason.code) return &reason;
+    }
+    return nullptr;
+}
+
 std::string Message(const SignsFinding& finding) {
-    const std::string& r = finding.reason;
-    const std::string path = finding.paths.empty() ? "" : "'" + finding.paths[0] + "'";
-    if (r == "switched_off") return "switched off by the ';' in front of its name";
-    if (r == "no_kind") return "none of Include, Signature and SignatureStart has a value";
-    if (r == "empty_pattern") return finding.key + " gives no pattern element" + Fate(finding);
-    if (r == "size_width") {
-        const std::string width =
-            finding.number == 0 ? "0 or absent" : std::to_string(finding.number);
-        return "SizeSize is " + width + ", not 1, 2 or 4" + Fate(finding);
-    }
-    if (r == "include_missing") {
-        if (finding.paths.size() == 1) return "include not found: " + path + " does not exist";
-        return "include not found: neither " + path + " nor '" + finding.paths[1] + "' exists";
-    }
-    if (r == "include_cycle") {
-        return "include of " + path + " passed over: that file is already being read";
-    }
-    if (r == "include_too_deep") {
-        return "include of " + path + " passed over: more than " +
-               std::to_string(kMaxIncludeDepth) + " files deep";
-    }
-    if (r == "too_many_files") {
-        return "include of " + path + " passed over: the load has read " +
-               std::to_string(kMaxFilesPerLoad) + " files already";
-    }
-    if (r == "names_cut" && finding.number == 1) {
-        return "this section is not read: its name lies beyond the 1024-byte name block";
-    }
-    if (r == "names_cut") {
-        return "this section and the " + std::to_string(finding.number - 1) +
-               " after it are not read: their names lie beyond the 1024-byte name block";
-    }
-    if (r == "out_of_memory") return "no memory for its signature";
-    if (r == "value_cut") {
-        return "the value of " + finding.key + " is longer than 260 characters and is cut";
-    }
-    if (r == "token_ignored") {
-        return "in " + finding.key + ", the token \"" + finding.token +
-               "\" gives no pattern element";
-    }
-    return r;
+    const Reason* reason = FindReason(finding.reason);
+    return reason != nullptr && reason->text != nullptr ? reason->text(finding) : finding.reason;
 }
 
 }  // namespace
+
+bool SignsToldDuringScan(const SignsFinding& finding) {
+    const Reason* reason = FindReason(finding.reason);
+    // A pending signature that a later section completes is not lost.
+    return reason != nullptr && reason->told_during_scan && finding.outcome != "completed";
+}
 
 bool ExplainSignatureFile(const std::string& native_path, SignsReport* report, std::string* error) {
     char windows_path[kValueSize];

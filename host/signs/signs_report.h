@@ -58,6 +58,12 @@ struct SignsReport {
     std::vector<SignsFinding> warnings;
 };
 
+// Whether a scan tells the finding (see SignsScanProblems): files and
+// includes that give nothing, names beyond the name block, sections without
+// a usable signature; not sections switched off on purpose, pending
+// signatures that a later section completes, or warnings about values.
+bool SignsToldDuringScan(const SignsFinding& finding);
+
 // Loads the signature file at native_path (absolute) as markhound would and
 // explains the result. False with *error set when the path cannot be given
 // to the loader (too long for its 260-character paths).

@@ -302,6 +302,66 @@ TEST_F(EndToEnd, PartsJoinedInOrderGiveTheWholeScan) {
     EXPECT_EQ(Lines(gap.err).size(), 1u) << gap.err;
 }
 
+TEST_F(EndToEnd, ExtractedBytesStayBoundedWhenTruncatedItemsRepeat) {
+    // 40 headers, each claiming a megabyte: every item is truncated, and
+    // each one after the first starts inside the first.
+    Image image(5000);
+    for (int i = 0; i < 40; ++i) image.Put(100 + 100 * i, ProbeItem(1 << 20, "cut"));
+    const std::string input = image.Save(Path("cuts.img"));
+    const auto extracted_bytes = [](const std::string& out) {
+        uint64_t total = 0;
+        for (const std::string& name : FilesBelow(out)) {
+            if (name != "audit.txt") total += fs::file_size(out + "/" + name);
+        }
+        return total;
+    };
+
+    const HoundRun run = Scan({input, "--out", Path("out"), "--json"});
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    const std::vector<json> objects = JsonLines(run.out);
+    ASSERT_EQ(objects.size(), 40u);
+    EXPECT_EQ(objects[0].count("not_extracted"), 0u);
+    EXPECT_EQ(objects[39]["not_extracted"], "inside the truncated item at 0x00000064");
+    EXPECT_EQ(FilesBelow(Path("out")), (std::vector<std::string>{"audit.txt", ItemName("cuts.img", 100, "cut")}));
+    EXPECT_EQ(extracted_bytes(Path("out")), 4900u);
+    const auto audit_bytes = ReadBytes(Path("out/audit.txt"));
+    const std::string audit(audit_bytes.begin(), audit_bytes.end());
+    for (const char* text : {"truncated: 40 (reaching past the end of their input)\n",
+                             "not extracted: 39 inside an earlier truncated item, 0 beyond 4 times",
+                             "  0x00000064  100  1048576  probe  cut/cuts.img-0000000000000064.cut  "}) {
+        EXPECT_NE(audit.find(text), std::string::npos) << text << "\n" << audit;
+    }
+    EXPECT_EQ(audit.find("0x000000c8"), std::string::npos) << "an item left out is counted, not listed";
+    EXPECT_EQ(Lines(Scan({input}).out).at(0), input + ": 40 items in 5000 bytes (40 truncated)");
+
+    // --nested extracts items inside items, up to 4 times the input's size.
+    const HoundRun nested = Scan({input, "--out", Path("nested"), "--nested"});
+    ASSERT_EQ(nested.exit_code, 0) << nested.err;
+    EXPECT_EQ(Lines(nested.err), (std::vector<std::string>{
+                                     "hound: note: 35 items of '" + input + "' not extracted: the bytes "
+                                     "extracted from an input stay within 4 times its size"}));
+    EXPECT_LE(extracted_bytes(Path("nested")), 4u * 5000);
+    EXPECT_EQ(FilesBelow(Path("nested")).size(), 1u + 40 - 35);
+}
+
+TEST_F(EndToEnd, ATableOfManyItemsStreamsItsRowsAndCountsLast) {
+    Image image(1300 * 20);
+    for (size_t i = 0; i < 1300; ++i) image.Put(20 * i, ProbeItem(20, "many", 20));
+    const std::string input = image.Save(Path("many.img"));
+    const HoundRun run = Scan({input, "--dfxml", Path("many.xml"), "--out", Path("out")});
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    const std::vector<std::string> lines = Lines(run.out);
+    ASSERT_EQ(lines.size(), 1300u + 3);
+    EXPECT_EQ(lines[0], input + ": more than 1000 items, listed as they are found; the count follows the table");
+    EXPECT_EQ(lines[1], "  offset (hex)  offset  size  ext   description  plug-in  flags");
+    EXPECT_EQ(lines[2], "  0x00000000         0    20  many  probe item   probe");
+    EXPECT_EQ(lines[1301], "  0x0000657c     25980    20  many  probe item   probe");
+    EXPECT_EQ(lines[1302], input + ": 1300 items in 26000 bytes");
+    EXPECT_EQ(ReadDfxml(Path("many.xml")).size(), 1300u);
+    EXPECT_EQ(FilesBelow(Path("out")).size(), 1301u);
+}
+
 TEST_F(EndToEnd, ExtensionsFromTheDataCannotLeaveTheOutputFolder) {
     Image image(1000);
     image.Put(10, ProbeItem(20, "../../x", 20));
@@ -525,20 +585,24 @@ TEST_F(EndToEnd, WriteFailureLeavesNoPartialFileAndExitsNonZero) {
     image.Put(1000, ProbeItem(150000, "large", 40));
     image.Put(160000, ProbeItem(100, "later", 100));
     const std::string input = image.Save(Path("full.img"));
-    const std::string out = Path("out");
-    // A file-size limit of 64 KiB (dash counts 512-byte blocks), with the
-    // signal ignored: the large item's write fails with EFBIG.
-    const HoundRun run = RunHound({"scan", input, "--plugins", Plugins({"probe"}), "--order", "probe",
-                                   "--out", out},
-                                  "ulimit -f 128; trap '' XFSZ;");
-    EXPECT_EQ(run.exit_code, 1);
-    const std::vector<std::string> errors = Lines(run.err);
-    ASSERT_EQ(errors.size(), 1u) << run.err;
-    EXPECT_EQ(errors[0].rfind("hound: cannot write '" + out + "/large/full.img-", 0), 0u) << errors[0];
-    EXPECT_NE(errors[0].find("File too large"), std::string::npos) << errors[0];
-    EXPECT_EQ(FilesBelow(out), (std::vector<std::string>{"audit.txt", ItemName("full.img", 10, "small")}));
-    EXPECT_TRUE(fs::is_directory(out + "/large"));
-    EXPECT_EQ(Lines(run.out).at(0), input + ": 3 items in 200000 bytes");
+    // A file-size limit of 64 KiB (dash counts 512-byte blocks): the large
+    // item's write fails with EFBIG, whether or not the shell already
+    // ignores SIGXFSZ for hound.
+    for (const char* prefix : {"ulimit -f 128; trap '' XFSZ;", "ulimit -f 128;"}) {
+        SCOPED_TRACE(prefix);
+        const std::string out = Path(std::string("out-") + std::to_string(folders_));
+        const HoundRun run = RunHound({"scan", input, "--plugins", Plugins({"probe"}), "--order", "probe",
+                                       "--out", out},
+                                      prefix);
+        EXPECT_EQ(run.exit_code, 1);
+        const std::vector<std::string> errors = Lines(run.err);
+        ASSERT_EQ(errors.size(), 1u) << run.err;
+        EXPECT_EQ(errors[0].rfind("hound: cannot write '" + out + "/large/full.img-", 0), 0u) << errors[0];
+        EXPECT_NE(errors[0].find("File too large"), std::string::npos) << errors[0];
+        EXPECT_EQ(FilesBelow(out), (std::vector<std::string>{"audit.txt", ItemName("full.img", 10, "small")}));
+        EXPECT_TRUE(fs::is_directory(out + "/large"));
+        EXPECT_EQ(Lines(run.out).at(0), input + ": 3 items in 200000 bytes");
+    }
 }
 
 TEST_F(EndToEnd, ProgressShowsOnATerminalOnlyAndNotWithQuiet) {

@@ -172,6 +172,7 @@ struct Variant {
     const char* name;
     unsigned threads;
     uint64_t chunk_size;
+    size_t max_found = kMaxFoundPerChunk;  // items a chunk's scan holds
 };
 
 TEST(IdenticalScan, FiltersAndThreadsReportWhatOneThreadAskingEverywhereReports) {
@@ -181,6 +182,8 @@ TEST(IdenticalScan, FiltersAndThreadsReportWhatOneThreadAskingEverywhereReports)
         {"filters, 2 threads, chunks of 7", 2, 7},
         {"filters, 4 threads, chunks of 64", 4, 64},
         {"filters, 3 threads, chunks of 333", 3, 333},
+        {"filters, 2 threads, chunks of 64 holding 1 item", 2, 64, 1},
+        {"filters, 3 threads, chunks of 333 holding 3 items", 3, 333, 3},
     };
     std::mt19937 random(77);
     for (int round = 0; round < 40; ++round) {
@@ -219,6 +222,7 @@ TEST(IdenticalScan, FiltersAndThreadsReportWhatOneThreadAskingEverywhereReports)
             ScanOptions threaded = options;
             threaded.threads = variant.threads;
             threaded.chunk_size = variant.chunk_size;
+            threaded.max_found_per_chunk = variant.max_found;
             g_yes.clear();
             EXPECT_EQ(ItemsOf(Scanner(&data, detectors(true), threaded), bytes.size()), expected);
             // Chunk scans may ask more positions than one thread, never fewer.

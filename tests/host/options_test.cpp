@@ -153,7 +153,8 @@ Parsed Parse(std::vector<const char*> args) {
 TEST(CommandLine, ScanWithEveryOption) {
     const Parsed p = Parse({"scan", "a.img", "b.img", "--plugins", "/p", "--order", "markhound",
                             "--nested", "--json", "--dfxml", "r.xml", "--out", "o", "--min-size",
-                            "1K", "--max-size", "0x100000", "--quiet", "--no-check"});
+                            "1K", "--max-size", "0x100000", "--quiet", "--no-check",
+                            "--out-append"});
     ASSERT_EQ(p.code, -1) << p.err;
     EXPECT_EQ(p.options.files, (std::vector<std::string>{"a.img", "b.img"}));
     EXPECT_EQ(p.options.plugins_dir, "/p");
@@ -162,6 +163,7 @@ TEST(CommandLine, ScanWithEveryOption) {
     EXPECT_TRUE(p.options.json);
     EXPECT_EQ(p.options.dfxml, "r.xml");
     EXPECT_EQ(p.options.out, "o");
+    EXPECT_TRUE(p.options.out_append);
     EXPECT_EQ(p.options.min_size, 1024u);
     EXPECT_EQ(p.options.max_size, 0x100000u);
     EXPECT_TRUE(p.options.quiet);
@@ -207,6 +209,7 @@ TEST(CommandLine, MistakesExitWithTwoAndOneLine) {
         {"scan", "a", "--part", "1/1000001"},
         {"scan", "a", "--part", "1/2", "--range", "0:1"},
         {"join"},
+        {"scan", "a", "--out-append"},  // without --out
         {"frobnicate"},
     };
     for (const auto& args : rows) {
@@ -223,7 +226,7 @@ TEST(CommandLine, HelpNamesEveryOptionAndExitsWithZero) {
         const Parsed p = Parse(args);
         EXPECT_EQ(p.code, 0);
         for (const char* option : {"--plugins", "--order", "--nested", "--json", "--dfxml", "--out",
-                                   "--min-size", "--max-size", "--quiet", "--no-check", "--signs",
+                                   "--out-append", "--min-size", "--max-size", "--quiet", "--no-check", "--signs",
                                    "--hash", "--range", "--part", "FILE"}) {
             EXPECT_NE(p.out.find(option), std::string::npos) << option;
         }

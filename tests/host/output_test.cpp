@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "host/report/display_width.h"
 #include "host/report/output.h"
 
 namespace {
@@ -39,12 +40,49 @@ TEST(TableOutput, HeadingHeaderAndOneAlignedRowPerItem) {
     std::ostringstream out;
     PrintTable(out, SampleFile(), kPlugins);
     const std::string expected =
-        "cases/disk.img: 2 items in 131072 bytes\n"
+        "cases/disk.img: 2 items in 131072 bytes (1 truncated)\n"
         "  offset (hex)  offset  size  ext  description             plug-in     flags\n"
         "  0x00001000      4096   831  jpg  JPG image               photohound\n"
         "  0x0001ff00    130816  4096  bmp  BMP <picture> & \"more\"  markhound   truncated (256 of "
         "4096 bytes in the file)\n";
     EXPECT_EQ(out.str(), expected);
+}
+
+TEST(TableOutput, ColumnsFollowTheDisplayWidthOfWideCharacters) {
+    FileReport file;
+    file.path = "x";
+    file.size = 9;
+    file.items.push_back(Reported(1, 2, 2, "jpg", "\u753B\u50CF\u30D5\u30A1\u30A4\u30EB", 0, "a"));
+    file.items.push_back(Reported(3, 4, 4, "bmp", "JPG image", 1, "b"));
+    std::ostringstream out;
+    PrintTable(out, file, kPlugins);
+    const std::string expected =
+        "x: 2 items in 9 bytes\n"
+        "  offset (hex)  offset  size  ext  description   plug-in     flags\n"
+        "  0x00000001         1     2  jpg  \u753B\u50CF\u30D5\u30A1\u30A4\u30EB  photohound\n"
+        "  0x00000003         3     4  bmp  JPG image     markhound\n";
+    EXPECT_EQ(out.str(), expected);
+}
+
+TEST(TableOutput, DisplayWidthCountsColumnsNotBytes) {
+    const struct {
+        const char* text;
+        size_t width;
+    } rows[] = {
+        {"", 0},
+        {"abc", 3},
+        {"\xC3\xA9t\xC3\xA9", 3},            // precomposed accents
+        {"e\xCC\x81", 1},                      // e and a combining acute accent
+        {"\xE6\xBC\xA2\xE5\xAD\x97", 4},       // two CJK ideographs
+        {"\xEF\xBD\x88\xEF\xBD\x85", 4},       // fullwidth h e
+        {"\xF0\x9F\x98\x80", 2},               // an emoji
+        {"a\xE2\x80\x8B" "b", 2},               // a zero-width space between
+        {"\xFF", 1},                            // not UTF-8: one replacement
+        {"\xE6\xBC", 2},                        // a cut sequence: two replacements
+        {"\xC0\x80", 2},                        // an overlong form
+        {"\xED\xA0\x80", 3},                    // a surrogate
+    };
+    for (const auto& row : rows) EXPECT_EQ(DisplayWidth(row.text), row.width) << row.text;
 }
 
 TEST(TableOutput, NoItemsGivesTheHeadingAlone) {

@@ -2,6 +2,7 @@
 // photohound on encoded JPEGs, and the bundled sample image, with the
 // default order, against its list of items.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -262,7 +263,10 @@ TEST_F(RealPlugins, MarkhoundWithoutSignaturesIsNotedOnce) {
     const std::string input = image.Save(Path("x.img"));
     const HoundRun run = Scan({input, input});
     EXPECT_EQ(run.exit_code, 0) << run.err;
-    EXPECT_EQ(Lines(run.err), (std::vector<std::string>{"hound: note: markhound answered Initialize with 0 "
+    EXPECT_EQ(Lines(run.err), (std::vector<std::string>{"hound: note: markhound: cannot read '" +
+                                                            Path("plugins/signs.ini") +
+                                                            "': No such file or directory",
+                                                        "hound: note: markhound answered Initialize with 0 "
                                                         "(nothing to detect with); it is not asked"}));
     EXPECT_EQ(FoundItems(run).size(), 2u);
 }
@@ -311,6 +315,58 @@ TEST_F(RealPlugins, SignatureFileGivenWithSignsIsUsedAndOnlyThen) {
     const HoundRun missing = Scan({input, "--signs", Path("case/missing.ini")});
     EXPECT_EQ(missing.exit_code, 2);
     EXPECT_EQ(Lines(missing.err).size(), 1u) << missing.err;
+}
+
+TEST_F(RealPlugins, AnIncludedFileThatCannotBeReadIsTold) {
+    // Root reads any file: then hound runs as nobody, with a folder and
+    // plug-ins that anybody may read and an included file that only root may.
+    std::string prefix;
+    if (geteuid() == 0) {
+        if (Shell("command -v setpriv >/dev/null") != 0) GTEST_SKIP() << "no setpriv to drop root";
+        prefix = "setpriv --reuid=65534 --regid=65534 --clear-groups";
+    }
+    dir_.Write("plugins/signs.ini", std::string(kTestSigns) + "[secret]\nInclude=secret.ini\n");
+    dir_.Write("plugins/secret.ini", "[Secret item]\nSignature='S,'E,'C,'!\nSizeOff=4\nSizeSize=4\nExt=sec\n");
+    fs::permissions(Path("plugins/secret.ini"), fs::perms::owner_read | fs::perms::owner_write);
+    for (const std::string& folder : {dir_.path(), plugins_}) {
+        fs::permissions(folder, fs::perms::all & ~(fs::perms::group_write | fs::perms::others_write));
+    }
+    Image image(300);
+    image.Put(10, Sized("SZD!", 64, 64));
+    image.Put(100, Sized("SEC!", 64, 64));
+    const std::string input = image.Save(Path("x.img"));
+    fs::permissions(input, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    const HoundRun run = RunHound({"scan", input, "--plugins", plugins_, "--json", "-q", "--no-check"}, prefix);
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(Lines(run.err), (std::vector<std::string>{"hound: note: markhound: " + Path("plugins/secret.ini") +
+                                                        ": the file cannot be opened (Permission denied), so "
+                                                        "it gives nothing"}));
+    EXPECT_EQ(FoundItems(run), (std::vector<Found>{{10, 64, "szd", "markhound", false}}));
+}
+
+TEST_F(RealPlugins, WhatTheSignatureLoaderPassesOverIsToldOneLineEach) {
+    std::string signs = std::string(kTestSigns) + "[gone]\nInclude=nothere.ini\n[none]\nExt=x\n[;off]\nExt=y\n";
+    // Sections enough that their names overflow the 1024-byte name block.
+    for (int i = 0; i < 40; ++i) {
+        signs += "[padding section with a long name, number " + std::to_string(i) +
+                 "]\nSignature='P,'A,'D," + std::to_string(i) + "\nSizeOff=4\nSizeSize=1\n";
+    }
+    dir_.Write("plugins/signs.ini", signs);
+    Image image(300);
+    image.Put(100, Sized("SZD!", 64, 64));
+    const HoundRun run = Scan({image.Save(Path("x.img"))});
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    const std::string file = "hound: note: markhound: " + Path("plugins/signs.ini");
+    const std::vector<std::string> lines = Lines(run.err);
+    ASSERT_EQ(lines.size(), 4u) << run.err;
+    EXPECT_EQ(lines[0].rfind(file + " [padding section with a long name, number ", 0), 0u) << lines[0];
+    EXPECT_NE(lines[0].find(" after it are not read: their names lie beyond the 1024-byte name block"),
+              std::string::npos) << lines[0];
+    EXPECT_EQ(lines[1], file + " [gone]: include not found: '" + Path("plugins/nothere.ini") + "' does not exist");
+    EXPECT_EQ(lines[2], file + " [none]: none of Include, Signature and SignatureStart has a value");
+    EXPECT_NE(lines[3].find("the 1024-byte name block ends inside the name [padding section"), std::string::npos)
+        << lines[3];
+    EXPECT_EQ(FoundItems(run), (std::vector<Found>{{100, 64, "szd", "markhound", false}}));
 }
 
 }  // namespace

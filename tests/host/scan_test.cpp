@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "host/scan/reader.h"
+#include "host/scan/chunk_join.h"
 #include "host/scan/scan.h"
 
 namespace {
@@ -226,6 +227,34 @@ TEST_F(ScanLoop, ProgressIsReportedOncePerStrideAndAtTheEnd) {
     const std::vector<std::pair<uint64_t, uint64_t>> expected = {
         {kProgressStride, 1}, {2 * kProgressStride, 1}, {bytes_.size(), 1}};
     EXPECT_EQ(calls, expected);
+}
+
+TEST(ChunkJoin, WalkInsideJumpsAndWhereTheChunkNeverGotTakeItsItemsElsewhere) {
+    const auto found = [](std::vector<std::pair<uint64_t, uint64_t>> spans) {
+        std::vector<ChunkFound> list;
+        for (const auto& [asked, next] : spans) list.push_back({Item(), asked, next});
+        return list;
+    };
+    const std::vector<ChunkFound> three = found({{10, 20}, {20, 30}, {35, 40}});
+    const struct {
+        uint64_t position, chunk_end, end_position;
+        std::vector<ChunkFound> found;
+        JoinStep step;
+    } rows[] = {
+        {5, 100, 100, three, {false, 0, 0}},   // before its first item: both scans agree
+        {15, 100, 100, three, {true, 20, 0}},  // inside the jump of the item at 10
+        {20, 100, 100, three, {false, 0, 1}},  // where that jump ends
+        {32, 100, 100, three, {false, 0, 2}},  // between items
+        {38, 100, 100, three, {true, 40, 0}},  // inside the last jump
+        {38, 39, 100, three, {true, 39, 0}},   // ... which runs past the chunk
+        {45, 100, 40, three, {true, 100, 0}},  // the chunk's scan ended at 40, full
+        {40, 100, 40, three, {true, 100, 0}},
+        {3, 100, 100, found({}), {false, 0, 0}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.position);
+        EXPECT_EQ(NextJoinStep(row.position, row.chunk_end, row.found, row.end_position), row.step);
+    }
 }
 
 TEST(ScanArithmetic, SizeInFileAndTruncation) {

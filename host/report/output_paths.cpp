@@ -1,0 +1,124 @@
+// Output paths against the inputs and each other, before the scan.
+#include "host/report/output_paths.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "host/report/names.h"
+
+namespace {
+
+struct FileId {
+    bool exists = false;
+    int error = 0;  // errno of a failed stat other than "does not exist"
+    struct stat info {};
+    bool Same(const FileId& other) const {
+        return exists && other.exists && info.st_dev == other.info.st_dev &&
+               info.st_ino == other.info.st_ino;
+    }
+};
+
+FileId Identify(const std::string& path) {
+    FileId id;
+    if (stat(path.c_str(), &id.info) == 0) {
+        id.exists = true;
+    } else if (errno != ENOENT && errno != ENOTDIR) {
+        id.error = errno;
+    }
+    return id;
+}
+
+std::string Folder(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// True when folder is below (or is) the folder identified by top; walks up
+// through "..", so every spelling of the path is seen.
+bool Inside(const std::string& folder, const FileId& top) {
+    std::string at = folder;
+    FileId previous;
+    for (int depth = 0; depth < 256; ++depth) {
+        const FileId id = Identify(at);
+        if (!id.exists || id.Same(previous)) return false;  // "/" is its own parent
+        if (id.Same(top)) return true;
+        previous = id;
+        at += "/..";
+    }
+    return false;
+}
+
+// The DFXML report: a file that can be created or replaced, in a folder that exists.
+std::string DfxmlProblem(const std::string& dfxml, const FileId& target) {
+    if (target.error != 0) return "cannot use --dfxml " + Quoted(dfxml) + ": " + std::strerror(target.error);
+    if (target.exists && S_ISDIR(target.info.st_mode)) {
+        return "cannot write --dfxml " + Quoted(dfxml) + ": it is a folder";
+    }
+    if (target.exists && !S_ISREG(target.info.st_mode)) {
+        // Devices and pipes are written in place, not replaced.
+        if (access(dfxml.c_str(), W_OK) != 0) {
+            return "cannot write --dfxml " + Quoted(dfxml) + ": " + std::strerror(errno);
+        }
+        return "";
+    }
+    const std::string folder = Folder(dfxml);
+    const FileId parent = Identify(folder);
+    if (!parent.exists) {
+        return "cannot write --dfxml " + Quoted(dfxml) + ": its folder " + Quoted(folder) +
+               (parent.error != 0 ? std::string(" cannot be read: ") + std::strerror(parent.error)
+                                  : std::string(" does not exist"));
+    }
+    if (!S_ISDIR(parent.info.st_mode)) {
+        return "cannot write --dfxml " + Quoted(dfxml) + ": " + Quoted(folder) + " is not a folder";
+    }
+    if (access(folder.c_str(), W_OK | X_OK) != 0) {
+        return "cannot write --dfxml " + Quoted(dfxml) + " into " + Quoted(folder) + ": " +
+               std::strerror(errno);
+    }
+    return "";
+}
+
+}  // namespace
+
+std::vector<std::string> CheckOutputPaths(const std::string& dfxml, const std::string& out,
+                                          const std::vector<std::string>& inputs) {
+    std::vector<std::string> problems;
+    std::vector<FileId> input_ids;
+    for (const std::string& input : inputs) input_ids.push_back(Identify(input));
+    const FileId out_id = out.empty() ? FileId() : Identify(out);
+    const FileId audit = out.empty() ? FileId() : Identify(out + "/audit.txt");
+
+    if (!dfxml.empty()) {
+        const FileId target = Identify(dfxml);
+        std::string problem = DfxmlProblem(dfxml, target);
+        for (size_t i = 0; problem.empty() && i < inputs.size(); ++i) {
+            if (target.Same(input_ids[i])) {
+                problem = "--dfxml " + Quoted(dfxml) + " is the input " + Quoted(inputs[i]) +
+                          "; refused, so as not to overwrite it";
+            }
+        }
+        if (problem.empty() && out_id.exists && Inside(Folder(dfxml), out_id)) {
+            problem = "--dfxml " + Quoted(dfxml) + " lies inside the --out folder " + Quoted(out) +
+                      ", where the audit and the extracted files go; refused";
+        }
+        if (!problem.empty()) problems.push_back(problem);
+    }
+    // The standard output, when it is a file: ">> disk.img" would grow the evidence.
+    FileId stdout_id;
+    stdout_id.exists = fstat(STDOUT_FILENO, &stdout_id.info) == 0 && S_ISREG(stdout_id.info.st_mode);
+    for (size_t i = 0; i < inputs.size(); ++i) {
+        if (stdout_id.Same(input_ids[i])) {
+            problems.push_back("the standard output is the input " + Quoted(inputs[i]) +
+                               "; refused, so as not to write into it");
+        }
+        if (audit.Same(input_ids[i])) {
+            problems.push_back("the input " + Quoted(inputs[i]) + " is " +
+                               Quoted(out + "/audit.txt") + ", which this run would rewrite; refused");
+        }
+    }
+    return problems;
+}

@@ -1,0 +1,13 @@
+// The places a scan writes to, checked before anything is scanned: each must
+// be writable, and none may be an input or another output of the same run.
+// Files are compared by device and inode, so links and other spellings of a
+// path count as the same file.
+#pragma once
+#include <string>
+#include <vector>
+
+// One line per refused output path; empty when the run may go ahead. dfxml
+// and out may be empty (not asked for). out need not exist yet. The standard
+// output is checked too, when it is a file.
+std::vector<std::string> CheckOutputPaths(const std::string& dfxml, const std::string& out,
+                                          const std::vector<std::string>& inputs);

@@ -1,0 +1,183 @@
+// hound run carelessly: outputs that fail or point at the evidence. Each case
+// asserts the exit code, the one line on stderr and what is left on disk.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "host/host_helpers.h"
+#include "module/module_helpers.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class CarelessUse : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Image image(3000);
+        image.Put(100, ProbeItem(50, "aaa", 50));
+        image.Put(1000, ProbeItem(80, "bbb", 80));
+        input_ = image.Save(Path("victim.img"));
+        original_ = image.bytes();
+        plugins_ = PluginFolder(Path("plugins"), {"probe"});
+    }
+    std::string Path(const std::string& name) const { return dir_.path() + "/" + name; }
+    std::vector<std::string> Args(std::vector<std::string> extra) const {
+        std::vector<std::string> args = {"scan", input_, "--plugins", plugins_, "--order", "probe",
+                                         "--no-check"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        return args;
+    }
+    // hound with its standard output sent to target; its stderr and exit code.
+    HoundRun ToStdout(const std::vector<std::string>& args, const std::string& target) {
+        std::string command = ShellQuote(HOUND_BINARY);
+        for (const std::string& arg : args) command += " " + ShellQuote(arg);
+        HoundRun run;
+        run.exit_code = Shell(command + " 2>&1 >" + target, &run.err);
+        return run;
+    }
+
+    TempDir dir_;
+    std::string input_, plugins_;
+    std::vector<uint8_t> original_;
+};
+
+TEST_F(CarelessUse, FailedWritesToStdoutOrDfxmlGiveOneLineAndExitOne) {
+    const struct {
+        std::vector<std::string> extra;
+        std::string target, line;
+    } rows[] = {
+        {{}, "/dev/full", "hound: cannot write the standard output: No space left on device"},
+        {{"--json"}, "/dev/full", "hound: cannot write the standard output: No space left on device"},
+        {{"--dfxml", "/dev/full"}, "/dev/null", "hound: cannot write '/dev/full': No space left on device"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.line);
+        const HoundRun run = ToStdout(Args(row.extra), row.target);
+        EXPECT_EQ(run.exit_code, 1);
+        EXPECT_EQ(Lines(run.err), std::vector<std::string>{row.line});
+    }
+    EXPECT_TRUE(fs::is_character_file("/dev/full"));
+}
+
+TEST_F(CarelessUse, DfxmlThatCannotBeWrittenOrIsEvidenceIsRefusedBeforeTheScan) {
+    fs::create_directories(Path("out"));
+    fs::create_hard_link(input_, Path("alias.img"));
+    WriteBytes(Path("plain"), {'x'});
+    const struct {
+        std::vector<std::string> extra;
+        std::string line;
+    } rows[] = {
+        {{"--dfxml", Path("gone/r.xml")},
+         "cannot write --dfxml '" + Path("gone/r.xml") + "': its folder '" + Path("gone") + "' does not exist"},
+        {{"--dfxml", Path("plain/r.xml")},
+         "cannot write --dfxml '" + Path("plain/r.xml") + "': '" + Path("plain") + "' is not a folder"},
+        {{"--dfxml", Path("out")}, "cannot write --dfxml '" + Path("out") + "': it is a folder"},
+        {{"--dfxml", input_},
+         "--dfxml '" + input_ + "' is the input '" + input_ + "'; refused, so as not to overwrite it"},
+        {{"--dfxml", Path("alias.img")},  // another name of the same file
+         "--dfxml '" + Path("alias.img") + "' is the input '" + input_ + "'; refused, so as not to overwrite it"},
+        {{"--dfxml", Path("out/audit.txt"), "--out", Path("out")},
+         "--dfxml '" + Path("out/audit.txt") + "' lies inside the --out folder '" + Path("out") +
+             "', where the audit and the extracted files go; refused"},
+        {{"--dfxml", Path("out/../out/jpg.xml"), "--out", Path("./out")},
+         "--dfxml '" + Path("out/../out/jpg.xml") + "' lies inside the --out folder '" + Path("./out") +
+             "', where the audit and the extracted files go; refused"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.line);
+        const HoundRun run = RunHound(Args(row.extra));
+        EXPECT_EQ(run.exit_code, 1);
+        EXPECT_EQ(Lines(run.err), std::vector<std::string>{"hound: " + row.line});
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(ReadBytes(input_), original_);
+        EXPECT_EQ(FilesBelow(Path("out")), std::vector<std::string>{});
+    }
+}
+
+TEST_F(CarelessUse, StandardOutputAppendedToAnInputIsRefused) {
+    const HoundRun run = ToStdout(Args({}), ">" + ShellQuote(input_));
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_EQ(Lines(run.err), std::vector<std::string>{"hound: the standard output is the input '" + input_ +
+                                                       "'; refused, so as not to write into it"});
+    EXPECT_EQ(ReadBytes(input_), original_);
+}
+
+TEST_F(CarelessUse, AnInputThatIsTheAuditIsRefused) {
+    fs::create_directories(Path("out"));
+    WriteBytes(Path("out/audit.txt"), original_);
+    const std::string audit = Path("out/audit.txt");
+    const HoundRun run = RunHound({"scan", audit, "--plugins", plugins_, "--order", "probe", "--out",
+                                   Path("out"), "--out-append"});
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_EQ(Lines(run.err), std::vector<std::string>{"hound: the input '" + audit + "' is '" + Path("out") +
+                                                       "/audit.txt', which this run would rewrite; refused"});
+    EXPECT_EQ(ReadBytes(audit), original_);
+}
+
+std::string Text(const std::string& path) {
+    const std::vector<uint8_t> bytes = ReadBytes(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+TEST_F(CarelessUse, OutFolderHoldingFilesIsRefusedWithoutOutAppend) {
+    fs::create_directories(Path("out/jpg"));
+    WriteBytes(Path("out/jpg/old.jpg"), {1, 2, 3});
+    const HoundRun run = RunHound(Args({"--out", Path("out")}));
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_EQ(Lines(run.err), std::vector<std::string>{"hound: '" + Path("out") +
+                                                       "' already holds files; refused, so as not to mix "
+                                                       "runs: give --out-append to add to them, or an empty folder"});
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(FilesBelow(Path("out")), std::vector<std::string>{"jpg/old.jpg"});
+}
+
+TEST_F(CarelessUse, OutAppendTakesNewNamesAndTheAuditListsEveryRun) {
+    const std::string out = Path("out");
+    ASSERT_EQ(RunHound(Args({"--out", out})).exit_code, 0);
+    const std::vector<uint8_t> first = ReadBytes(out + "/aaa/victim.img-0000000000000064.aaa");
+    Image changed(3000);
+    changed.Put(100, ProbeItem(60, "aaa", 60));
+    changed.Save(input_);
+    const HoundRun run = RunHound(Args({"--out", out, "--out-append"}));
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(FilesBelow(out), (std::vector<std::string>{"aaa/victim.img-0000000000000064-2.aaa",
+                                                         "aaa/victim.img-0000000000000064.aaa", "audit.txt",
+                                                         "bbb/victim.img-00000000000003e8.bbb"}));
+    EXPECT_EQ(ReadBytes(out + "/aaa/victim.img-0000000000000064.aaa"), first);
+    EXPECT_EQ(ReadBytes(out + "/aaa/victim.img-0000000000000064-2.aaa"), Slice(changed.bytes(), 100, 60));
+    const std::string audit = Text(out + "/audit.txt");
+    for (const std::string& name : FilesBelow(out)) {
+        if (name == "audit.txt") continue;
+        EXPECT_NE(audit.find("  " + name + "  "), std::string::npos) << name;
+    }
+    EXPECT_EQ(audit.find("scan audit"), 12u);  // "hound 0.1.0 scan audit"
+    EXPECT_NE(audit.find("scan audit", 13), std::string::npos) << audit;
+}
+
+TEST_F(CarelessUse, ASecondRunOnALockedOutFolderIsRefused) {
+    fs::create_directories(Path("out"));
+    const std::string lock = Path("out/.hound-lock");
+    const int fd = open(lock.c_str(), O_RDWR | O_CREAT, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(flock(fd, LOCK_EX), 0);  // as a running hound holds it
+    for (const bool append : {false, true}) {
+        std::vector<std::string> extra = {"--out", Path("out")};
+        if (append) extra.push_back("--out-append");
+        const HoundRun run = RunHound(Args(extra));
+        EXPECT_EQ(run.exit_code, 1);
+        EXPECT_EQ(Lines(run.err), std::vector<std::string>{"hound: '" + Path("out") +
+                                                           "' is in use by another hound run (it holds '" +
+                                                           lock + "'); refused"});
+        EXPECT_EQ(FilesBelow(Path("out")), std::vector<std::string>{".hound-lock"});
+    }
+    close(fd);
+    // Released, the stale lock file does not count as an earlier run's file.
+    EXPECT_EQ(RunHound(Args({"--out", Path("out")})).exit_code, 0);
+    EXPECT_FALSE(fs::exists(lock));
+}
+
+}  // namespace
