@@ -86,10 +86,11 @@ void BM_CandidateSearch1000(benchmark::State& state) {
     Search(state, filters);
 }
 
-// Argument: 1 Hyperscan, 0 the plain search.
+// Argument: 1 Hyperscan, 0 the plain search. The plain search with 1,000
+// signatures takes minutes per pass (about 1 MB/s): left out.
 BENCHMARK(BM_CandidateSearchLibrary)->ArgName("hyperscan")->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CandidateSearch10)->ArgName("hyperscan")->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_CandidateSearch1000)->ArgName("hyperscan")->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CandidateSearch1000)->ArgName("hyperscan")->Arg(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -54,7 +54,7 @@ fi
 cmake --preset bench >/dev/null
 cmake --build --preset bench -j"$(nproc)" \
     --target hound markhound photohound jpeghound scan_floor check_cost markhound_bench \
-    photohound_bench jpeghound_bench >/dev/null
+    photohound_bench jpeghound_bench candidates_bench >/dev/null
 bin=$root/build/bench/bin
 
 # --- image -----------------------------------------------------------------------
@@ -96,11 +96,28 @@ timed "hound --exhaustive" "$run/hound-exhaustive" sh -c "'$bin/hound' scan '$im
 timed "hound --no-check" "$run/hound-no-check" sh -c "'$bin/hound' scan '$image' --quiet --json \
     --no-check --out '$run/hound-no-check' >'$run/hound-no-check.json'"
 # PhotoRec in command mode, over the whole image as one unpartitioned disk.
+timed "hound, no --out" "$run/hound-scan" sh -c "'$bin/hound' scan '$image' --quiet --json \
+    >'$run/hound-scan.json'"
 mkdir -p "$run/photorec"
 timed photorec "$run/photorec" sh -c "cd '$run/photorec' && photorec /log /d '$run/photorec/recup' \
     /cmd '$image' partition_none,fileopt,everything,enable,search >/dev/null 2>&1"
 # The check stage alone on one thread: the JPEG header pre-check at every
 # FF D8 and the checkers over hound's items.
+# Cold cache: the image read from the disk, not from memory (needs root).
+drop_caches() { sync && echo 3 >/proc/sys/vm/drop_caches 2>/dev/null; }
+if drop_caches; then
+    timed "hound, no --out, cold cache" "$run/hound-scan-cold" sh -c "'$bin/hound' scan '$image' \
+        --quiet --json >'$run/hound-scan-cold.json'"
+    drop_caches
+    timed "hound, cold cache" "$run/hound-cold" sh -c "'$bin/hound' scan '$image' --quiet --json \
+        --out '$run/hound-cold' >'$run/hound-cold.json'"
+    drop_caches
+    timed "foremost, cold cache" "$run/foremost-cold" sh -c "foremost -i '$image' \
+        -o '$run/foremost-cold' >/dev/null 2>&1"
+    cat "$image" >/dev/null
+else
+    echo "scan-bench: cannot drop the page cache (not root): no cold-cache runs" >&2
+fi
 "$bin/check_cost" "$image" <"$run/hound.json" >"$run/check_cost.txt"
 "$bin/scan_floor" "$image" "$bin/signs.ini" "$(nproc)" >"$run/floor.txt"
 
@@ -109,6 +126,7 @@ timed photorec "$run/photorec" sh -c "cd '$run/photorec' && photorec /log /d '$r
     "$bin/markhound_bench" --benchmark_min_time=0.5
     "$bin/photohound_bench" --benchmark_min_time=0.5
     "$bin/jpeghound_bench" --benchmark_min_time=0.5
+    "$bin/candidates_bench" --benchmark_min_time=0.5
 } >"$run/micro.txt" 2>/dev/null
 
 # --- throughput against the number of signatures -------------------------------------

@@ -81,7 +81,8 @@ def hound_files(out, json_path):
     with open(json_path) as f:
         for line in f:
             item = json.loads(line)
-            found.append((item["offset"], item.get("extracted")))
+            # Without --out, the item's bytes are read from the image.
+            found.append((item["offset"], item.get("extracted") or (item["offset"], item["size_in_file"])))
     return found
 
 
@@ -118,7 +119,12 @@ def score(found, truth, image):
             continue
         image.seek(offset)
         true_bytes = image.read(size)
-        got = read_found(by_offset[offset])
+        where = by_offset[offset]
+        if isinstance(where, tuple):
+            image.seek(where[0])
+            got = image.read(where[1])
+        else:
+            got = read_found(where)
         if got == true_bytes:
             outcome[kind]["exact"] += 1
         elif got is not None and len(got) < size:
@@ -178,7 +184,7 @@ def main():
     outcomes = {}
     with open(image_path, "rb") as image:
         for tool, seconds, rss, out, _ in runs:
-            if tool == "foremost":
+            if tool.startswith("foremost"):
                 found = foremost_files(out)
             elif tool == "scalpel":
                 found = scalpel_files(out)
