@@ -4,6 +4,7 @@
 #include <CLI/CLI.hpp>
 #include <cctype>
 #include <cstring>
+#include <functional>
 #include <set>
 
 #include "host/report/hashes.h"
@@ -78,31 +79,53 @@ bool ParseSize(const std::string& text, uint64_t* value) {
     return true;
 }
 
-bool ParseOrder(const std::string& text, std::vector<std::string>* names, std::string* error) {
+namespace {
+
+// The names of an option's comma-separated list, in order: each passes
+// check (which gives "" or what is wrong with the name), none comes twice.
+bool ParseNames(const std::string& option, const std::string& text,
+                const std::function<std::string(const std::string&)>& check,
+                std::vector<std::string>* names, std::string* error) {
     names->clear();
     std::set<std::string> seen;
     size_t start = 0;
     while (true) {
         const size_t comma = text.find(',', start);
         const std::string name = text.substr(start, comma == std::string::npos ? comma : comma - start);
-        if (name.empty()) {
-            *error = "--order: empty plug-in name in '" + text + "'";
-            return false;
-        }
-        for (char c : name) {
-            if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && c != '-') {
-                *error = "--order: '" + name + "' is not a plug-in name ([A-Za-z0-9_-])";
-                return false;
-            }
-        }
-        if (!seen.insert(name).second) {
-            *error = "--order: '" + name + "' named twice";
+        std::string problem = check(name);
+        if (problem.empty() && !seen.insert(name).second) problem = "'" + name + "' named twice";
+        if (!problem.empty()) {
+            *error = option + ": " + problem;
             return false;
         }
         names->push_back(name);
         if (comma == std::string::npos) return true;
         start = comma + 1;
     }
+}
+
+}  // namespace
+
+bool ParseOrder(const std::string& text, std::vector<std::string>* names, std::string* error) {
+    return ParseNames("--order", text, [&](const std::string& name) -> std::string {
+        if (name.empty()) return "empty plug-in name in '" + text + "'";
+        for (char c : name) {
+            if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && c != '-') {
+                return "'" + name + "' is not a plug-in name ([A-Za-z0-9_-])";
+            }
+        }
+        return "";
+    }, names, error);
+}
+
+bool ParseHashList(const std::string& text, std::vector<std::string>* names, std::string* error) {
+    if (text == "none") {
+        names->clear();
+        return true;
+    }
+    return ParseNames("--hash", text, [](const std::string& name) -> std::string {
+        return IsHashName(name) ? "" : "'" + name + "' is not one of md5, sha1, sha256, sha512 (or none)";
+    }, names, error);
 }
 
 int ParseCommandLine(int argc, const char* const* argv, Options* options, std::ostream& out,

@@ -47,6 +47,10 @@ bool ParseSize(const std::string& text, uint64_t* value);
 // Plug-in names separated by commas; each of [A-Za-z0-9_-], none twice.
 bool ParseOrder(const std::string& text, std::vector<std::string>* names, std::string* error);
 
+// Digest names separated by commas, each known and none twice; "none"
+// for no digest.
+bool ParseHashList(const std::string& text, std::vector<std::string>* names, std::string* error);
+
 // Parses argv into *options. Returns -1 when the command should run, otherwise
 // the exit code (help and version texts go to out, errors to err).
 int ParseCommandLine(int argc, const char* const* argv, Options* options, std::ostream& out,

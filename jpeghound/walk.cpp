@@ -258,10 +258,10 @@ void ParseFrameHeader(JpegState& state, uint8_t marker) {
         Fail(state, JpegReject::kFrameHeader);
     }
     for (int i = 0; i < count; ++i) {
-        const uint8_t* spec = body + 6 + 3 * i;
+        const uint8_t* fields = body + 6 + 3 * i;
         FrameComponent& component = state.components[i];
-        component = {spec[0], static_cast<uint8_t>(spec[1] >> 4),
-                     static_cast<uint8_t>(spec[1] & 0x0F), spec[2]};
+        component = {fields[0], static_cast<uint8_t>(fields[1] >> 4),
+                     static_cast<uint8_t>(fields[1] & 0x0F), fields[2]};
         // Identifiers distinct; sampling 1-4; Tq 0-3, and 0 for lossless.
         if (ComponentIndex(state, component.id) != i || component.horizontal < 1 ||
             component.horizontal > kMaxSampling || component.vertical < 1 ||

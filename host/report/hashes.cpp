@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <memory>
-#include <set>
 #include <stdexcept>
 
 namespace {
@@ -40,27 +39,7 @@ std::string Hex(const unsigned char* bytes, unsigned size) {
 
 }  // namespace
 
-bool ParseHashList(const std::string& text, std::vector<std::string>* names, std::string* error) {
-    names->clear();
-    if (text == "none") return true;
-    std::set<std::string> seen;
-    size_t start = 0;
-    while (true) {
-        const size_t comma = text.find(',', start);
-        const std::string name = text.substr(start, comma == std::string::npos ? comma : comma - start);
-        if (Algorithm(name) == nullptr) {
-            *error = "--hash: '" + name + "' is not one of md5, sha1, sha256, sha512 (or none)";
-            return false;
-        }
-        if (!seen.insert(name).second) {
-            *error = "--hash: '" + name + "' named twice";
-            return false;
-        }
-        names->push_back(name);
-        if (comma == std::string::npos) return true;
-        start = comma + 1;
-    }
-}
+bool IsHashName(const std::string& name) { return Algorithm(name) != nullptr; }
 
 std::vector<Digest> HashBytes(const std::vector<std::string>& names, const uint8_t* data,
                               uint64_t size, const std::atomic<int>* stop) {

@@ -13,9 +13,8 @@ struct Digest {
     std::string hex;   // lower-case hexadecimal
 };
 
-// Digest names separated by commas, each known and none twice; "none"
-// for no digest.
-bool ParseHashList(const std::string& text, std::vector<std::string>* names, std::string* error);
+// True for a digest that HashBytes computes: md5, sha1, sha256, sha512.
+bool IsHashName(const std::string& name);
 
 // The digests of size bytes of data, one per name, in the order given. When
 // stop is given and becomes non-zero, the result is empty.
