@@ -1,5 +1,5 @@
-// ZIP checker (and the formats built on it): the end-of-central-directory
-// record is found whose directory ends right before it; libzip then opens
+// ZIP checker (and the formats built on it): the local entries are walked
+// from the item's start to the central directory and its end record; libzip then opens
 // the archive from memory with its consistency checks (each local header
 // against its directory entry) and reads the entries, which checks their
 // compressed data and CRCs. The item ends after the record and its comment.
@@ -18,27 +18,119 @@ constexpr uint64_t kEocdSize = 22;
 // directory alone.
 constexpr uint64_t kMaxRead = uint64_t{256} << 20;
 
-// The item's length up to the end of the comment of the first EOCD record
-// that closes a directory lying right before it; 0 when there is none.
-uint64_t FindEnd(CheckBytes bytes) {
-    static const uint8_t kEocd[4] = {'P', 'K', 5, 6};
-    uint64_t at = 4;
-    while (bytes.size >= kEocdSize && at <= bytes.size - kEocdSize) {
-        const void* hit = memmem(bytes.data + at, bytes.size - at, kEocd, 4);
-        if (hit == nullptr) return 0;
+constexpr uint32_t kLocalSignature = 0x04034b50;       // PK 03 04
+constexpr uint32_t kCentralSignature = 0x02014b50;     // PK 01 02
+constexpr uint32_t kDescriptorSignature = 0x08074b50;  // PK 07 08
+constexpr uint32_t kEocdSignature = 0x06054b50;        // PK 05 06
+constexpr uint32_t kZip64EocdSignature = 0x06064b50;   // PK 06 06
+constexpr uint32_t kZip64LocatorSignature = 0x07064b50;  // PK 06 07
+constexpr uint64_t kLocalHeaderSize = 30;
+constexpr uint64_t kCentralHeaderSize = 46;
+
+uint64_t Le64(const uint8_t* p) { return Le32(p) | uint64_t{Le32(p + 4)} << 32; }
+
+// The compressed size of a local entry whose header says 0xFFFFFFFF: the
+// ZIP64 extra field's second value.
+bool Zip64CompressedSize(const uint8_t* extra, uint64_t length, uint64_t* size) {
+    for (uint64_t at = 0; at + 4 <= length;) {
+        const uint64_t id = Le16(extra + at), data = Le16(extra + at + 2);
+        if (at + 4 + data > length) return false;
+        if (id == 1 && data >= 16) {
+            *size = Le64(extra + at + 12);
+            return true;
+        }
+        at += 4 + data;
+    }
+    return false;
+}
+
+// The end of a streamed entry's data (flag bit 3, sizes in a descriptor
+// after the data): the first PK 07 08 whose compressed size is the
+// distance from data; *after gets the end of the descriptor.
+bool FindDescriptor(CheckBytes bytes, uint64_t data, uint64_t* after) {
+    static const uint8_t kSignature[4] = {'P', 'K', 7, 8};
+    for (uint64_t at = data; at + 16 <= bytes.size;) {
+        const void* hit = memmem(bytes.data + at, bytes.size - at, kSignature, 4);
+        if (hit == nullptr) return false;
         at = static_cast<const uint8_t*>(hit) - bytes.data;
-        if (at > bytes.size - kEocdSize) return 0;
-        const uint8_t* record = bytes.data + at;
-        const uint64_t end = at + kEocdSize + Le16(record + 20);
-        const uint32_t cd_size = Le32(record + 12), cd_offset = Le32(record + 16);
-        const bool zip64 = cd_offset == 0xFFFFFFFF || cd_size == 0xFFFFFFFF;
-        if (end <= bytes.size && Le16(record + 4) == 0 && Le16(record + 6) == 0 &&
-            (zip64 || uint64_t{cd_offset} + cd_size == at)) {
-            return end;
+        const uint8_t* d = bytes.data + at;
+        if (at + 16 <= bytes.size && Le32(d + 8) == at - data) {
+            *after = at + 16;
+            return true;
+        }
+        if (at + 24 <= bytes.size && Le64(d + 8) == at - data) {
+            *after = at + 24;
+            return true;
         }
         ++at;
     }
+    return false;
+}
+
+// Walks the local entries from the item's start, each header, name, extra
+// field and data in turn, to where the central directory begins; 0 when
+// the bytes break off into something else first (a fragment of a deleted
+// archive, or an entry in the middle of one). Each step moves forward, so
+// the walk costs at most the archive's length, never the rest of the data.
+uint64_t CentralDirectoryStart(CheckBytes bytes) {
+    uint64_t at = 0;
+    while (at <= bytes.size && bytes.size - at >= 4) {
+        const uint8_t* header = bytes.data + at;
+        if (Le32(header) == kCentralSignature) return at;
+        if (Le32(header) != kLocalSignature || bytes.size - at < kLocalHeaderSize) return 0;
+        const uint64_t name = Le16(header + 26), extra = Le16(header + 28);
+        const uint64_t data = at + kLocalHeaderSize + name + extra;
+        if (data > bytes.size) return 0;
+        uint64_t compressed = Le32(header + 18);
+        const bool zip64 = compressed == 0xFFFFFFFF;
+        if (zip64 && !Zip64CompressedSize(header + kLocalHeaderSize + name, extra, &compressed)) {
+            return 0;
+        }
+        const bool streamed = (Le16(header + 6) & 8) != 0;
+        if (streamed && compressed == 0) {
+            if (!FindDescriptor(bytes, data, &at)) return 0;
+            continue;
+        }
+        if (compressed > bytes.size - data) return 0;
+        at = data + compressed;
+        // A streamed entry's descriptor follows its data even where the
+        // header has the sizes: signature, CRC and two sizes of 4 bytes, or
+        // of 8 for a ZIP64 entry.
+        if (streamed && bytes.size - at >= 4 && Le32(bytes.data + at) == kDescriptorSignature) {
+            at += zip64 ? 24 : 16;
+        }
+    }
     return 0;
+}
+
+// The item's length up to the end of the comment of the end-of-central-
+// directory record that closes the directory which the local entries lead
+// to; 0 when there is none.
+uint64_t FindEnd(CheckBytes bytes) {
+    const uint64_t directory = CentralDirectoryStart(bytes);
+    if (directory == 0) return 0;
+    uint64_t at = directory;
+    while (at <= bytes.size && bytes.size - at >= 4 && Le32(bytes.data + at) == kCentralSignature) {
+        if (bytes.size - at < kCentralHeaderSize) return 0;
+        const uint8_t* entry = bytes.data + at;
+        at += kCentralHeaderSize + Le16(entry + 28) + Le16(entry + 30) + Le16(entry + 32);
+    }
+    // ZIP64: its end record and locator stand before the classic record.
+    if (at <= bytes.size && bytes.size - at >= 12 && Le32(bytes.data + at) == kZip64EocdSignature) {
+        const uint64_t record = Le64(bytes.data + at + 4);
+        if (record > bytes.size - at - 12) return 0;
+        at += 12 + record;
+        if (bytes.size - at >= 20 && Le32(bytes.data + at) == kZip64LocatorSignature) at += 20;
+    }
+    if (at > bytes.size || bytes.size - at < kEocdSize || Le32(bytes.data + at) != kEocdSignature) {
+        return 0;
+    }
+    const uint8_t* record = bytes.data + at;
+    const uint32_t cd_size = Le32(record + 12), cd_offset = Le32(record + 16);
+    const bool zip64 = cd_offset == 0xFFFFFFFF || cd_size == 0xFFFFFFFF;
+    if (!zip64 && cd_offset != directory) return 0;
+    const uint64_t end = at + kEocdSize + Le16(record + 20);
+    return end <= bytes.size ? end : 0;
 }
 
 // Reads every entry; false when one is damaged.

@@ -44,6 +44,11 @@ const FileRow kFiles[] = {
     {"ZIP with a comment", "zip",
      "convert -size 40x30 xc:red a.ppm && echo remark | zip -q -z item.zip a.ppm && mv item.zip item",
      kMiddle, {0x00, 0x00, 0x00, 0x00}},
+    {"streamed ZIP (data descriptors)", "zip",
+     "convert -size 40x30 gradient:red-blue a.ppm && zip -q - a.ppm > item", kMiddle, {0x00, 0x00, 0x00, 0x00}},
+    {"ZIP holding a stored ZIP", "zip",
+     "convert -size 40x30 xc:red a.ppm && zip -q in.zip a.ppm && zip -q -0 item.zip in.zip a.ppm && mv item.zip item",
+     kMiddle, {'X', 'X', 'X', 'X'}},
     {"PDF", "pdf",
      "gs -q -dNOPAUSE -dBATCH -sDEVICE=pdfwrite -sOutputFile=item -c '/Helvetica findfont 12 scalefont "
      "setfont 72 72 moveto (hound) show showpage'",
@@ -103,6 +108,21 @@ TEST(Checkers, UnknownContentIsUncheckedAndHeaderAloneDecidesTheJpegPreCheck) {
     damaged[jpeg.size() / 2 + 1] = 0xD9;
     EXPECT_TRUE(JpegMayStart({damaged.data(), damaged.size()}));
     EXPECT_EQ(Check(damaged).state, CheckState::kInvalid);
+}
+
+// An entry in the middle of an archive starts no archive, and the search
+// for its directory ends with the archive, not with the data.
+TEST(Checkers, ZipEntryInsideAnArchiveIsNoArchive) {
+    TempDir dir;
+    const std::vector<uint8_t> zip = Make(dir, {"two entries", "zip",
+        "convert -size 8x8 xc:red a.ppm && cp a.ppm b.ppm && zip -q item.zip a.ppm b.ppm && mv item.zip item",
+        kMiddle, {}});
+    const std::string text(zip.begin(), zip.end());
+    const size_t second = text.find("PK\x03\x04", 4);
+    ASSERT_NE(second, std::string::npos);
+    std::vector<uint8_t> tail = Slice(zip, second, zip.size() - second);
+    tail.insert(tail.end(), zip.begin(), zip.end());  // a whole archive behind it
+    EXPECT_EQ(Check(tail).state, CheckState::kInvalid);
 }
 
 TEST(Checkers, JpegProcessThatLibjpegDoesNotDecodeIsUnchecked) {
