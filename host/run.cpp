@@ -173,6 +173,11 @@ bool ScanRun::PreparePlugins() {
         // The JPEG plug-ins answer at the position asked, with an item that the
         // JPEG checker reads: where its header cannot be read, no yes survives.
         if (IsJpegPlugin(plugin.name)) detectors_.back().may_start = JpegMayStart;
+        // markhound's items start where it is asked unless a signature says
+        // otherwise: a damaged archive's entries need not cost it a search each.
+        if (plugin.name == kSignaturePluginName && filters.For(plugin.name).items_at_position) {
+            detectors_.back().may_start = ZipMayStart;
+        }
     }
     if (detectors_.empty()) {
         diag_.Error("no plug-in is ready to detect anything: nothing scanned");

@@ -36,6 +36,12 @@ CheckResult CheckItem(CheckBytes bytes);
 // here invalid, so a JPEG plug-in need not be asked.
 bool JpegMayStart(CheckBytes bytes);
 
+// False where a ZIP's local header stands but its entries lead to no
+// central directory (a fragment of a deleted archive, an entry inside one):
+// CheckItem then finds any item that starts here invalid, so a plug-in whose
+// items start where it is asked need not be asked. Cheap: no entry is read.
+bool ZipMayStart(CheckBytes bytes);
+
 // The checkers, one per format (check/<format>.cpp). Each is handed the
 // bytes of an item whose first bytes name its format.
 CheckResult CheckJpeg(CheckBytes bytes);

@@ -163,6 +163,11 @@ bool ReadEntries(zip_t* archive, const char** reason) {
 
 }  // namespace
 
+bool ZipMayStart(CheckBytes bytes) {
+    if (bytes.size < 4 || Le32(bytes.data) != kLocalSignature) return true;
+    return FindEnd(bytes) != 0;
+}
+
 CheckResult CheckZip(CheckBytes bytes) {
     const uint64_t end = FindEnd(bytes);
     if (end == 0) return CheckInvalid("zip", "no central directory");

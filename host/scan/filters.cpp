@@ -38,9 +38,13 @@ CandidateFilter StrictJpegFilter() {
 CandidateFilter SignatureFilter(const SignatureList& list) {
     CandidateFilter filter;
     filter.everywhere = false;
+    filter.items_at_position = true;
     for (int32_t i = 0; i < list.Count(); ++i) {
         const SizedSignature* signature = list.Signature(i);
         if (signature == nullptr) continue;  // Detect passes over it as well
+        // A bounded signature's item may start behind its start pattern.
+        const auto* bounded = dynamic_cast<const BoundedSignature*>(signature);
+        if (bounded != nullptr && bounded->start_offset != 0) filter.items_at_position = false;
         const PatternArray& pattern = signature->pattern;
         const auto* element = static_cast<const PatternByte*>(pattern.Items());
         Gate gate{};

@@ -31,8 +31,12 @@ struct Gate {
 struct CandidateFilter {
     bool everywhere = true;
     std::vector<Gate> gates;
+    // Every item the plug-in reports starts at the position asked, so a
+    // check of the bytes there judges all of them (false when unknown).
+    bool items_at_position = false;
     bool operator==(const CandidateFilter& other) const {
-        return everywhere == other.everywhere && gates == other.gates;
+        return everywhere == other.everywhere && gates == other.gates &&
+               items_at_position == other.items_at_position;
     }
 };
 

@@ -123,6 +123,9 @@ TEST(Checkers, ZipEntryInsideAnArchiveIsNoArchive) {
     std::vector<uint8_t> tail = Slice(zip, second, zip.size() - second);
     tail.insert(tail.end(), zip.begin(), zip.end());  // a whole archive behind it
     EXPECT_EQ(Check(tail).state, CheckState::kInvalid);
+    // The scan's pre-check agrees, without reading an entry.
+    EXPECT_FALSE(ZipMayStart({tail.data(), tail.size()}));
+    EXPECT_TRUE(ZipMayStart({zip.data(), zip.size()}));
 }
 
 TEST(Checkers, JpegProcessThatLibjpegDoesNotDecodeIsUnchecked) {
