@@ -1,8 +1,14 @@
 // Mixed benchmark data and a memory reader.
 #include "bench_data.h"
 
+#include <stdlib.h>
+
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <random>
 
 std::vector<uint8_t> MixedData(std::size_t size, uint32_t seed) {
@@ -49,4 +55,32 @@ uint32_t KX_CALL MemoryReader::ReadBlock(void* context, void* buffer, uint64_t p
 
 uint64_t KX_CALL MemoryReader::GetSize(void* context) {
     return static_cast<MemoryReader*>(context)->data_.size();
+}
+
+namespace fs = std::filesystem;
+
+std::vector<uint8_t> LargeJpeg(const std::string& options) {
+    std::string folder = (fs::temp_directory_path() / "hound-bench-XXXXXX").string();
+    if (mkdtemp(folder.data()) == nullptr) return {};
+    const std::string in = folder + "/big.ppm", out = folder + "/big.jpg";
+    const int width = 3000, height = 2000;
+    {
+        std::ofstream ppm(in, std::ios::binary);
+        ppm << "P6\n" << width << " " << height << "\n255\n";
+        uint32_t noise = 1;
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < 3 * width; ++x) {
+                noise = noise * 1103515245u + 12345u;
+                ppm.put(static_cast<char>(x / 7 + y / 5 + (noise >> 27)));
+            }
+        }
+    }
+    std::vector<uint8_t> image;
+    if (std::system(("cjpeg " + options + " -outfile " + out + " " + in).c_str()) == 0) {
+        std::ifstream jpeg(out, std::ios::binary);
+        image.assign(std::istreambuf_iterator<char>(jpeg), std::istreambuf_iterator<char>());
+    }
+    std::error_code ignored;
+    fs::remove_all(folder, ignored);
+    return image;
 }

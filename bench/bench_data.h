@@ -1,12 +1,17 @@
 // Data and a memory reader shared by the benchmarks.
 #pragma once
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "kx_plugin.h"
 
 // Deterministic mixed data: random bytes, ASCII text and zero runs in turn.
 std::vector<uint8_t> MixedData(std::size_t size, uint32_t seed = 1);
+
+// A noisy 3000 x 2000 picture through cjpeg with options (libjpeg-turbo-progs);
+// empty when that fails.
+std::vector<uint8_t> LargeJpeg(const std::string& options);
 
 // A HostReader over a byte vector; past the end it answers FF C4 in turn and
 // zero-fills blocks, as hound's reader does.

@@ -2,14 +2,8 @@
 // throughput over large baseline and progressive images that cjpeg encodes
 // at start, and the items found in random data.
 #include <benchmark/benchmark.h>
-#include <stdlib.h>
 
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <random>
-#include <string>
 #include <vector>
 
 #include "bench_data.h"
@@ -17,7 +11,6 @@
 
 namespace {
 
-namespace fs = std::filesystem;
 
 // Mixed data with every FF D8 pair broken up, as photohound's benchmark has it.
 std::vector<uint8_t> DataWithoutSoi(std::size_t size) {
@@ -54,33 +47,6 @@ void BM_JpeghoundDetectMixed(benchmark::State& state) {
 }
 BENCHMARK(BM_JpeghoundDetectMixed);
 
-// A noisy 3000 x 2000 picture through cjpeg with options; empty on failure.
-std::vector<uint8_t> LargeImage(const std::string& options) {
-    std::string folder = (fs::temp_directory_path() / "jpeghound-bench-XXXXXX").string();
-    if (mkdtemp(folder.data()) == nullptr) return {};
-    const std::string in = folder + "/big.ppm", out = folder + "/big.jpg";
-    const int width = 3000, height = 2000;
-    {
-        std::ofstream ppm(in, std::ios::binary);
-        ppm << "P6\n" << width << " " << height << "\n255\n";
-        uint32_t noise = 1;
-        for (int y = 0; y < height; ++y) {
-            for (int x = 0; x < 3 * width; ++x) {
-                noise = noise * 1103515245u + 12345u;
-                ppm.put(static_cast<char>(x / 7 + y / 5 + (noise >> 27)));
-            }
-        }
-    }
-    std::vector<uint8_t> image;
-    if (std::system(("cjpeg " + options + " -outfile " + out + " " + in).c_str()) == 0) {
-        std::ifstream jpeg(out, std::ios::binary);
-        image.assign(std::istreambuf_iterator<char>(jpeg), std::istreambuf_iterator<char>());
-    }
-    std::error_code ignored;
-    fs::remove_all(folder, ignored);
-    return image;
-}
-
 void Walk(benchmark::State& state, const std::vector<uint8_t>& image) {
     if (image.empty()) {
         state.SkipWithError("cjpeg could not encode the image (install libjpeg-turbo-progs)");
@@ -99,13 +65,13 @@ void Walk(benchmark::State& state, const std::vector<uint8_t>& image) {
 }
 
 void BM_JpeghoundWalk(benchmark::State& state) {
-    static const std::vector<uint8_t> image = LargeImage("-quality 90");
+    static const std::vector<uint8_t> image = LargeJpeg("-quality 90");
     Walk(state, image);
 }
 BENCHMARK(BM_JpeghoundWalk)->Unit(benchmark::kMillisecond);
 
 void BM_JpeghoundWalkProgressive(benchmark::State& state) {
-    static const std::vector<uint8_t> image = LargeImage("-quality 90 -progressive");
+    static const std::vector<uint8_t> image = LargeJpeg("-quality 90 -progressive");
     Walk(state, image);
 }
 BENCHMARK(BM_JpeghoundWalkProgressive)->Unit(benchmark::kMillisecond);

@@ -1,21 +1,13 @@
 // photohound: Detect per position on data without images, and the walk's
 // throughput over a large baseline image that cjpeg encodes at start.
 #include <benchmark/benchmark.h>
-#include <stdlib.h>
 
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <string>
 #include <vector>
 
 #include "bench_data.h"
 #include "frame.h"
 
 namespace {
-
-namespace fs = std::filesystem;
 
 // Mixed data with every FF D8 pair broken up, so that no position starts a walk.
 std::vector<uint8_t> DataWithoutSoi(std::size_t size) {
@@ -59,35 +51,8 @@ void BM_PhotohoundDetectMixed(benchmark::State& state) {
 }
 BENCHMARK(BM_PhotohoundDetectMixed);
 
-// A noisy 3000 x 2000 picture through cjpeg; empty when that fails.
-std::vector<uint8_t> LargeBaselineImage() {
-    std::string folder = (fs::temp_directory_path() / "photohound-bench-XXXXXX").string();
-    if (mkdtemp(folder.data()) == nullptr) return {};
-    const std::string in = folder + "/big.ppm", out = folder + "/big.jpg";
-    const int width = 3000, height = 2000;
-    {
-        std::ofstream ppm(in, std::ios::binary);
-        ppm << "P6\n" << width << " " << height << "\n255\n";
-        uint32_t noise = 1;
-        for (int y = 0; y < height; ++y) {
-            for (int x = 0; x < 3 * width; ++x) {
-                noise = noise * 1103515245u + 12345u;
-                ppm.put(static_cast<char>(x / 7 + y / 5 + (noise >> 27)));
-            }
-        }
-    }
-    std::vector<uint8_t> image;
-    if (std::system(("cjpeg -quality 90 -outfile " + out + " " + in).c_str()) == 0) {
-        std::ifstream jpeg(out, std::ios::binary);
-        image.assign(std::istreambuf_iterator<char>(jpeg), std::istreambuf_iterator<char>());
-    }
-    std::error_code ignored;
-    fs::remove_all(folder, ignored);
-    return image;
-}
-
 void BM_PhotohoundWalk(benchmark::State& state) {
-    static const std::vector<uint8_t> image = LargeBaselineImage();
+    static const std::vector<uint8_t> image = LargeJpeg("-quality 90");
     if (image.empty()) {
         state.SkipWithError("cjpeg could not encode the image (install libjpeg-turbo-progs)");
         return;
