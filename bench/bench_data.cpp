@@ -57,6 +57,14 @@ uint64_t KX_CALL MemoryReader::GetSize(void* context) {
     return static_cast<MemoryReader*>(context)->data_.size();
 }
 
+std::vector<uint8_t> DataWithoutSoi(std::size_t size) {
+    std::vector<uint8_t> data = MixedData(size, 7);
+    for (std::size_t i = 0; i + 1 < data.size(); ++i) {
+        if (data[i] == 0xFF && data[i + 1] == 0xD8) data[i + 1] = 0xD7;
+    }
+    return data;
+}
+
 namespace fs = std::filesystem;
 
 std::vector<uint8_t> LargeJpeg(const std::string& options) {

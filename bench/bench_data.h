@@ -9,6 +9,10 @@
 // Deterministic mixed data: random bytes, ASCII text and zero runs in turn.
 std::vector<uint8_t> MixedData(std::size_t size, uint32_t seed = 1);
 
+// MixedData with every FF D8 pair broken up, so that no position starts a
+// JPEG walk.
+std::vector<uint8_t> DataWithoutSoi(std::size_t size);
+
 // A noisy 3000 x 2000 picture through cjpeg with options (libjpeg-turbo-progs);
 // empty when that fails.
 std::vector<uint8_t> LargeJpeg(const std::string& options);

@@ -11,16 +11,6 @@
 
 namespace {
 
-
-// Mixed data with every FF D8 pair broken up, as photohound's benchmark has it.
-std::vector<uint8_t> DataWithoutSoi(std::size_t size) {
-    std::vector<uint8_t> data = MixedData(size, 7);
-    for (std::size_t i = 0; i + 1 < data.size(); ++i) {
-        if (data[i] == 0xFF && data[i + 1] == 0xD8) data[i + 1] = 0xD7;
-    }
-    return data;
-}
-
 void DetectEveryPosition(benchmark::State& state, const std::vector<uint8_t>& data) {
     MemoryReader reader(data);
     FoundItem item;

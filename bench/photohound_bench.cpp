@@ -9,15 +9,6 @@
 
 namespace {
 
-// Mixed data with every FF D8 pair broken up, so that no position starts a walk.
-std::vector<uint8_t> DataWithoutSoi(std::size_t size) {
-    std::vector<uint8_t> data = MixedData(size, 7);
-    for (std::size_t i = 0; i + 1 < data.size(); ++i) {
-        if (data[i] == 0xFF && data[i + 1] == 0xD8) data[i + 1] = 0xD7;
-    }
-    return data;
-}
-
 void ReportPositions(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations());
     state.counters["ns/position"] = benchmark::Counter(
