@@ -11,21 +11,9 @@
 
 namespace {
 
-class PhotohoundHost : public ::testing::Test {
+class PhotohoundHost : public PluginHostTest {
 protected:
-    void SetUp() override {
-        ASSERT_NE(dll_.handle(), nullptr);
-        ASSERT_NE(dll_.query(), nullptr);
-        record_ = dll_.query()(dll_.handle());
-        ASSERT_NE(record_, nullptr);
-        ASSERT_EQ(record_->Initialize(0, 0), 1u);
-    }
-    void TearDown() override {
-        if (record_ != nullptr) record_->Finalize(0);
-    }
-
-    LoadedDll dll_{PluginPath("photohound.dll")};
-    const PluginInterface* record_ = nullptr;
+    PhotohoundHost() : PluginHostTest("photohound.dll") {}
 };
 
 // A JPEG between runs of other bytes, as it lies inside a larger file.

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "kx_plugin.h"
 
 // Full path of a built plug-in, e.g. PluginPath("markhound.dll").
@@ -50,6 +52,26 @@ public:
 
 private:
     void* handle_ = nullptr;
+};
+
+// A fixture with a plug-in DLL loaded, its record queried and initialized,
+// and finalized at the end of each test.
+class PluginHostTest : public ::testing::Test {
+protected:
+    explicit PluginHostTest(const char* dll_name) : dll_(PluginPath(dll_name)) {}
+    void SetUp() override {
+        ASSERT_NE(dll_.handle(), nullptr);
+        ASSERT_NE(dll_.query(), nullptr);
+        record_ = dll_.query()(dll_.handle());
+        ASSERT_NE(record_, nullptr);
+        ASSERT_EQ(record_->Initialize(0, 0), 1u);
+    }
+    void TearDown() override {
+        if (record_ != nullptr) record_->Finalize(0);
+    }
+
+    LoadedDll dll_;
+    const PluginInterface* record_ = nullptr;
 };
 
 // What the PE headers of a loaded module say about its exports and imports.
