@@ -85,24 +85,24 @@ private:
     SignsPlace Place(const LoadReport& event) const {
         return {Native(event.file), event.section != nullptr ? event.section : ""};
     }
-    SignsFinding& PassOver(const LoadReport& event, const char* reason) {
-        report_.passed_over.push_back({});
-        passed_order.push_back(events);
-        SignsFinding& finding = report_.passed_over.back();
+    // A finding of event, added to list with its place in the event order.
+    SignsFinding& Add(std::vector<SignsFinding>& list, std::vector<size_t>& order,
+                      const LoadReport& event, const char* reason) {
+        list.push_back({});
+        order.push_back(events);
+        SignsFinding& finding = list.back();
         finding.where = Place(event);
         finding.reason = reason;
         finding.key = event.key != nullptr ? event.key : "";
+        return finding;
+    }
+    SignsFinding& PassOver(const LoadReport& event, const char* reason) {
+        SignsFinding& finding = Add(report_.passed_over, passed_order, event, reason);
         finding.number = event.number;
         return finding;
     }
     SignsFinding& Warn(const LoadReport& event, const char* reason) {
-        report_.warnings.push_back({});
-        warning_order.push_back(events);
-        SignsFinding& finding = report_.warnings.back();
-        finding.where = Place(event);
-        finding.reason = reason;
-        finding.key = event.key != nullptr ? event.key : "";
-        return finding;
+        return Add(report_.warnings, warning_order, event, reason);
     }
     void Settle(const SizedSignature* signature, const char* outcome, const SignsPlace& where);
 
