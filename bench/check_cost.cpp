@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
@@ -51,17 +52,34 @@ int main(int argc, char** argv) {
 
     uint64_t items = 0;
     double check_seconds = 0;
+    struct Cost {
+        uint64_t items = 0, bytes = 0;
+        double seconds = 0;
+    };
+    std::map<std::string, Cost> by_format;
     std::string line;
     while (std::getline(std::cin, line)) {
         const uint64_t offset = nlohmann::json::parse(line).at("offset").get<uint64_t>();
         if (offset >= size) continue;
         const double start = cpu_now();
-        CheckItem({data + offset, size - offset});
-        check_seconds += cpu_now() - start;
+        const CheckResult result = CheckItem({data + offset, size - offset});
+        const double seconds = cpu_now() - start;
+        check_seconds += seconds;
         ++items;
+        Cost& cost = by_format[*result.format != 0 ? result.format : "none"];
+        ++cost.items;
+        cost.bytes += result.end;
+        cost.seconds += seconds;
     }
     std::printf("ff_d8_pairs %llu header_passed %llu precheck_s %.3f items %llu check_s %.3f\n",
                 static_cast<unsigned long long>(pairs.size()), static_cast<unsigned long long>(passed),
                 pre_seconds, static_cast<unsigned long long>(items), check_seconds);
+    // Where the checkers' time goes: one line per format, with the bytes of
+    // its valid items.
+    for (const auto& [format, cost] : by_format) {
+        std::printf("format %s items %llu bytes %llu check_s %.3f\n", format.c_str(),
+                    static_cast<unsigned long long>(cost.items),
+                    static_cast<unsigned long long>(cost.bytes), cost.seconds);
+    }
     return 0;
 }

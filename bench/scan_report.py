@@ -211,12 +211,22 @@ def main():
     lines.append("")
     cost_path = os.path.join(run_dir, "check_cost.txt")
     if os.path.exists(cost_path):
-        cost = dict(zip(*[iter(open(cost_path).read().split())] * 2))
+        first, *formats = open(cost_path).read().splitlines()
+        cost = dict(zip(*[iter(first.split())] * 2))
         check_cpu = float(cost["precheck_s"]) + float(cost["check_s"])
         lines.append(f"Check stage alone (one thread): JPEG header pre-check at {cost['ff_d8_pairs']} FF D8 "
                      f"pairs ({cost['header_passed']} passed) {float(cost['precheck_s']):.3f} s, checkers over "
                      f"{cost['items']} items {float(cost['check_s']):.3f} s: {check_cpu:.3f} s, "
                      f"{100 * check_cpu / cpu_of['hound']:.1f}% of hound's {cpu_of['hound']:.2f} CPU seconds.")
+        lines.append("")
+        # Each checker's share: "format NAME items N bytes B check_s S".
+        lines.append("| checker | items | MB checked | CPU s | MB/s |")
+        lines.append("|---|---|---|---|---|")
+        for line in formats:
+            row = dict(zip(*[iter(line.split())] * 2))
+            mb, seconds = int(row["bytes"]) / 1e6, float(row["check_s"])
+            rate = f"{mb / seconds:.0f}" if seconds > 0 else "-"
+            lines.append(f"| {row['format']} | {row['items']} | {mb:.1f} | {seconds:.3f} | {rate} |")
         lines.append("")
 
     with open(os.path.join(run_dir, "floor.txt")) as f:
