@@ -30,7 +30,7 @@ struct FileReport {
     // Items that plug-ins reported and checkers found invalid, counted by
     // "<checker>: <reason>".
     std::map<std::string, uint64_t> rejected;
-    // Items left unextracted by the extraction rule (see run.cpp).
+    // Items left unextracted by the extraction rule (see item_report.cpp).
     uint64_t inside_truncated = 0;
     uint64_t over_bound = 0;
     // Items that went out as they were found instead of being kept in items.

@@ -39,3 +39,15 @@ const char* StopSignalName(int signal) {
 }
 
 int StopExitCode(int signal) { return 128 + signal; }
+
+bool StopRequest::AskedWhile(const std::string& doing) {
+    if (signal() == 0) return false;
+    if (during_.empty()) during_ = doing;
+    return true;
+}
+
+std::string StopRequest::Line() const {
+    // A stop leaves no report that could pass for a finished run.
+    return "stopped by " + std::string(StopSignalName(signal())) + (during_.empty() ? "" : " " + during_) +
+           "; nothing further reported or written";
+}

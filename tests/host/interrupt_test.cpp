@@ -38,6 +38,18 @@ uint32_t KX_CALL Everywhere(uint32_t, const HostReader*, uint64_t position, Foun
 const PluginInterface kEverywhere = {{'K', 'X'}, KX_INTERFACE_VERSION, 0, &One, &None, &None,
                                      &None, &Everywhere, 0};
 
+// Every stage asks the one request; the first to see the stop names what it
+// was doing in the line that tells it.
+TEST(StopRequest, FirstStageToSeeTheStopNamesIt) {
+    std::atomic<int> flag{0};
+    StopRequest stop(&flag);
+    EXPECT_FALSE(stop.AskedWhile("while hashing"));
+    flag = SIGTERM;
+    EXPECT_TRUE(stop.AskedWhile("while writing 'x'"));
+    EXPECT_TRUE(stop.AskedWhile("while scanning 'y'"));
+    EXPECT_EQ(stop.Line(), "stopped by SIGTERM while writing 'x'; nothing further reported or written");
+}
+
 TEST(StopRequest, ScanEndsBeforeTheNextPosition) {
     const std::vector<uint8_t> bytes(1000, 0);
     const MappedData data = {bytes.data(), bytes.size()};

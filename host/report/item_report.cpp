@@ -1,0 +1,132 @@
+#include "host/report/item_report.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <ostream>
+
+#include "host/report/diagnostics.h"
+#include "host/report/extract.h"
+#include "host/report/hashes.h"
+#include "host/report/names.h"
+#include "host/report/output.h"
+
+std::string UniqueName(const std::string& name, std::set<std::string>* taken) {
+    std::string candidate = name;
+    const size_t dot = std::min(name.find_last_of('.'), name.size());
+    for (int n = 2; !taken->insert(candidate).second; ++n) {
+        candidate = name.substr(0, dot) + "-" + std::to_string(n) + name.substr(dot);
+    }
+    return candidate;
+}
+
+void Stdout::Line(const std::string& text) {
+    if (!failed_) out_ << text << '\n';
+}
+
+void Stdout::Flush() {
+    out_ << std::flush;
+    if (failed_ || out_.good()) return;
+    failed_ = true;
+    diag_.Error(std::string("cannot write the standard output: ") +
+                (errno != 0 ? std::strerror(errno) : "write failed"));
+}
+
+ItemReport::ItemReport(const Options& options, const MappedData& data,
+                       const std::vector<std::string>& plugin_names, FileReport* file, ReportSinks sinks)
+    : options_(options), data_(data), plugin_names_(plugin_names), file_(*file), sinks_(sinks),
+      table_(sinks.out.stream(), *file, plugin_names) {
+    budget_ = file->size > UINT64_MAX / kExtractBound ? UINT64_MAX : file->size * kExtractBound;
+}
+
+std::string ItemReport::NameOf(const Item& item, const std::string& extension) {
+    if (item.offset != names_offset_) names_.clear();
+    names_offset_ = item.offset;
+    std::string name = UniqueName(ItemFileName(file_.stem, item.offset, extension), &names_);
+    // An earlier run's file keeps its name; this item takes the next free one.
+    while (sinks_.files.out_folder.Holds(extension + "/" + name)) {
+        name = UniqueName(ItemFileName(file_.stem, item.offset, extension), &names_);
+    }
+    return extension + "/" + name;
+}
+
+void ItemReport::Add(const Item& item) {
+    if (sinks_.stop.AskedWhile("while scanning " + Quoted(file_.path))) return;
+    const std::string extension = SafeExtension(item.extension);
+    ReportedItem reported{item, NameOf(item, extension), false, "", {}};
+    // The digests are taken, and the item extracted, while its bytes are in memory.
+    const uint8_t* bytes = item.size_in_file > 0 ? data_.bytes + item.offset : data_.bytes;
+    reported.digests = HashBytes(options_.hashes, bytes, item.size_in_file, sinks_.stop.flag());
+    if (sinks_.stop.AskedWhile("while hashing the items of " + Quoted(file_.path))) return;
+    if (!options_.out.empty() && !sinks_.files.extraction_failed) Extract(&reported);
+    ++file_.streamed;
+    file_.streamed_truncated += item.truncated;
+    ++file_.streamed_types[extension];
+    const std::string& plugin = plugin_names_[item.plugin];
+    if (options_.json) {
+        sinks_.out.Line(JsonLine(file_, reported, plugin, options_.out));
+    } else {
+        table_.Add(reported);
+    }
+    if (sinks_.files.dfxml_items.is_open()) sinks_.files.dfxml_items.Append(DfxmlObject(file_, reported, plugin));
+    if (sinks_.files.audit_items.is_open()) sinks_.files.audit_items.Append(AuditItemLine(file_, reported, plugin));
+}
+
+// The extracted bytes stay a small multiple of the input whatever the
+// plug-ins report: a truncated item's file runs to the end of the input, so
+// an item that starts inside it is already there (unless --nested asks for
+// items inside items), and no input gives more than kExtractBound times its
+// size. A failed write ends the extraction of the run.
+void ItemReport::Extract(ReportedItem* reported) {
+    const Item& item = reported->item;
+    if (!options_.nested && item.offset < truncated_end_) {
+        reported->not_extracted = "inside the truncated item at " + HexOffset(truncated_start_);
+        ++file_.inside_truncated;
+        return;
+    }
+    if (item.size_in_file > budget_) {
+        reported->not_extracted = "beyond " + std::to_string(kExtractBound) + " times the input's size";
+        ++file_.over_bound;
+        return;
+    }
+    budget_ -= item.size_in_file;
+    if (item.truncated && item.offset + item.size_in_file > truncated_end_) {
+        truncated_start_ = item.offset;
+        truncated_end_ = item.offset + item.size_in_file;
+    }
+    const std::string folder = options_.out + "/" + SafeExtension(item.extension);
+    std::error_code failure;
+    std::filesystem::create_directories(folder, failure);
+    if (failure) {
+        sinks_.diag.Error("cannot create " + Quoted(folder) + ": " + failure.message());
+        sinks_.files.extraction_failed = true;
+        return;
+    }
+    const uint8_t* bytes = item.size_in_file > 0 ? data_.bytes + item.offset : data_.bytes;
+    const std::string path = options_.out + "/" + reported->name;
+    // The pages written leave memory block by block: a large item costs no
+    // more resident memory than a small one.
+    const auto drop = [&](uint64_t done) { DropMappedPages(data_, item.offset, item.offset + done); };
+    std::string error;
+    if (!WriteFileAtomically(path, bytes, item.size_in_file, &error, sinks_.stop.flag(), drop)) {
+        if (!sinks_.stop.AskedWhile("while writing " + Quoted(path) + "; its unfinished file was removed")) {
+            sinks_.diag.Error(error);
+        }
+        sinks_.files.extraction_failed = true;
+        return;
+    }
+    reported->written = true;
+    DropMappedPages(data_, item.offset, item.offset + item.size_in_file);
+}
+
+void ItemReport::Finish() {
+    if (file_.over_bound > 0) {
+        sinks_.diag.Note(std::to_string(file_.over_bound) + " items of " + Quoted(file_.path) +
+                         " not extracted: the bytes extracted from an input stay within " +
+                         std::to_string(kExtractBound) + " times its size");
+    }
+    if (!options_.json) table_.Finish();
+    if (file_.part) sinks_.out.Line(options_.json ? PartJsonLine(file_) : "  " + PartText(file_));
+    sinks_.out.Flush();
+}

@@ -1,0 +1,78 @@
+// The report stage of a scan: the items of one input, as the scan hands them
+// over in file order, are named, hashed, extracted, printed and added to the
+// spooled reports. Nothing per item is kept.
+#pragma once
+#include <cstdint>
+#include <iosfwd>
+#include <set>
+#include <string>
+
+#include "host/options.h"
+#include "host/report/out_folder.h"
+#include "host/report/report.h"
+#include "host/report/spool.h"
+#include "host/report/table_stream.h"
+#include "host/scan/interrupt.h"
+#include "host/scan/reader.h"
+
+class Diagnostics;
+
+// Where a run's results go besides the standard output.
+struct ReportFiles {
+    OutFolder out_folder;            // --out, held under its lock
+    Spool dfxml_items, audit_items;  // the DFXML objects and audit lines, on disk until the end
+    bool extraction_failed = false;  // a write failed: nothing more is extracted in the run
+};
+
+// The standard output: a failed write is told once; nothing more is printed.
+class Stdout {
+public:
+    Stdout(std::ostream& out, Diagnostics& diag) : out_(out), diag_(diag) {}
+    std::ostream& stream() { return out_; }
+    void Line(const std::string& text);
+    void Flush();
+
+private:
+    std::ostream& out_;
+    Diagnostics& diag_;
+    bool failed_ = false;
+};
+
+// What the report stage of every input shares.
+struct ReportSinks {
+    ReportFiles& files;
+    Stdout& out;
+    Diagnostics& diag;
+    StopRequest& stop;
+};
+
+class ItemReport {
+public:
+    // file: the input's report, which counts what goes out; it outlives this.
+    ItemReport(const Options& options, const MappedData& data, const std::vector<std::string>& plugin_names,
+               FileReport* file, ReportSinks sinks);
+    void Add(const Item& item);
+    // After the input's scan: the table's last lines and the part's line.
+    void Finish();
+
+private:
+    std::string NameOf(const Item& item, const std::string& extension);
+    void Extract(ReportedItem* reported);
+
+    const Options& options_;
+    const MappedData& data_;
+    const std::vector<std::string>& plugin_names_;
+    FileReport& file_;
+    ReportSinks sinks_;
+    TableStream table_;
+    // Names taken at the current offset: items come in offset order, so only
+    // items at one offset can share a name.
+    std::set<std::string> names_;
+    uint64_t names_offset_ = 0;
+    // The extraction rule (see Extract).
+    uint64_t truncated_start_ = 0, truncated_end_ = 0;
+    uint64_t budget_ = 0;  // bytes that may still be extracted from the input
+};
+
+// name, or name with "-2", "-3", ... before its extension: never one taken.
+std::string UniqueName(const std::string& name, std::set<std::string>* taken);
