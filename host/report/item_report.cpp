@@ -36,7 +36,8 @@ void Stdout::Flush() {
 ItemReport::ItemReport(const Options& options, const MappedData& data,
                        const std::vector<std::string>& plugin_names, FileReport* file, ReportSinks sinks)
     : options_(options), data_(data), plugin_names_(plugin_names), file_(*file), sinks_(sinks),
-      table_(sinks.out.stream(), *file, plugin_names) {
+      table_(sinks.out.stream(), *file, plugin_names), while_scanning_("while scanning " + Quoted(file->path)),
+      while_hashing_("while hashing the items of " + Quoted(file->path)) {
     budget_ = file->size > UINT64_MAX / kExtractBound ? UINT64_MAX : file->size * kExtractBound;
 }
 
@@ -52,13 +53,13 @@ std::string ItemReport::NameOf(const Item& item, const std::string& extension) {
 }
 
 void ItemReport::Add(const Item& item) {
-    if (sinks_.stop.AskedWhile("while scanning " + Quoted(file_.path))) return;
+    if (sinks_.stop.AskedWhile(while_scanning_)) return;
     const std::string extension = SafeExtension(item.extension);
     ReportedItem reported{item, NameOf(item, extension), false, "", {}};
     // The digests are taken, and the item extracted, while its bytes are in memory.
     const uint8_t* bytes = item.size_in_file > 0 ? data_.bytes + item.offset : data_.bytes;
     reported.digests = HashBytes(options_.hashes, bytes, item.size_in_file, sinks_.stop.flag());
-    if (sinks_.stop.AskedWhile("while hashing the items of " + Quoted(file_.path))) return;
+    if (sinks_.stop.AskedWhile(while_hashing_)) return;
     if (!options_.out.empty() && !sinks_.files.extraction_failed) Extract(&reported);
     ++file_.streamed;
     file_.streamed_truncated += item.truncated;

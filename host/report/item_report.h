@@ -72,6 +72,8 @@ private:
     // The extraction rule (see Extract).
     uint64_t truncated_start_ = 0, truncated_end_ = 0;
     uint64_t budget_ = 0;  // bytes that may still be extracted from the input
+    // What a stop seen here interrupted, for the line that tells it.
+    const std::string while_scanning_, while_hashing_;
 };
 
 // name, or name with "-2", "-3", ... before its extension: never one taken.

@@ -32,7 +32,6 @@ public:
     int signal() const { return flag_ != nullptr ? flag_->load() : 0; }
     // True when a stop is asked; the first call that sees it records doing
     // ("while writing ...").
-    bool AskedWhile(const char* doing) { return AskedWhile(std::string(doing)); }
     bool AskedWhile(const std::string& doing);
     // "stopped by SIGINT while ...; nothing further reported or written"
     std::string Line() const;
