@@ -42,7 +42,8 @@ std::string Hex(const unsigned char* bytes, unsigned size) {
 bool IsHashName(const std::string& name) { return Algorithm(name) != nullptr; }
 
 std::vector<Digest> HashBytes(const std::vector<std::string>& names, const uint8_t* data,
-                              uint64_t size, const std::atomic<int>* stop) {
+                              uint64_t size, const std::atomic<int>* stop,
+                              const std::function<void(uint64_t done)>& after_block) {
     std::vector<Context> contexts;
     for (const std::string& name : names) {
         contexts.emplace_back(EVP_MD_CTX_new());
@@ -54,6 +55,7 @@ std::vector<Digest> HashBytes(const std::vector<std::string>& names, const uint8
         if (stop != nullptr && stop->load(std::memory_order_relaxed) != 0) return {};
         const auto block = static_cast<size_t>(std::min(kHashBlock, size - done));
         for (Context& context : contexts) EVP_DigestUpdate(context.get(), data + done, block);
+        if (after_block) after_block(done + block);
     }
     std::vector<Digest> digests;
     for (size_t i = 0; i < names.size(); ++i) {

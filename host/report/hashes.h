@@ -3,6 +3,7 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,9 @@ struct Digest {
 bool IsHashName(const std::string& name);
 
 // The digests of size bytes of data, one per name, in the order given. When
-// stop is given and becomes non-zero, the result is empty.
+// stop is given and becomes non-zero, the result is empty. after_block, when
+// given, is called after each block (at most 8 MiB) with the bytes hashed so
+// far, so that a caller can let mapped pages go.
 std::vector<Digest> HashBytes(const std::vector<std::string>& names, const uint8_t* data,
-                              uint64_t size, const std::atomic<int>* stop = nullptr);
+                              uint64_t size, const std::atomic<int>* stop = nullptr,
+                              const std::function<void(uint64_t done)>& after_block = {});

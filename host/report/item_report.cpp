@@ -55,12 +55,22 @@ std::string ItemReport::NameOf(const Item& item, const std::string& extension) {
 void ItemReport::Add(const Item& item) {
     if (sinks_.stop.AskedWhile(while_scanning_)) return;
     const std::string extension = SafeExtension(item.extension);
-    ReportedItem reported{item, NameOf(item, extension), false, "", {}};
-    // The digests are taken, and the item extracted, while its bytes are in memory.
-    const uint8_t* bytes = item.size_in_file > 0 ? data_.bytes + item.offset : data_.bytes;
-    reported.digests = HashBytes(options_.hashes, bytes, item.size_in_file, sinks_.stop.flag());
-    if (sinks_.stop.AskedWhile(while_hashing_)) return;
-    if (!options_.out.empty() && !sinks_.files.extraction_failed) Extract(&reported);
+    ReportedItem reported{item, NameOf(item, extension), false, "", "", {}};
+    const bool extract = !options_.out.empty() && !sinks_.files.extraction_failed;
+    const std::string unread = extract || !options_.hashes.empty() ? LeftUnread(item) : "";
+    if (!unread.empty()) {
+        (extract ? reported.not_extracted : reported.not_hashed) = unread;
+    } else {
+        // The pages read leave memory block by block, as in Extract (which
+        // lets the last block go itself).
+        const uint8_t* bytes = item.size_in_file > 0 ? data_.bytes + item.offset : data_.bytes;
+        const auto drop = [&](uint64_t done) {
+            if (done < item.size_in_file || !extract) DropMappedPages(data_, item.offset, item.offset + done);
+        };
+        reported.digests = HashBytes(options_.hashes, bytes, item.size_in_file, sinks_.stop.flag(), drop);
+        if (sinks_.stop.AskedWhile(while_hashing_)) return;
+        if (extract) Extract(&reported);
+    }
     ++file_.streamed;
     file_.streamed_truncated += item.truncated;
     ++file_.streamed_types[extension];
@@ -74,28 +84,32 @@ void ItemReport::Add(const Item& item) {
     if (sinks_.files.audit_items.is_open()) sinks_.files.audit_items.Append(AuditItemLine(file_, reported, plugin));
 }
 
-// The extracted bytes stay a small multiple of the input whatever the
-// plug-ins report: a truncated item's file runs to the end of the input, so
-// an item that starts inside it is already there (unless --nested asks for
-// items inside items), and no input gives more than kExtractBound times its
-// size. A failed write ends the extraction of the run.
-void ItemReport::Extract(ReportedItem* reported) {
-    const Item& item = reported->item;
+// The bytes read for items (hashed, extracted) stay a small multiple of the
+// input whatever the plug-ins report: a truncated item's file runs to the
+// end of the input, so an item that starts inside it is already there
+// (unless --nested asks for items inside items), and no input gives more
+// than kExtractBound times its size. "" when the item's bytes may be read;
+// otherwise why not.
+std::string ItemReport::LeftUnread(const Item& item) {
     if (!options_.nested && item.offset < truncated_end_) {
-        reported->not_extracted = "inside the truncated item at " + HexOffset(truncated_start_);
         ++file_.inside_truncated;
-        return;
+        return "inside the truncated item at " + HexOffset(truncated_start_);
     }
     if (item.size_in_file > budget_) {
-        reported->not_extracted = "beyond " + std::to_string(kExtractBound) + " times the input's size";
         ++file_.over_bound;
-        return;
+        return "beyond " + std::to_string(kExtractBound) + " times the input's size";
     }
     budget_ -= item.size_in_file;
     if (item.truncated && item.offset + item.size_in_file > truncated_end_) {
         truncated_start_ = item.offset;
         truncated_end_ = item.offset + item.size_in_file;
     }
+    return "";
+}
+
+// Writes the item below --out. A failed write ends the extraction of the run.
+void ItemReport::Extract(ReportedItem* reported) {
+    const Item& item = reported->item;
     const std::string folder = options_.out + "/" + SafeExtension(item.extension);
     std::error_code failure;
     std::filesystem::create_directories(folder, failure);
@@ -123,9 +137,9 @@ void ItemReport::Extract(ReportedItem* reported) {
 
 void ItemReport::Finish() {
     if (file_.over_bound > 0) {
-        sinks_.diag.Note(std::to_string(file_.over_bound) + " items of " + Quoted(file_.path) +
-                         " not extracted: the bytes extracted from an input stay within " +
-                         std::to_string(kExtractBound) + " times its size");
+        const char* left = options_.out.empty() ? " not hashed: the bytes hashed" : " not extracted: the bytes extracted";
+        sinks_.diag.Note(std::to_string(file_.over_bound) + " items of " + Quoted(file_.path) + left +
+                         " from an input stay within " + std::to_string(kExtractBound) + " times its size");
     }
     if (!options_.json) table_.Finish();
     if (file_.part) sinks_.out.Line(options_.json ? PartJsonLine(file_) : "  " + PartText(file_));

@@ -57,6 +57,7 @@ public:
 
 private:
     std::string NameOf(const Item& item, const std::string& extension);
+    std::string LeftUnread(const Item& item);
     void Extract(ReportedItem* reported);
 
     const Options& options_;
@@ -69,7 +70,7 @@ private:
     // items at one offset can share a name.
     std::set<std::string> names_;
     uint64_t names_offset_ = 0;
-    // The extraction rule (see Extract).
+    // The extraction rule (see LeftUnread).
     uint64_t truncated_start_ = 0, truncated_end_ = 0;
     uint64_t budget_ = 0;  // bytes that may still be extracted from the input
     // What a stop seen here interrupted, for the line that tells it.

@@ -117,6 +117,8 @@ ReportedItem ToReported(const Json& line, const std::string& stem, const std::st
     for (const char* type : {"md5", "sha1", "sha256", "sha512"}) {
         if (line.contains(type)) reported.digests.push_back({type, line[type].get<std::string>()});
     }
+    reported.not_extracted = line.value("not_extracted", std::string());
+    reported.not_hashed = line.value("not_hashed", std::string());
     return reported;
 }
 
@@ -224,6 +226,9 @@ int RunJoin(const Options& options, std::ostream& out, std::ostream& err) {
         for (const Json& item : Join(input.parts)) {
             out << Dump(item) << '\n';
             file.items.push_back(ToReported(item, file.stem, options.out, &run.plugin_names, &texts));
+            // Counted as the whole run's audit counts them.
+            const std::string& unread = file.items.back().not_extracted;
+            if (!unread.empty()) ++(unread.rfind("inside", 0) == 0 ? file.inside_truncated : file.over_bound);
         }
     }
     out << std::flush;

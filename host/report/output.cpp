@@ -129,6 +129,7 @@ std::string JsonLine(const FileReport& file, const ReportedItem& reported,
     if (file.part && item.offset >= file.part_end) line["after_range"] = true;
     if (reported.written) line["extracted"] = ValidUtf8(OutPath(out_dir, reported.name));
     if (!reported.not_extracted.empty()) line["not_extracted"] = reported.not_extracted;
+    if (!reported.not_hashed.empty()) line["not_hashed"] = reported.not_hashed;
     return line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
@@ -309,8 +310,8 @@ std::string AuditTail(const RunReport& run) {
          << "not extracted: " << inside << " inside an earlier truncated item, " << over
          << " beyond " << kExtractBound << " times their input's size\n"
          << "extraction rule: an item that starts inside an earlier truncated item of its input "
-            "is not extracted (its bytes are in that item's file) unless --nested is given; the "
-            "bytes extracted from an input stay within "
+            "is neither extracted nor hashed (its bytes are in that item's file) unless --nested is "
+            "given; the bytes extracted from an input stay within "
          << kExtractBound << " times its size\n";
     if (run.checked) {
         std::map<std::string, uint64_t> rejected;

@@ -13,6 +13,7 @@ struct ReportedItem {
     std::string name;      // "<ext>/<file name>": its place below the output folder
     bool written = false;  // extracted to that place
     std::string not_extracted;  // with --out: why it was not, by the extraction rule
+    std::string not_hashed;     // without --out: why no digest was taken, by the same rule
     std::vector<Digest> digests;  // of the bytes in the file, in the order asked
 };
 
@@ -30,7 +31,8 @@ struct FileReport {
     // Items that plug-ins reported and checkers found invalid, counted by
     // "<checker>: <reason>".
     std::map<std::string, uint64_t> rejected;
-    // Items left unextracted by the extraction rule (see item_report.cpp).
+    // Items whose bytes the extraction rule left unread (see item_report.cpp):
+    // neither extracted nor hashed.
     uint64_t inside_truncated = 0;
     uint64_t over_bound = 0;
     // Items that went out as they were found instead of being kept in items.

@@ -343,6 +343,16 @@ TEST_F(EndToEnd, ExtractedBytesStayBoundedWhenTruncatedItemsRepeat) {
                                      "extracted from an input stay within 4 times its size"}));
     EXPECT_LE(extracted_bytes(Path("nested")), 4u * 5000);
     EXPECT_EQ(FilesBelow(Path("nested")).size(), 1u + 40 - 35);
+
+    // Without --out the same rule bounds the bytes hashed.
+    const std::vector<json> hashed = JsonLines(Scan({input, "--json"}).out);
+    ASSERT_EQ(hashed.size(), 40u);
+    EXPECT_EQ(hashed[0].count("sha256"), 1u);
+    EXPECT_EQ(hashed[39].count("sha256"), 0u);
+    EXPECT_EQ(hashed[39]["not_hashed"], "inside the truncated item at 0x00000064");
+    EXPECT_EQ(Lines(Scan({input, "--nested"}).err),
+              (std::vector<std::string>{"hound: note: 35 items of '" + input + "' not hashed: the bytes hashed "
+                                        "from an input stay within 4 times its size"}));
 }
 
 TEST_F(EndToEnd, ATableOfManyItemsStreamsItsRowsAndCountsLast) {
