@@ -6,63 +6,37 @@
 #include <random>
 #include <vector>
 
-#include "bench_data.h"
+#include "detect_bench.h"
 #include "jpeghound/frame.h"
 
 namespace {
 
-void DetectEveryPosition(benchmark::State& state, const std::vector<uint8_t>& data) {
-    MemoryReader reader(data);
-    FoundItem item;
-    uint64_t position = 0;
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(jpeghound::Detect(reader.reader(), position, &item));
-        if (++position == data.size()) position = 0;
-    }
-    state.SetItemsProcessed(state.iterations());
-    state.counters["ns/position"] = benchmark::Counter(
-        static_cast<double>(state.iterations()),
-        benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
-}
+// Detect with its default walk bound; a lambda, so that the call stays direct.
+constexpr auto Jpeghound = [](const HostReader* reader, uint64_t position, FoundItem* item) {
+    return jpeghound::Detect(reader, position, item);
+};
 
 void BM_JpeghoundDetectNoSoi(benchmark::State& state) {
     static const std::vector<uint8_t> data = DataWithoutSoi(4 << 20);
-    DetectEveryPosition(state, data);
+    DetectEveryPosition(state, data, Jpeghound);
 }
 BENCHMARK(BM_JpeghoundDetectNoSoi);
 
 void BM_JpeghoundDetectMixed(benchmark::State& state) {
     static const std::vector<uint8_t> data = MixedData(4 << 20, 7);
-    DetectEveryPosition(state, data);
+    DetectEveryPosition(state, data, Jpeghound);
 }
 BENCHMARK(BM_JpeghoundDetectMixed);
 
-void Walk(benchmark::State& state, const std::vector<uint8_t>& image) {
-    if (image.empty()) {
-        state.SkipWithError("cjpeg could not encode the image (install libjpeg-turbo-progs)");
-        return;
-    }
-    MemoryReader reader(image);
-    FoundItem item{};
-    for (auto _ : state) {
-        if (jpeghound::Detect(reader.reader(), 0, &item) != 1 || item.size != image.size()) {
-            state.SkipWithError("the image was not accepted whole");
-            return;
-        }
-    }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * image.size()));
-    state.counters["image_bytes"] = static_cast<double>(image.size());
-}
-
 void BM_JpeghoundWalk(benchmark::State& state) {
     static const std::vector<uint8_t> image = LargeJpeg("-quality 90");
-    Walk(state, image);
+    WalkWholeImage(state, image, Jpeghound);
 }
 BENCHMARK(BM_JpeghoundWalk)->Unit(benchmark::kMillisecond);
 
 void BM_JpeghoundWalkProgressive(benchmark::State& state) {
     static const std::vector<uint8_t> image = LargeJpeg("-quality 90 -progressive");
-    Walk(state, image);
+    WalkWholeImage(state, image, Jpeghound);
 }
 BENCHMARK(BM_JpeghoundWalkProgressive)->Unit(benchmark::kMillisecond);
 
