@@ -1,6 +1,5 @@
 #include "host/report/item_report.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -11,15 +10,6 @@
 #include "host/report/hashes.h"
 #include "host/report/names.h"
 #include "host/report/output.h"
-
-std::string UniqueName(const std::string& name, std::set<std::string>* taken) {
-    std::string candidate = name;
-    const size_t dot = std::min(name.find_last_of('.'), name.size());
-    for (int n = 2; !taken->insert(candidate).second; ++n) {
-        candidate = name.substr(0, dot) + "-" + std::to_string(n) + name.substr(dot);
-    }
-    return candidate;
-}
 
 void Stdout::Line(const std::string& text) {
     if (!failed_) out_ << text << '\n';
@@ -93,7 +83,7 @@ void ItemReport::Add(const Item& item) {
 std::string ItemReport::LeftUnread(const Item& item) {
     if (!options_.nested && item.offset < truncated_end_) {
         ++file_.inside_truncated;
-        return "inside the truncated item at " + HexOffset(truncated_start_);
+        return kInsideTruncated + HexOffset(truncated_start_);
     }
     if (item.size_in_file > budget_) {
         ++file_.over_bound;

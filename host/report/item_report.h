@@ -76,6 +76,3 @@ private:
     // What a stop seen here interrupted, for the line that tells it.
     const std::string while_scanning_, while_hashing_;
 };
-
-// name, or name with "-2", "-3", ... before its extension: never one taken.
-std::string UniqueName(const std::string& name, std::set<std::string>* taken);

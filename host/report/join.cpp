@@ -221,14 +221,14 @@ int RunJoin(const Options& options, std::ostream& out, std::ostream& err) {
         FileReport& file = run.files.back();
         file.path = name;
         file.size = input.parts.front().file_size;
-        file.stem = SafeStem(name);
-        for (int n = 2; !stems.insert(file.stem).second; ++n) file.stem = SafeStem(name) + "-" + std::to_string(n);
+        // The stem that the scan of these inputs gave, for the names of items not extracted.
+        file.stem = UniqueName(SafeStem(name), &stems);
         for (const Json& item : Join(input.parts)) {
             out << Dump(item) << '\n';
             file.items.push_back(ToReported(item, file.stem, options.out, &run.plugin_names, &texts));
             // Counted as the whole run's audit counts them.
             const std::string& unread = file.items.back().not_extracted;
-            if (!unread.empty()) ++(unread.rfind("inside", 0) == 0 ? file.inside_truncated : file.over_bound);
+            if (!unread.empty()) ++(unread.rfind(kInsideTruncated, 0) == 0 ? file.inside_truncated : file.over_bound);
         }
     }
     out << std::flush;

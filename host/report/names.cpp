@@ -1,6 +1,7 @@
 // Names of extracted files, and texts made safe to print.
 #include "host/report/names.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 
@@ -98,6 +99,15 @@ std::string SafeStem(std::string_view input_path) {
     if (slash != std::string_view::npos) input_path.remove_prefix(slash + 1);
     std::string safe = KeepOnly(input_path, true, kMaxStem);
     return safe.empty() ? "input" : safe;
+}
+
+std::string UniqueName(const std::string& name, std::set<std::string>* taken) {
+    std::string candidate = name;
+    const size_t dot = std::min(name.find_last_of('.'), name.size());
+    for (int n = 2; !taken->insert(candidate).second; ++n) {
+        candidate = name.substr(0, dot) + "-" + std::to_string(n) + name.substr(dot);
+    }
+    return candidate;
 }
 
 std::string ItemFileName(const std::string& stem, uint64_t offset, const std::string& extension) {

@@ -3,6 +3,7 @@
 // drive the terminal or break a report.
 #pragma once
 #include <cstdint>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -15,6 +16,10 @@ std::string SafeExtension(std::string_view extension);
 // bytes replaced by '_', at most kMaxStem characters, "input" when empty.
 constexpr size_t kMaxStem = 100;
 std::string SafeStem(std::string_view input_path);
+
+// name, or name with "-2", "-3", ... before its extension: never one taken.
+// Stems of inputs and names of items alike.
+std::string UniqueName(const std::string& name, std::set<std::string>* taken);
 
 // "<stem>-<offset as 16 hex digits>.<extension>", from already safe parts.
 std::string ItemFileName(const std::string& stem, uint64_t offset, const std::string& extension);

@@ -8,6 +8,11 @@
 #include "host/report/hashes.h"
 #include "host/scan/scan.h"
 
+// The reason that the extraction rule gives for an item inside an earlier
+// truncated item, followed by that item's offset; the rule's other reason
+// is the bound on the bytes read.
+constexpr const char* kInsideTruncated = "inside the truncated item at ";
+
 struct ReportedItem {
     Item item;
     std::string name;      // "<ext>/<file name>": its place below the output folder
