@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "host/check/check.h"
-#include "host/scan/mapped_file.h"
+#include "host/base/mapped_file.h"
 
 int main(int argc, char** argv) {
     if (argc != 2) {

@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "database/loader.h"
-#include "host/scan/mapped_file.h"
-#include "host/scan/reader.h"
+#include "host/base/mapped_file.h"
+#include "host/base/reader.h"
 #include "platform/posix_paths.h"
 #include "signatures/signature_list.h"
 

@@ -1,34 +1,44 @@
 // Fuzz target: every checker over hostile bytes. The first input byte picks
-// a format whose magic is put before the rest, so that each checker sees
-// deep inputs. Checked: a valid item's end lies within the bytes and does
-// not depend on the bytes behind it; where the JPEG pre-check rules a
-// position out, the full check finds the item invalid.
+// a magic of the format table that is put in (at its offset), so that each
+// checker sees deep inputs. Checked: a valid item's end lies within the
+// bytes and does not depend on the bytes behind it; an invalid or unchecked
+// one names its reason; where a pre-check rules a position out, the full
+// check finds the item invalid.
 #include <cstdint>
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <vector>
 
 #include "fuzz_support.h"
-#include "host/check/check.h"
+#include "host/check/formats.h"
 
 namespace {
 
-const char* const kMagic[] = {
-    "",  "\xFF\xD8\xFF", "\x89PNG\r\n\x1A\n", "GIF89a", "GIF87a", "PK\x03\x04", "BM", "RIFF", "%PDF-1.4",
-    "MSCF",
-};
-constexpr size_t kMagicCount = sizeof kMagic / sizeof kMagic[0];
+// Every magic of the format table, and none: the first byte of the input
+// picks one.
+std::vector<Magic> AllMagics() {
+    std::vector<Magic> magics = {{0, ""}};
+    for (const Format& format : Formats()) magics.insert(magics.end(), format.magics.begin(), format.magics.end());
+    return magics;
+}
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static const std::vector<Magic> magics = AllMagics();
     if (size == 0) return 0;
-    const char* magic = kMagic[data[0] % kMagicCount];
-    std::vector<uint8_t> bytes(magic, magic + std::strlen(magic));
-    bytes.insert(bytes.end(), data + 1, data + size);
+    const Magic& magic = magics[data[0] % magics.size()];
+    // The magic at its offset, the input's bytes around it.
+    std::vector<uint8_t> bytes(data + 1, data + size);
+    if (bytes.size() < magic.offset) bytes.resize(magic.offset, 0);
+    std::copy(magic.bytes.begin(), magic.bytes.end(),
+              std::inserter(bytes, bytes.begin() + magic.offset));
 
     const CheckBytes all = {bytes.data(), bytes.size()};
     const CheckResult result = CheckItem(all);
-    FUZZ_CHECK(result.format != nullptr && result.reason != nullptr);
+    FUZZ_CHECK(FormatName(result.format) != nullptr && ReasonText(result.format, result.reason) != nullptr);
+    FUZZ_CHECK(result.state == CheckState::kValid || result.format == kNoFormat || result.reason != 0);
     if (result.state == CheckState::kValid) {
         FUZZ_CHECK(result.end <= bytes.size());
         if (result.end > 0) {
@@ -36,7 +46,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             FUZZ_CHECK(again.state == CheckState::kValid && again.end == result.end);
         }
     }
-    if (bytes.size() >= 2 && bytes[0] == 0xFF && bytes[1] == 0xD8 && !JpegMayStart(all)) {
+    // Where a format's pre-check rules an item out, the full check finds it invalid.
+    if (result.format != kNoFormat && !FormatMayStart(result.format, all)) {
         FUZZ_CHECK(result.state == CheckState::kInvalid);
     }
     return 0;

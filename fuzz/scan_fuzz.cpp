@@ -9,8 +9,8 @@
 
 #include "frame.h"
 #include "fuzz_support.h"
-#include "host/check/check.h"
-#include "host/scan/reader.h"
+#include "host/check/formats.h"
+#include "host/base/reader.h"
 #include "host/scan/scan.h"
 #include "signatures/signature_list.h"
 
@@ -119,8 +119,8 @@ std::vector<Seen> Model(const HostReader* reader, uint64_t size, const std::vect
         for (const Detector& detector : detectors) {
             FoundItem found = {position, 0, nullptr, nullptr};
             if (detector.record->Detect(0, reader, position, &found) == 0) continue;
-            if (options.check && found.offset < size) {
-                const CheckResult check = CheckItem({bytes + found.offset, size - found.offset});
+            if (options.check != nullptr && found.offset < size) {
+                const CheckResult check = options.check({bytes + found.offset, size - found.offset});
                 if (check.state == CheckState::kInvalid) continue;
                 if (check.state == CheckState::kValid && check.end > 0) found.size = check.end;
             }
@@ -218,13 +218,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // small chunks on two threads): the items of "ask, then check".
     if ((flags & 16) != 0) {
         ScanOptions checked = options;
-        checked.check = true;
+        checked.check = CheckItem;
         checked.stop = nullptr;
         checked.threads = 2;
         checked.chunk_size = split % 64 + 1;
         std::vector<Detector> with_precheck = detectors;
         for (Detector& detector : with_precheck) {
-            if (detector.record == &kJpeg) detector.may_start = JpegMayStart;
+            if (detector.record == &kJpeg) detector.pre_checks.push_back({FormatMayStart, FindFormat("jpeg")});
         }
         const Scanner check_scanner(&mapped, with_precheck, checked);
         std::vector<Seen> found;

@@ -6,8 +6,10 @@
 #include <iostream>
 #include <string>
 
-#include "host/scan/interrupt.h"
+#include "host/base/interrupt.h"
+#include "host/known_plugins.h"
 #include "host/options.h"
+#include "host/scan/plugins.h"
 #include "host/report/join.h"
 #include "host/run.h"
 #include "host/signs/signs_output.h"
@@ -22,8 +24,10 @@ std::string DefaultPluginDir() {
     const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", failure);
     if (failure) return ".";
     const std::filesystem::path beside = self.parent_path();
-    for (const char* name : {"markhound.so", "photohound.so", "jpeghound.so"}) {
-        if (std::filesystem::exists(beside / name, failure)) return beside.string();
+    for (const KnownPlugin& plugin : KnownPlugins()) {
+        if (std::filesystem::exists(beside / (std::string(plugin.name) + kPluginSuffix), failure)) {
+            return beside.string();
+        }
     }
     const std::filesystem::path installed = beside.parent_path() / "lib" / "hound";
     if (std::filesystem::is_directory(installed, failure)) return installed.string();
@@ -36,10 +40,11 @@ int main(int argc, char** argv) {
     Options options;
     const int parsed = ParseCommandLine(argc, argv, &options, std::cout, std::cerr);
     if (parsed >= 0) return parsed;
-    if (options.command == "signs") {
-        return RunSigns(options.signs_file, options.json, std::cout, std::cerr);
+    switch (options.command) {
+    case Command::kSigns: return RunSigns(options.signs_file, options.json, std::cout, std::cerr);
+    case Command::kJoin: return RunJoin(options, std::cout, std::cerr);
+    case Command::kScan: break;
     }
-    if (options.command == "join") return RunJoin(options, std::cout, std::cerr);
 
     Environment environment;
     environment.default_plugin_dir = DefaultPluginDir();

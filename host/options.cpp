@@ -7,27 +7,31 @@
 #include <functional>
 #include <set>
 
+#include "host/known_plugins.h"
 #include "host/report/hashes.h"
 
 namespace {
 
-int SuffixShift(const std::string& suffix) {
-    std::string lower;
-    for (char c : suffix) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    static const char* const kUnits = "kmgt";
-    for (int i = 0; i < 4; ++i) {
-        const std::string u(1, kUnits[i]);
-        if (lower == u || lower == u + "b" || lower == u + "ib") return 10 * (i + 1);
+// "hound scans files ... (jpeghound for ...; markhound for ...), lists them, and extracts them."
+std::string Description() {
+    std::string plugins;
+    for (const KnownPlugin& plugin : KnownPlugins()) {
+        plugins += (plugins.empty() ? "" : "; ") + std::string(plugin.name) + " for " + plugin.finds;
     }
-    if (lower.empty() || lower == "b") return 0;
-    return -1;
+    return "hound scans files for embedded items with its detector plug-ins (" + plugins +
+           "), lists them, and extracts them.";
 }
 
-const char* const kDescription =
-    "hound scans files for embedded items with its detector plug-ins (jpeghound for JPEG "
-    "images of every kind the JPEG standard defines but hierarchical ones, read strictly; "
-    "photohound for baseline JPEG images, read leniently; markhound for the signatures in "
-    "signs.ini), lists them, and extracts them.";
+// What --order says of the plug-ins left out of the default order.
+std::string LeftOutOfTheDefaultOrder() {
+    std::string text;
+    for (const KnownPlugin& plugin : KnownPlugins()) {
+        if (plugin.in_default_order) continue;
+        text += (text.empty() ? " (" : "; ") + std::string(plugin.name) + " is left out by default: " +
+                plugin.left_out_because;
+    }
+    return text.empty() ? text : text + ")";
+}
 
 const char* const kFooter =
     "Output: a table on stdout; with --json one JSON object per line instead. --dfxml writes a "
@@ -38,7 +42,7 @@ const char* const kFooter =
     "or SIGHUP), its unfinished file removed.";
 
 const char* const kSignsFooter =
-    "Lists the signatures in the order markhound asks them, each with its numbers and the file "
+    "Lists the signatures in the order they are asked, each with its numbers and the file "
     "and section it comes from; every section or include that gives nothing, with the reason; "
     "and warnings about patterns that match too easily and tokens whose byte surprises.\n"
     "Exit codes: 0 at least one signature; 1 none; 2 the file cannot be read.";
@@ -56,28 +60,6 @@ std::string ShellWord(const std::string& word) {
 }
 
 }  // namespace
-
-bool ParseSize(const std::string& text, uint64_t* value) {
-    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-    const int base = hex ? 16 : 10;
-    size_t i = hex ? 2 : 0;
-    uint64_t number = 0;
-    const size_t first_digit = i;
-    for (; i < text.size() && std::isxdigit(static_cast<unsigned char>(text[i])); ++i) {
-        const char c = static_cast<char>(std::tolower(static_cast<unsigned char>(text[i])));
-        if (!hex && !std::isdigit(static_cast<unsigned char>(c))) break;
-        const uint64_t digit = std::isdigit(static_cast<unsigned char>(c)) ? c - '0' : c - 'a' + 10;
-        if (number > (std::numeric_limits<uint64_t>::max() - digit) / base) return false;
-        number = number * base + digit;
-    }
-    if (i == first_digit) return false;
-    // Hexadecimal digits swallow a "b" suffix; only decimal counts take units.
-    const int shift = SuffixShift(text.substr(i));
-    if (shift < 0 || (hex && shift > 0)) return false;
-    if (shift > 0 && number > (std::numeric_limits<uint64_t>::max() >> shift)) return false;
-    *value = number << shift;
-    return true;
-}
 
 namespace {
 
@@ -128,35 +110,49 @@ bool ParseHashList(const std::string& text, std::vector<std::string>* names, std
     }, names, error);
 }
 
-int ParseCommandLine(int argc, const char* const* argv, Options* options, std::ostream& out,
-                     std::ostream& err) {
-    CLI::App app(kDescription, "hound");
-    app.set_version_flag("--version", std::string("hound ") + kHoundVersion);
-    app.require_subcommand(1);
-    app.failure_message([](const CLI::App*, const CLI::Error& e) {
-        return std::string("hound: ") + e.what() + " (see hound --help)\n";
-    });
+namespace {
 
-    CLI::App* scan = app.add_subcommand("scan", "Scan files for embedded items");
-    std::string order = kDefaultOrder;
-    std::string min_size, max_size;
+// A check that makes CLI11 refuse the value with hound's own message
+// ("<option>: <problem>"; CLI11 puts the option's name in front).
+CLI::Validator Checked(const std::string& option, const std::function<std::string(const std::string&)>& problem) {
+    return CLI::Validator(
+        [option, problem](std::string& text) {
+            const std::string line = problem(text);
+            const std::string prefix = option + ": ";
+            return line.rfind(prefix, 0) == 0 ? line.substr(prefix.size()) : line;
+        },
+        "");
+}
+
+// The scan's lists and byte counts, read as CLI11 takes each option; the
+// error text is hound's own.
+struct ScanTexts {
+    std::string order = DefaultOrder();
     std::string hashes = kDefaultHashes;
-    std::string range, part;
+    std::string min_size, max_size, range, part;
+};
+
+CLI::App* AddScan(CLI::App& app, Options* options, ScanTexts* texts) {
+    CLI::App* scan = app.add_subcommand("scan", "Scan files for embedded items");
     scan->add_option("FILE", options->files, "Files (or block devices) to scan")->required();
     scan->add_option("--plugins", options->plugins_dir,
                      "Folder of the plug-ins (default: the folder of the hound executable if they are "
                      "there, else ../lib/hound beside it)")
         ->type_name("DIR");
     scan->add_option("--signs", options->scan_signs,
-                     "Signature file for markhound and its candidate filter, instead of the "
-                     "signs.ini beside it; its includes are looked for relative to its folder")
+                     "Signature file for " + SignaturePluginName() +
+                         " and its candidate filter, instead of the signs.ini beside it; its "
+                         "includes are looked for relative to its folder")
         ->type_name("FILE");
-    scan->add_option("--order", order,
+    scan->add_option("--order", texts->order,
                      "Plug-ins to load, in the order they are asked at each position; the first "
-                     "that finds an item wins (photohound is left out by default: its lenient "
-                     "walk claims spans that hide the items behind them)")
+                     "that finds an item wins" + LeftOutOfTheDefaultOrder())
         ->type_name("LIST")
-        ->capture_default_str();
+        ->capture_default_str()
+        ->check(Checked("--order", [options](const std::string& text) {
+            std::string error;
+            return ParseOrder(text, &options->order, &error) ? "" : error;
+        }));
     scan->add_flag("--nested", options->nested,
                    "Ask at every position, also inside found items (default: go on behind each "
                    "item)");
@@ -180,34 +176,61 @@ int ParseCommandLine(int argc, const char* const* argv, Options* options, std::o
                    "Let --out DIR hold earlier runs' files: new names never take theirs, and "
                    "this run's audit is added to DIR/audit.txt")
         ->needs("--out");
-    scan->add_option("--min-size", min_size,
+    const auto byte_count = [](const char* option, uint64_t* value) {
+        return Checked(option, [option, value](const std::string& text) -> std::string {
+            if (ParseSize(text, value)) return "";
+            return std::string(option) + ": '" + text + "' is not a byte count";
+        });
+    };
+    scan->add_option("--min-size", texts->min_size,
                      "Report only items of at least N bytes; a smaller one counts as not found "
                      "(suffixes K, M, G, T; 0x for hex)")
-        ->type_name("N");
-    scan->add_option("--max-size", max_size,
+        ->type_name("N")
+        ->check(byte_count("--min-size", &options->min_size));
+    scan->add_option("--max-size", texts->max_size,
                      "Report only items of at most N bytes; a larger one counts as not found")
-        ->type_name("N");
-    scan->add_option("--hash", hashes,
+        ->type_name("N")
+        ->check(byte_count("--max-size", &options->max_size));
+    scan->add_option("--hash", texts->hashes,
                      "Digests of each item's bytes for the JSON, DFXML and audit, comma-separated: "
                      "md5, sha1, sha256, sha512; or none")
         ->type_name("LIST")
-        ->capture_default_str();
+        ->capture_default_str()
+        ->check(Checked("--hash", [options](const std::string& text) {
+            std::string error;
+            return ParseHashList(text, &options->hashes, &error) ? "" : error;
+        }));
     CLI::Option* range_option =
-        scan->add_option("--range", range,
+        scan->add_option("--range", texts->range,
                          "Report the items that start in [BEGIN, END) (an item may end past END), "
                          "as one part of a scan that hound join puts together")
-            ->type_name("BEGIN:END");
-    scan->add_option("--part", part, "Report part K of N equal ranges of the file (as --range)")
+            ->type_name("BEGIN:END")
+            ->check(Checked("--range", [options](const std::string& text) {
+                std::string error;
+                return ParseRange(text, &options->part, &error) ? "" : error;
+            }));
+    scan->add_option("--part", texts->part, "Report part K of N equal ranges of the file (as --range)")
         ->type_name("K/N")
-        ->excludes(range_option);
+        ->excludes(range_option)
+        ->check(Checked("--part", [options](const std::string& text) {
+            std::string error;
+            return ParsePart(text, &options->part, &error) ? "" : error;
+        }));
     scan->add_flag("-q,--quiet", options->quiet, "No progress bar (it shows only on a terminal)");
     scan->footer(kFooter);
+    return scan;
+}
 
+CLI::App* AddSigns(CLI::App& app, Options* options) {
     CLI::App* signs =
-        app.add_subcommand("signs", "Explain what markhound makes of a signature file");
+        app.add_subcommand("signs", "Explain what " + SignaturePluginName() + " makes of a signature file");
     signs->add_option("FILE", options->signs_file, "Signature file, such as signs.ini")->required();
     signs->add_flag("--json", options->json, "Print one JSON object per line instead of text");
     signs->footer(kSignsFooter);
+    return signs;
+}
+
+CLI::App* AddJoin(CLI::App& app, Options* options) {
     CLI::App* join =
         app.add_subcommand("join", "Put the JSON lines of the parts of a scan together");
     join->add_option("PART", options->files,
@@ -221,18 +244,46 @@ int ParseCommandLine(int argc, const char* const* argv, Options* options, std::o
     join->footer("Prints the JSON lines of one whole scan: each part's items from where the scan of "
                  "the part before it meets its own; the extracted files of the items left out are "
                  "removed. Exit codes: 0 joined; 1 parts missing, overlapping or unreadable.");
+    return join;
+}
+
+// What the options of a scan say together, once each has been read.
+std::string ScanProblem(const Options& options) {
+    if (options.part.given && options.files.size() != 1) return "--range and --part take one FILE";
+    if (options.min_size > options.max_size) return "--min-size is larger than --max-size";
+    return "";
+}
+
+}  // namespace
+
+int ParseCommandLine(int argc, const char* const* argv, Options* options, std::ostream& out,
+                     std::ostream& err) {
+    CLI::App app(Description(), "hound");
+    app.set_version_flag("--version", std::string("hound ") + kHoundVersion);
+    app.require_subcommand(1);
+    app.failure_message([](const CLI::App*, const CLI::Error& e) {
+        return std::string("hound: ") + e.what() + " (see hound --help)\n";
+    });
+    ScanTexts texts;
+    CLI::App* scan = AddScan(app, options, &texts);
+    CLI::App* signs = AddSigns(app, options);
+    CLI::App* join = AddJoin(app, options);
     app.footer([scan, signs, join] {
         return "\n" + scan->help("hound") + "\n" + signs->help("hound") + "\n" + join->help("hound");
     });
 
     try {
         app.parse(argc, argv);
+    } catch (const CLI::ValidationError& e) {
+        // A value that hound's own check refused: its line as it stands.
+        err << "hound: " << e.what() << '\n';
+        return kExitUsage;
     } catch (const CLI::ParseError& e) {
         const int code = app.exit(e, out, err);
         return code == 0 ? kExitOk : kExitUsage;
     }
     if (signs->parsed()) {
-        options->command = "signs";
+        options->command = Command::kSigns;
         return -1;
     }
     for (int i = 0; i < argc; ++i) {
@@ -240,38 +291,17 @@ int ParseCommandLine(int argc, const char* const* argv, Options* options, std::o
         options->command_line += i == 0 ? std::string("hound") : ShellWord(argv[i]);
     }
     if (join->parsed()) {
-        options->command = "join";
+        options->command = Command::kJoin;
         return -1;
     }
-
-    std::string error;
-    if (!ParseOrder(order, &options->order, &error)) {
-        err << "hound: " << error << '\n';
-        return kExitUsage;
-    }
-    if (!ParseHashList(hashes, &options->hashes, &error)) {
-        err << "hound: " << error << '\n';
-        return kExitUsage;
-    }
-    if ((!range.empty() && !ParseRange(range, &options->part, &error)) ||
-        (!part.empty() && !ParsePart(part, &options->part, &error))) {
-        err << "hound: " << error << '\n';
-        return kExitUsage;
-    }
-    if (options->part.given && options->files.size() != 1) {
-        err << "hound: --range and --part take one FILE\n";
-        return kExitUsage;
-    }
-    if (!min_size.empty() && !ParseSize(min_size, &options->min_size)) {
-        err << "hound: --min-size: '" << min_size << "' is not a byte count\n";
-        return kExitUsage;
-    }
-    if (!max_size.empty() && !ParseSize(max_size, &options->max_size)) {
-        err << "hound: --max-size: '" << max_size << "' is not a byte count\n";
-        return kExitUsage;
-    }
-    if (options->min_size > options->max_size) {
-        err << "hound: --min-size is larger than --max-size\n";
+    options->command = Command::kScan;
+    // CLI11 checks only the values given; the defaults are read here.
+    std::string unused;
+    if (scan->count("--order") == 0) ParseOrder(texts.order, &options->order, &unused);
+    if (scan->count("--hash") == 0) ParseHashList(texts.hashes, &options->hashes, &unused);
+    const std::string problem = ScanProblem(*options);
+    if (!problem.empty()) {
+        err << "hound: " << problem << '\n';
         return kExitUsage;
     }
     return -1;

@@ -7,13 +7,14 @@
 #include <string>
 #include <vector>
 
-#include "host/scan/range.h"
+#include "host/base/byte_range.h"
 
 constexpr const char* kHoundVersion = "0.1.0";
-constexpr const char* kDefaultOrder = "jpeghound,markhound";
+
+enum class Command : uint8_t { kScan, kSigns, kJoin };
 
 struct Options {
-    std::string command = "scan";  // or "signs", "join"
+    Command command = Command::kScan;
     std::string signs_file;        // hound signs: the signature file
     std::vector<std::string> files;  // hound scan: inputs; hound join: the parts' JSON lines
     std::string plugins_dir;  // empty: the folder of the hound executable
@@ -39,10 +40,6 @@ struct Options {
 constexpr int kExitOk = 0;
 constexpr int kExitErrors = 1;  // some input, plug-in or output failed
 constexpr int kExitUsage = 2;   // bad command line, or no plug-in to ask
-
-// A byte count: decimal or 0x-hexadecimal digits, optionally followed by
-// K, M, G or T (powers of 1024; "KB", "KiB" and lower case alike).
-bool ParseSize(const std::string& text, uint64_t* value);
 
 // Plug-in names separated by commas; each of [A-Za-z0-9_-], none twice.
 bool ParseOrder(const std::string& text, std::vector<std::string>* names, std::string* error);

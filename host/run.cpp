@@ -15,15 +15,17 @@
 #include <set>
 #include <sstream>
 
-#include "host/report/diagnostics.h"
+#include "host/base/diagnostics.h"
+#include "host/base/interrupt.h"
+#include "host/base/mapped_file.h"
+#include "host/base/names.h"
+#include "host/check/formats.h"
+#include "host/detectors.h"
+#include "host/known_plugins.h"
 #include "host/report/item_report.h"
-#include "host/report/names.h"
 #include "host/report/output.h"
 #include "host/report/output_paths.h"
 #include "host/report/progress.h"
-#include "host/scan/detectors.h"
-#include "host/scan/interrupt.h"
-#include "host/scan/mapped_file.h"
 #include "host/scan/scan.h"
 
 namespace {
@@ -59,7 +61,7 @@ std::string SettingsLine(const Options& options, const std::string& plugin_dir) 
            " dfxml=" + (options.dfxml.empty() ? "none" : options.dfxml) +
            " out=" + (options.out.empty() ? "none" : options.out) +
            (options.out_append ? " out-append=yes" : "") +
-           " signs=" + (options.scan_signs.empty() ? "beside markhound" : options.scan_signs) +
+           " signs=" + (options.scan_signs.empty() ? "beside " + SignaturePluginName() : options.scan_signs) +
            " check=" + (options.no_check ? "no" : "yes") + " hash=" + Joined(options.hashes);
 }
 
@@ -122,11 +124,9 @@ FileReport ScanInput(const std::string& path, std::set<std::string>* stems, cons
     scan_options.stop = sinks.stop.flag();
     scan_options.threads = options.threads > 0 ? options.threads : DefaultScanThreads();
     scan_options.drop_pages = true;
-    scan_options.check = !options.no_check;
+    scan_options.check = options.no_check ? nullptr : CheckItem;
     Scanner scanner(&mapped, loaded.detectors, scan_options);
-    scanner.OnReject([&](const Item& item) {
-        ++file.rejected[std::string(item.check_format) + ": " + item.check_reason];
-    });
+    scanner.OnReject([&](const Item& item) { ++file.rejected[{item.check_format, item.check_reason}]; });
 
     ItemReport report(options, mapped, loaded.plugin_names, &file, sinks);
     Item last;  // the last item found, where a part's scan goes on past its end

@@ -4,6 +4,21 @@
 
 namespace {
 
+// Why an item is not valid (CheckResult::reason).
+enum BmpReason : uint8_t {
+    kNoReason,
+    kCutShort,
+    kReservedFieldSet,
+    kBadHeaderSize,
+    kBadDimensions,
+    kPlanesNot1,
+    kBadBitDepth,
+    kBadCompression,
+    kBadPixelOffset,
+    kSizeTooSmall,
+    kReasonCount,
+};
+
 constexpr uint64_t kFileHeader = 14;
 
 bool KnownHeaderSize(uint32_t size) {
@@ -17,13 +32,29 @@ bool KnownDepth(uint32_t bits) {
 
 }  // namespace
 
+// The texts of the reasons, by code.
+extern const char* const kBmpReasons[] = {
+    "",
+    "cut short",
+    "reserved field set",
+    "bad header size",
+    "bad dimensions",
+    "planes not 1",
+    "bad bit depth",
+    "bad compression",
+    "bad pixel offset",
+    "size too small",
+};
+extern const size_t kBmpReasonCount = sizeof kBmpReasons / sizeof kBmpReasons[0];
+static_assert(sizeof kBmpReasons / sizeof kBmpReasons[0] == kReasonCount, "one text per reason");
+
 CheckResult CheckBmp(CheckBytes bytes) {
-    if (bytes.size < kFileHeader + 12) return CheckInvalid("bmp", "cut short");
+    if (bytes.size < kFileHeader + 12) return CheckInvalid(kCutShort);
     const uint8_t* p = bytes.data;
     const uint32_t file_size = Le32(p + 2), pixels_at = Le32(p + 10), header = Le32(p + 14);
-    if (Le32(p + 6) != 0) return CheckInvalid("bmp", "reserved field set");
-    if (!KnownHeaderSize(header)) return CheckInvalid("bmp", "bad header size");
-    if (bytes.size < kFileHeader + header) return CheckInvalid("bmp", "cut short");
+    if (Le32(p + 6) != 0) return CheckInvalid(kReservedFieldSet);
+    if (!KnownHeaderSize(header)) return CheckInvalid(kBadHeaderSize);
+    if (bytes.size < kFileHeader + header) return CheckInvalid(kCutShort);
     int64_t width, height;
     uint32_t planes, bits, compression = 0;
     if (header == 12) {
@@ -39,21 +70,21 @@ CheckResult CheckBmp(CheckBytes bytes) {
         compression = Le32(p + 30);
     }
     if (height < 0) height = -height;
-    if (width <= 0 || height == 0) return CheckInvalid("bmp", "bad dimensions");
-    if (planes != 1) return CheckInvalid("bmp", "planes not 1");
+    if (width <= 0 || height == 0) return CheckInvalid(kBadDimensions);
+    if (planes != 1) return CheckInvalid(kPlanesNot1);
     if (compression == 4 || compression == 5) {
         bits = 0;  // embedded JPEG or PNG data: depth field unused
     } else if (!KnownDepth(bits)) {
-        return CheckInvalid("bmp", "bad bit depth");
+        return CheckInvalid(kBadBitDepth);
     }
-    if (compression > 6) return CheckInvalid("bmp", "bad compression");
+    if (compression > 6) return CheckInvalid(kBadCompression);
     if (pixels_at < kFileHeader + header || pixels_at >= file_size) {
-        return CheckInvalid("bmp", "bad pixel offset");
+        return CheckInvalid(kBadPixelOffset);
     }
     if (compression == 0 || compression == 3 || compression == 6) {
         const uint64_t row = (uint64_t(width) * bits + 31) / 32 * 4;
-        if (pixels_at + row * uint64_t(height) > file_size) return CheckInvalid("bmp", "size too small");
+        if (pixels_at + row * uint64_t(height) > file_size) return CheckInvalid(kSizeTooSmall);
     }
-    if (file_size > bytes.size) return CheckInvalid("bmp", "cut short");
-    return CheckValid("bmp", file_size);
+    if (file_size > bytes.size) return CheckInvalid(kCutShort);
+    return CheckValid(file_size);
 }

@@ -5,24 +5,49 @@
 
 namespace {
 
+// Why an item is not valid (CheckResult::reason).
+enum CabReason : uint8_t {
+    kNoReason,
+    kCutShort,
+    kReservedFieldSet,
+    kUnknownVersion,
+    kBadCountsOrFlags,
+    kBadFileTableOffset,
+    kBadFolder,
+    kReasonCount,
+};
+
 constexpr uint64_t kHeader = 36;
 constexpr uint32_t kReservePresent = 0x0004;
 constexpr uint32_t kKnownFlags = 0x0007;
 
 }  // namespace
 
+// The texts of the reasons, by code.
+extern const char* const kCabReasons[] = {
+    "",
+    "cut short",
+    "reserved field set",
+    "unknown version",
+    "bad counts or flags",
+    "bad file table offset",
+    "bad folder",
+};
+extern const size_t kCabReasonCount = sizeof kCabReasons / sizeof kCabReasons[0];
+static_assert(sizeof kCabReasons / sizeof kCabReasons[0] == kReasonCount, "one text per reason");
+
 CheckResult CheckCab(CheckBytes bytes) {
-    if (bytes.size < kHeader) return CheckInvalid("cab", "cut short");
+    if (bytes.size < kHeader) return CheckInvalid(kCutShort);
     const uint8_t* p = bytes.data;
     const uint32_t size = Le32(p + 8), files_at = Le32(p + 16);
     const uint32_t folders = Le16(p + 26), files = Le16(p + 28), flags = Le16(p + 30);
-    if (Le32(p + 4) != 0 || Le32(p + 12) != 0 || Le32(p + 20) != 0) return CheckInvalid("cab", "reserved field set");
-    if (p[24] != 3 || p[25] != 1) return CheckInvalid("cab", "unknown version");
-    if (folders == 0 || files == 0 || (flags & ~kKnownFlags) != 0) return CheckInvalid("cab", "bad counts or flags");
+    if (Le32(p + 4) != 0 || Le32(p + 12) != 0 || Le32(p + 20) != 0) return CheckInvalid(kReservedFieldSet);
+    if (p[24] != 3 || p[25] != 1) return CheckInvalid(kUnknownVersion);
+    if (folders == 0 || files == 0 || (flags & ~kKnownFlags) != 0) return CheckInvalid(kBadCountsOrFlags);
     uint64_t at = kHeader;
     uint32_t folder_reserve = 0;
     if (flags & kReservePresent) {
-        if (bytes.size < kHeader + 4) return CheckInvalid("cab", "cut short");
+        if (bytes.size < kHeader + 4) return CheckInvalid(kCutShort);
         folder_reserve = p[kHeader + 2];
         at += 4 + uint64_t{Le16(p + kHeader)};
     }
@@ -32,14 +57,14 @@ CheckResult CheckCab(CheckBytes bytes) {
         ++at;
     }
     const uint64_t folder_size = 8 + uint64_t{folder_reserve};
-    if (files_at < at + folders * folder_size || files_at >= size) return CheckInvalid("cab", "bad file table offset");
-    if (size > bytes.size) return CheckInvalid("cab", "cut short");
+    if (files_at < at + folders * folder_size || files_at >= size) return CheckInvalid(kBadFileTableOffset);
+    if (size > bytes.size) return CheckInvalid(kCutShort);
     for (uint32_t i = 0; i < folders; ++i) {
         const uint8_t* folder = p + at + i * folder_size;
         const uint32_t data_at = Le32(folder), blocks = Le16(folder + 4), method = Le16(folder + 6) & 0x000F;
         if (data_at <= files_at || data_at >= size || blocks == 0 || method > 3) {
-            return CheckInvalid("cab", "bad folder");
+            return CheckInvalid(kBadFolder);
         }
     }
-    return CheckValid("cab", size);
+    return CheckValid(size);
 }

@@ -9,6 +9,21 @@
 
 namespace {
 
+// Why an item is not valid (CheckResult::reason).
+enum GifReason : uint8_t {
+    kNoReason,
+    kBadImageDescriptor,
+    kEmptyFrame,
+    kPixelLimit,
+    kBadImageData,
+    kBadHeader,
+    kBadBlock,
+    kFrameLimit,
+    kBadExtension,
+    kNoFrame,
+    kReasonCount,
+};
+
 // Work stays bounded: at most this many pixels decoded in all frames.
 constexpr uint64_t kMaxPixels = uint64_t{1} << 28;
 constexpr int kMaxFrames = 100000;
@@ -36,36 +51,52 @@ struct Closer {
 };
 
 CheckResult Frame(GifFileType* gif, uint64_t* pixels) {
-    if (DGifGetImageDesc(gif) == GIF_ERROR) return CheckInvalid("gif", "bad image descriptor");
+    if (DGifGetImageDesc(gif) == GIF_ERROR) return CheckInvalid(kBadImageDescriptor);
     const GifImageDesc& desc = gif->Image;
-    if (desc.Width <= 0 || desc.Height <= 0) return CheckInvalid("gif", "empty frame");
+    if (desc.Width <= 0 || desc.Height <= 0) return CheckInvalid(kEmptyFrame);
     *pixels += uint64_t(desc.Width) * uint64_t(desc.Height);
-    if (*pixels > kMaxPixels) return CheckUnknown("gif", "pixel limit");
+    if (*pixels > kMaxPixels) return CheckUnknown(kPixelLimit);
     std::vector<GifPixelType> line(desc.Width);
     for (int y = 0; y < desc.Height; ++y) {
         if (DGifGetLine(gif, line.data(), desc.Width) == GIF_ERROR) {
-            return CheckInvalid("gif", "bad image data");
+            return CheckInvalid(kBadImageData);
         }
     }
-    return CheckValid("gif", 0);
+    return CheckValid(0);
 }
 
 }  // namespace
+
+// The texts of the reasons, by code.
+extern const char* const kGifReasons[] = {
+    "",
+    "bad image descriptor",
+    "empty frame",
+    "pixel limit",
+    "bad image data",
+    "bad header",
+    "bad block",
+    "frame limit",
+    "bad extension",
+    "no frame",
+};
+extern const size_t kGifReasonCount = sizeof kGifReasons / sizeof kGifReasons[0];
+static_assert(sizeof kGifReasons / sizeof kGifReasons[0] == kReasonCount, "one text per reason");
 
 CheckResult CheckGif(CheckBytes bytes) {
     Source source{bytes, 0};
     int error = 0;
     Closer closer{DGifOpen(&source, ReadBytes, &error)};
     GifFileType* gif = closer.gif;
-    if (gif == nullptr) return CheckInvalid("gif", "bad header");
+    if (gif == nullptr) return CheckInvalid(kBadHeader);
     uint64_t pixels = 0;
     int frames = 0;
     for (;;) {
         GifRecordType record;
-        if (DGifGetRecordType(gif, &record) == GIF_ERROR) return CheckInvalid("gif", "bad block");
+        if (DGifGetRecordType(gif, &record) == GIF_ERROR) return CheckInvalid(kBadBlock);
         switch (record) {
         case IMAGE_DESC_RECORD_TYPE: {
-            if (++frames > kMaxFrames) return CheckUnknown("gif", "frame limit");
+            if (++frames > kMaxFrames) return CheckUnknown(kFrameLimit);
             const CheckResult frame = Frame(gif, &pixels);
             if (frame.state != CheckState::kValid) return frame;
             break;
@@ -73,16 +104,16 @@ CheckResult CheckGif(CheckBytes bytes) {
         case EXTENSION_RECORD_TYPE: {
             int code = 0;
             GifByteType* block = nullptr;
-            if (DGifGetExtension(gif, &code, &block) == GIF_ERROR) return CheckInvalid("gif", "bad extension");
+            if (DGifGetExtension(gif, &code, &block) == GIF_ERROR) return CheckInvalid(kBadExtension);
             while (block != nullptr) {
-                if (DGifGetExtensionNext(gif, &block) == GIF_ERROR) return CheckInvalid("gif", "bad extension");
+                if (DGifGetExtensionNext(gif, &block) == GIF_ERROR) return CheckInvalid(kBadExtension);
             }
             break;
         }
         case TERMINATE_RECORD_TYPE:
-            return frames > 0 ? CheckValid("gif", source.at) : CheckInvalid("gif", "no frame");
+            return frames > 0 ? CheckValid(source.at) : CheckInvalid(kNoFrame);
         default:
-            return CheckInvalid("gif", "bad block");
+            return CheckInvalid(kBadBlock);
         }
     }
 }

@@ -19,6 +19,19 @@
 
 namespace {
 
+// Why an item is not valid (CheckResult::reason).
+enum JpegReason : uint8_t {
+    kNoReason,
+    kMemoryLimit,
+    kProcessNotDecodedHere,
+    kDecoderError,
+    kScanLimit,
+    kCutShort,
+    kCorruptData,
+    kPixelLimit,
+    kReasonCount,
+};
+
 // Limits that a real photograph stays within; beyond them the decoder is not
 // run (unchecked), so that no header can claim unbounded work.
 constexpr uint64_t kMaxPixels = uint64_t{1} << 28;
@@ -29,13 +42,13 @@ struct JpegCheck {
     jpeg_error_mgr error;  // first: libjpeg hands the callbacks this address
     jpeg_progress_mgr progress;
     std::jmp_buf exit;
-    const char* reason;
+    JpegReason reason;
     bool limit;  // a limit of the decoder, not the data, ended the check
 };
 
 JpegCheck& CheckOf(j_common_ptr info) { return *reinterpret_cast<JpegCheck*>(info->err); }
 
-[[noreturn]] void Fail(j_common_ptr info, const char* reason, bool limit) {
+[[noreturn]] void Fail(j_common_ptr info, JpegReason reason, bool limit) {
     JpegCheck& check = CheckOf(info);
     check.reason = reason;
     check.limit = limit;
@@ -45,27 +58,27 @@ JpegCheck& CheckOf(j_common_ptr info) { return *reinterpret_cast<JpegCheck*>(inf
 void OnError(j_common_ptr info) {
     const jpeg_error_mgr& error = *info->err;
     const int code = error.msg_code;
-    if (code == JERR_NO_BACKING_STORE || code == JERR_OUT_OF_MEMORY) Fail(info, "memory limit", true);
+    if (code == JERR_NO_BACKING_STORE || code == JERR_OUT_OF_MEMORY) Fail(info, kMemoryLimit, true);
     // Processes that this libjpeg does not decode (lossless, hierarchical,
     // arithmetic when left out, 12-bit samples) say nothing about the data.
     if (code == JERR_SOF_UNSUPPORTED || code == JERR_ARITH_NOTIMPL ||
         (code == JERR_BAD_PRECISION && error.msg_parm.i[0] == 12)) {
-        Fail(info, "process not decoded here", true);
+        Fail(info, kProcessNotDecodedHere, true);
     }
-    Fail(info, "decoder error", false);
+    Fail(info, kDecoderError, false);
 }
 
 void OnMessage(j_common_ptr info, int level) {
     if (level >= 0) return;  // trace messages
     const int code = info->err->msg_code;
     if (code == JWRN_JFIF_MAJOR || code == JWRN_ADOBE_XFORM || code == JWRN_BOGUS_ICC) return;
-    Fail(info, code == JWRN_JPEG_EOF ? "cut short" : "corrupt data", false);
+    Fail(info, code == JWRN_JPEG_EOF ? kCutShort : kCorruptData, false);
 }
 
 void OnProgress(j_common_ptr info) {
     if (info->is_decompressor &&
         reinterpret_cast<j_decompress_ptr>(info)->input_scan_number > kMaxScans) {
-        Fail(info, "scan limit", true);
+        Fail(info, kScanLimit, true);
     }
 }
 
@@ -74,7 +87,7 @@ void Decode(jpeg_decompress_struct* info, bool header_only) {
     jpeg_read_header(info, TRUE);
     if (header_only) return;
     if (uint64_t{info->image_width} * info->image_height > kMaxPixels) {
-        Fail(reinterpret_cast<j_common_ptr>(info), "pixel limit", true);
+        Fail(reinterpret_cast<j_common_ptr>(info), kPixelLimit, true);
     }
     info->scale_num = 1;
     info->scale_denom = 8;
@@ -103,15 +116,29 @@ CheckResult Run(CheckBytes bytes, bool header_only) {
         info.progress = &check.progress;
         jpeg_mem_src(&info, bytes.data, static_cast<unsigned long>(bytes.size));
         Decode(&info, header_only);
-        result = CheckValid("jpeg", bytes.size - info.src->bytes_in_buffer);
+        result = CheckValid(bytes.size - info.src->bytes_in_buffer);
     } else {
-        result = check.limit ? CheckUnknown("jpeg", check.reason) : CheckInvalid("jpeg", check.reason);
+        result = check.limit ? CheckUnknown(check.reason) : CheckInvalid(check.reason);
     }
     jpeg_destroy_decompress(&info);
     return result;
 }
 
 }  // namespace
+
+// The texts of the reasons, by code.
+extern const char* const kJpegReasons[] = {
+    "",
+    "memory limit",
+    "process not decoded here",
+    "decoder error",
+    "scan limit",
+    "cut short",
+    "corrupt data",
+    "pixel limit",
+};
+extern const size_t kJpegReasonCount = sizeof kJpegReasons / sizeof kJpegReasons[0];
+static_assert(sizeof kJpegReasons / sizeof kJpegReasons[0] == kReasonCount, "one text per reason");
 
 CheckResult CheckJpeg(CheckBytes bytes) { return Run(bytes, false); }
 

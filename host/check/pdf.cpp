@@ -10,6 +10,14 @@
 
 namespace {
 
+// Why an item is not valid (CheckResult::reason).
+enum PdfReason : uint8_t {
+    kNoReason,
+    kBadHeader,
+    kNoTrailer,
+    kReasonCount,
+};
+
 // How far a %%EOF is looked for after the header or after the previous
 // section: a false header in a large image must not cost a search through it.
 constexpr uint64_t kMaxSection = uint64_t{1} << 30;
@@ -59,10 +67,19 @@ bool ClosesTrailer(CheckBytes bytes, uint64_t eof) {
 
 }  // namespace
 
+// The texts of the reasons, by code.
+extern const char* const kPdfReasons[] = {
+    "",
+    "bad header",
+    "no trailer",
+};
+extern const size_t kPdfReasonCount = sizeof kPdfReasons / sizeof kPdfReasons[0];
+static_assert(sizeof kPdfReasons / sizeof kPdfReasons[0] == kReasonCount, "one text per reason");
+
 CheckResult CheckPdf(CheckBytes bytes) {
     if (bytes.size < 8 || std::memcmp(bytes.data, "%PDF-", 5) != 0 || !std::isdigit(bytes.data[5]) ||
         bytes.data[6] != '.' || !std::isdigit(bytes.data[7])) {
-        return CheckInvalid("pdf", "bad header");
+        return CheckInvalid(kBadHeader);
     }
     uint64_t end = 0;
     uint64_t at = 8;
@@ -81,5 +98,5 @@ CheckResult CheckPdf(CheckBytes bytes) {
         Spaces(bytes, &next);
         if (next >= bytes.size || !XrefAt(bytes, next)) break;
     }
-    return end > 0 ? CheckValid("pdf", end) : CheckInvalid("pdf", "no trailer");
+    return end > 0 ? CheckValid(end) : CheckInvalid(kNoTrailer);
 }

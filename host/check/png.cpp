@@ -13,6 +13,18 @@
 
 namespace {
 
+// Why an item is not valid (CheckResult::reason).
+enum PngReason : uint8_t {
+    kNoReason,
+    kNoMemory,
+    kBadHeader,
+    kCutShort,
+    kBadChunkHeader,
+    kIHDRNotFirst,
+    kChunkCRC,
+    kReasonCount,
+};
+
 constexpr uint32_t kMaxChunk = 0x7FFFFFFF;
 // The largest sides libspng accepts in a header.
 constexpr uint32_t kMaxSide = 0x7FFFFFFF;
@@ -20,33 +32,33 @@ constexpr uint32_t kMaxSide = 0x7FFFFFFF;
 bool IsLetter(uint8_t c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
 // The length of the chunk sequence up to IEND's CRC, or 0 with *reason.
-uint64_t WalkChunks(CheckBytes bytes, const char** reason) {
+uint64_t WalkChunks(CheckBytes bytes, PngReason* reason) {
     uint64_t at = 8;
     bool first = true;
     for (;;) {
         if (bytes.size - at < 12) {
-            *reason = "cut short";
+            *reason = kCutShort;
             return 0;
         }
         const uint8_t* chunk = bytes.data + at;
         const uint32_t length = Be32(chunk);
         if (length > kMaxChunk || !IsLetter(chunk[4]) || !IsLetter(chunk[5]) ||
             !IsLetter(chunk[6]) || !IsLetter(chunk[7])) {
-            *reason = "bad chunk header";
+            *reason = kBadChunkHeader;
             return 0;
         }
         if (first && (std::memcmp(chunk + 4, "IHDR", 4) != 0 || length != 13)) {
-            *reason = "IHDR not first";
+            *reason = kIHDRNotFirst;
             return 0;
         }
         first = false;
         if (bytes.size - at - 12 < length) {
-            *reason = "cut short";
+            *reason = kCutShort;
             return 0;
         }
         const uint32_t crc = static_cast<uint32_t>(crc32(0, chunk + 4, length + 4));
         if (crc != Be32(chunk + 8 + length)) {
-            *reason = "chunk CRC";
+            *reason = kChunkCRC;
             return 0;
         }
         at += 12 + uint64_t{length};
@@ -60,17 +72,30 @@ struct CtxFree {
 
 }  // namespace
 
+// The texts of the reasons, by code.
+extern const char* const kPngReasons[] = {
+    "",
+    "no memory",
+    "bad header",
+    "cut short",
+    "bad chunk header",
+    "IHDR not first",
+    "chunk CRC",
+};
+extern const size_t kPngReasonCount = sizeof kPngReasons / sizeof kPngReasons[0];
+static_assert(sizeof kPngReasons / sizeof kPngReasons[0] == kReasonCount, "one text per reason");
+
 CheckResult CheckPng(CheckBytes bytes) {
-    const char* reason = "";
+    PngReason reason = kNoReason;
     const uint64_t end = WalkChunks(bytes, &reason);
-    if (end == 0) return CheckInvalid("png", reason);
+    if (end == 0) return CheckInvalid(reason);
 
     std::unique_ptr<spng_ctx, CtxFree> ctx(spng_ctx_new(0));
-    if (ctx == nullptr) return CheckUnknown("png", "no memory");
+    if (ctx == nullptr) return CheckUnknown(kNoMemory);
     spng_set_image_limits(ctx.get(), kMaxSide, kMaxSide);
     spng_set_chunk_limits(ctx.get(), kMaxChunk, 64u << 20);
     spng_set_png_buffer(ctx.get(), bytes.data, end);
     spng_ihdr ihdr;
-    if (spng_get_ihdr(ctx.get(), &ihdr) != 0) return CheckInvalid("png", "bad header");
-    return CheckValid("png", end);
+    if (spng_get_ihdr(ctx.get(), &ihdr) != 0) return CheckInvalid(kBadHeader);
+    return CheckValid(end);
 }

@@ -12,6 +12,17 @@
 
 namespace {
 
+// Why an item is not valid (CheckResult::reason).
+enum ZipReason : uint8_t {
+    kNoReason,
+    kNoCentralDirectory,
+    kNoMemory,
+    kBadCentralDirectory,
+    kBadEntry,
+    kBadEntryData,
+    kReasonCount,
+};
+
 constexpr uint64_t kEocdSize = 22;
 // Reading the entries stops after this much uncompressed data: a
 // decompression bomb costs no more than this; the rest is checked by its
@@ -134,7 +145,7 @@ uint64_t FindEnd(CheckBytes bytes) {
 }
 
 // Reads every entry; false when one is damaged.
-bool ReadEntries(zip_t* archive, const char** reason) {
+bool ReadEntries(zip_t* archive, ZipReason* reason) {
     const zip_int64_t count = zip_get_num_entries(archive, 0);
     std::vector<char> buffer(64 << 10);
     uint64_t read = 0;
@@ -147,14 +158,14 @@ bool ReadEntries(zip_t* archive, const char** reason) {
                 zip_error_clear(archive);
                 continue;
             }
-            *reason = "bad entry";
+            *reason = kBadEntry;
             return false;
         }
         zip_int64_t n = 0;
         while (read < kMaxRead && (n = zip_fread(file, buffer.data(), buffer.size())) > 0) read += n;
         zip_fclose(file);
         if (n < 0) {
-            *reason = "bad entry data";
+            *reason = kBadEntryData;
             return false;
         }
     }
@@ -163,6 +174,18 @@ bool ReadEntries(zip_t* archive, const char** reason) {
 
 }  // namespace
 
+// The texts of the reasons, by code.
+extern const char* const kZipReasons[] = {
+    "",
+    "no central directory",
+    "no memory",
+    "bad central directory",
+    "bad entry",
+    "bad entry data",
+};
+extern const size_t kZipReasonCount = sizeof kZipReasons / sizeof kZipReasons[0];
+static_assert(sizeof kZipReasons / sizeof kZipReasons[0] == kReasonCount, "one text per reason");
+
 bool ZipMayStart(CheckBytes bytes) {
     if (bytes.size < 4 || Le32(bytes.data) != kLocalSignature) return true;
     return FindEnd(bytes) != 0;
@@ -170,22 +193,22 @@ bool ZipMayStart(CheckBytes bytes) {
 
 CheckResult CheckZip(CheckBytes bytes) {
     const uint64_t end = FindEnd(bytes);
-    if (end == 0) return CheckInvalid("zip", "no central directory");
+    if (end == 0) return CheckInvalid(kNoCentralDirectory);
     zip_error_t error;
     zip_error_init(&error);
     zip_source_t* source = zip_source_buffer_create(bytes.data, end, 0, &error);
     if (source == nullptr) {
         zip_error_fini(&error);
-        return CheckUnknown("zip", "no memory");
+        return CheckUnknown(kNoMemory);
     }
     zip_t* archive = zip_open_from_source(source, ZIP_RDONLY | ZIP_CHECKCONS, &error);
     zip_error_fini(&error);
     if (archive == nullptr) {
         zip_source_free(source);
-        return CheckInvalid("zip", "bad central directory");
+        return CheckInvalid(kBadCentralDirectory);
     }
-    const char* reason = "";
+    ZipReason reason = kNoReason;
     const bool good = ReadEntries(archive, &reason);
     zip_discard(archive);
-    return good ? CheckValid("zip", end) : CheckInvalid("zip", reason);
+    return good ? CheckValid(end) : CheckInvalid(reason);
 }

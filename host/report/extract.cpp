@@ -9,7 +9,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "host/report/names.h"
+#include "host/base/names.h"
 
 namespace {
 

@@ -5,10 +5,10 @@
 #include <filesystem>
 #include <ostream>
 
-#include "host/report/diagnostics.h"
+#include "host/base/diagnostics.h"
+#include "host/base/names.h"
 #include "host/report/extract.h"
 #include "host/report/hashes.h"
-#include "host/report/names.h"
 #include "host/report/output.h"
 
 void Stdout::Line(const std::string& text) {
@@ -45,11 +45,14 @@ std::string ItemReport::NameOf(const Item& item, const std::string& extension) {
 void ItemReport::Add(const Item& item) {
     if (sinks_.stop.AskedWhile(while_scanning_)) return;
     const std::string extension = SafeExtension(item.extension);
-    ReportedItem reported{item, NameOf(item, extension), false, "", "", {}};
+    ReportedItem reported;
+    reported.item = item;
+    reported.name = NameOf(item, extension);
     const bool extract = !options_.out.empty() && !sinks_.files.extraction_failed;
-    const std::string unread = extract || !options_.hashes.empty() ? LeftUnread(item) : "";
-    if (!unread.empty()) {
+    const Unread unread = extract || !options_.hashes.empty() ? LeftUnread(item) : Unread::kNo;
+    if (unread != Unread::kNo) {
         (extract ? reported.not_extracted : reported.not_hashed) = unread;
+        reported.inside_at = truncated_start_;
     } else {
         // The pages read leave memory block by block, as in Extract (which
         // lets the last block go itself).
@@ -78,23 +81,23 @@ void ItemReport::Add(const Item& item) {
 // input whatever the plug-ins report: a truncated item's file runs to the
 // end of the input, so an item that starts inside it is already there
 // (unless --nested asks for items inside items), and no input gives more
-// than kExtractBound times its size. "" when the item's bytes may be read;
+// than kExtractBound times its size. kNo when the item's bytes may be read;
 // otherwise why not.
-std::string ItemReport::LeftUnread(const Item& item) {
+Unread ItemReport::LeftUnread(const Item& item) {
     if (!options_.nested && item.offset < truncated_end_) {
         ++file_.inside_truncated;
-        return kInsideTruncated + HexOffset(truncated_start_);
+        return Unread::kInsideTruncated;
     }
     if (item.size_in_file > budget_) {
         ++file_.over_bound;
-        return "beyond " + std::to_string(kExtractBound) + " times the input's size";
+        return Unread::kOverBound;
     }
     budget_ -= item.size_in_file;
     if (item.truncated && item.offset + item.size_in_file > truncated_end_) {
         truncated_start_ = item.offset;
         truncated_end_ = item.offset + item.size_in_file;
     }
-    return "";
+    return Unread::kNo;
 }
 
 // Writes the item below --out. A failed write ends the extraction of the run.

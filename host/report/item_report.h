@@ -7,13 +7,13 @@
 #include <set>
 #include <string>
 
+#include "host/base/interrupt.h"
+#include "host/base/reader.h"
 #include "host/options.h"
 #include "host/report/out_folder.h"
 #include "host/report/report.h"
 #include "host/report/spool.h"
 #include "host/report/table_stream.h"
-#include "host/scan/interrupt.h"
-#include "host/scan/reader.h"
 
 class Diagnostics;
 
@@ -57,7 +57,7 @@ public:
 
 private:
     std::string NameOf(const Item& item, const std::string& extension);
-    std::string LeftUnread(const Item& item);
+    Unread LeftUnread(const Item& item);
     void Extract(ReportedItem* reported);
 
     const Options& options_;

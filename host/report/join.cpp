@@ -16,9 +16,10 @@
 #include <nlohmann/json.hpp>
 #include <set>
 
+#include "host/base/names.h"
+#include "host/check/formats.h"
 #include "host/options.h"
 #include "host/report/extract.h"
-#include "host/report/names.h"
 #include "host/report/out_folder.h"
 #include "host/report/output.h"
 
@@ -85,10 +86,9 @@ std::vector<Json> Join(const std::vector<Part>& parts) {
     return joined;
 }
 
-// A joined item as the reports hold it. Texts that Item keeps as static
-// pointers live in *texts.
+// A joined item as the reports hold it: its codes read back from their texts.
 ReportedItem ToReported(const Json& line, const std::string& stem, const std::string& out_dir,
-                        std::vector<std::string>* plugins, std::set<std::string>* texts) {
+                        std::vector<std::string>* plugins) {
     ReportedItem reported;
     Item& item = reported.item;
     item.offset = line.value("offset", uint64_t{0});
@@ -102,11 +102,8 @@ ReportedItem ToReported(const Json& line, const std::string& stem, const std::st
     const auto known = std::find(plugins->begin(), plugins->end(), plugin);
     item.plugin = static_cast<uint32_t>(known - plugins->begin());
     if (known == plugins->end()) plugins->push_back(plugin);
-    const std::string check = line.value("check", std::string());
-    item.check = check == "valid"       ? CheckState::kValid
-                 : check == "unchecked" ? CheckState::kUnchecked
-                                        : CheckState::kOff;
-    item.check_format = texts->insert(line.value("checker", std::string())).first->c_str();
+    item.check = CheckStateCode(line.value("check", std::string()));
+    item.check_format = FindFormat(line.value("checker", std::string()));
     const std::string extracted = line.value("extracted", std::string());
     reported.written = !extracted.empty();
     const std::string prefix = out_dir + "/";
@@ -117,8 +114,10 @@ ReportedItem ToReported(const Json& line, const std::string& stem, const std::st
     for (const char* type : {"md5", "sha1", "sha256", "sha512"}) {
         if (line.contains(type)) reported.digests.push_back({type, line[type].get<std::string>()});
     }
-    reported.not_extracted = line.value("not_extracted", std::string());
-    reported.not_hashed = line.value("not_hashed", std::string());
+    uint64_t inside_at = 0;
+    reported.not_extracted = UnreadCode(line.value("not_extracted", std::string()), &inside_at);
+    reported.not_hashed = UnreadCode(line.value("not_hashed", std::string()), &reported.inside_at);
+    if (reported.not_extracted != Unread::kNo) reported.inside_at = inside_at;
     return reported;
 }
 
@@ -204,7 +203,7 @@ int RunJoin(const Options& options, std::ostream& out, std::ostream& err) {
     run.options = "joined from the parts in " + std::to_string(paths.size()) +
                   (paths.size() == 1 ? " file" : " files");
     run.out_dir = options.out;
-    std::set<std::string> texts, stems;
+    std::set<std::string> stems;
     for (const std::string& name : order) {
         Input& input = inputs[name];
         std::sort(input.parts.begin(), input.parts.end(),
@@ -225,10 +224,11 @@ int RunJoin(const Options& options, std::ostream& out, std::ostream& err) {
         file.stem = UniqueName(SafeStem(name), &stems);
         for (const Json& item : Join(input.parts)) {
             out << Dump(item) << '\n';
-            file.items.push_back(ToReported(item, file.stem, options.out, &run.plugin_names, &texts));
+            file.items.push_back(ToReported(item, file.stem, options.out, &run.plugin_names));
             // Counted as the whole run's audit counts them.
-            const std::string& unread = file.items.back().not_extracted;
-            if (!unread.empty()) ++(unread.rfind(kInsideTruncated, 0) == 0 ? file.inside_truncated : file.over_bound);
+            const Unread unread = file.items.back().not_extracted;
+            if (unread == Unread::kInsideTruncated) ++file.inside_truncated;
+            if (unread == Unread::kOverBound) ++file.over_bound;
         }
     }
     out << std::flush;

@@ -11,7 +11,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "host/report/names.h"
+#include "host/base/names.h"
 
 namespace {
 

@@ -4,14 +4,16 @@
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <ostream>
 #include <sstream>
 
-#include "host/report/display_width.h"
-#include "host/report/names.h"
+#include "host/base/names.h"
+#include "host/check/formats.h"
 #include "host/options.h"
+#include "host/report/display_width.h"
 
 namespace {
 
@@ -28,15 +30,12 @@ std::string Count(size_t n, const char* one, const char* many) {
     return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
+// The states' texts, by code.
+constexpr const char* kCheckStateNames[] = {"", "unchecked", "valid", "invalid"};
+
 // What the check stage said: nothing when it was off.
 std::string CheckText(const Item& item) {
-    switch (item.check) {
-    case CheckState::kOff: return "";
-    case CheckState::kUnchecked: return "unchecked";
-    case CheckState::kInvalid: return "invalid";
-    case CheckState::kValid: break;
-    }
-    if (item.size == item.plugin_size) return "valid";
+    if (item.check != CheckState::kValid || item.size == item.plugin_size) return CheckStateName(item.check);
     return "valid, size corrected from " + std::to_string(item.plugin_size);
 }
 
@@ -57,6 +56,39 @@ std::string OutPath(const std::string& out_dir, const std::string& name) {
 }
 
 }  // namespace
+
+namespace {
+
+constexpr std::string_view kInsideTruncated = "inside the truncated item at ";
+
+}  // namespace
+
+const char* CheckStateName(CheckState state) { return kCheckStateNames[static_cast<int>(state)]; }
+
+CheckState CheckStateCode(std::string_view name) {
+    for (int state = 0; state < 4; ++state) {
+        if (name == kCheckStateNames[state]) return static_cast<CheckState>(state);
+    }
+    return CheckState::kOff;
+}
+
+std::string UnreadText(Unread unread, uint64_t inside_at) {
+    switch (unread) {
+    case Unread::kNo: break;
+    case Unread::kInsideTruncated: return std::string(kInsideTruncated) + HexOffset(inside_at);
+    case Unread::kOverBound: return "beyond " + std::to_string(kExtractBound) + " times the input's size";
+    }
+    return "";
+}
+
+Unread UnreadCode(std::string_view text, uint64_t* inside_at) {
+    *inside_at = 0;
+    if (text.rfind(kInsideTruncated, 0) == 0) {
+        *inside_at = std::strtoull(std::string(text.substr(kInsideTruncated.size())).c_str(), nullptr, 16);
+        return Unread::kInsideTruncated;
+    }
+    return text == UnreadText(Unread::kOverBound, 0) ? Unread::kOverBound : Unread::kNo;
+}
 
 std::string HexOffset(uint64_t offset) {
     char text[24];
@@ -118,8 +150,8 @@ std::string JsonLine(const FileReport& file, const ReportedItem& reported,
     line["size_in_file"] = item.size_in_file;
     line["truncated"] = item.truncated;
     if (item.check != CheckState::kOff) {
-        line["check"] = item.check == CheckState::kValid ? "valid" : "unchecked";
-        if (*item.check_format != '\0') line["checker"] = item.check_format;
+        line["check"] = CheckStateName(item.check);
+        if (item.check_format != kNoFormat) line["checker"] = FormatName(item.check_format);
         line["plugin_size"] = item.plugin_size;
     }
     line["ext"] = ValidUtf8(item.extension);
@@ -128,8 +160,10 @@ std::string JsonLine(const FileReport& file, const ReportedItem& reported,
     for (const Digest& digest : reported.digests) line[digest.type] = digest.hex;
     if (file.part && item.offset >= file.part_end) line["after_range"] = true;
     if (reported.written) line["extracted"] = ValidUtf8(OutPath(out_dir, reported.name));
-    if (!reported.not_extracted.empty()) line["not_extracted"] = reported.not_extracted;
-    if (!reported.not_hashed.empty()) line["not_hashed"] = reported.not_hashed;
+    if (reported.not_extracted != Unread::kNo) {
+        line["not_extracted"] = UnreadText(reported.not_extracted, reported.inside_at);
+    }
+    if (reported.not_hashed != Unread::kNo) line["not_hashed"] = UnreadText(reported.not_hashed, reported.inside_at);
     return line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
@@ -216,7 +250,7 @@ std::string DfxmlObject(const FileReport& file, const ReportedItem& reported, co
         << "\" size=\"" << item.size << "\" truncated=\"" << (item.truncated ? 1 : 0)
         << "\"";
     if (item.check != CheckState::kOff) {
-        xml << " check=\"" << (item.check == CheckState::kValid ? "valid" : "unchecked")
+        xml << " check=\"" << CheckStateName(item.check)
             << "\" plugin_size=\"" << item.plugin_size << "\"";
     }
     xml << "/>\n"
@@ -272,7 +306,7 @@ std::string AuditHead(const RunReport& run) {
 std::string AuditItemLine(const FileReport& file, const ReportedItem& reported, const std::string& plugin) {
     // Items that the extraction rule leaves out are counted in the tail, not
     // listed: however many there are, the audit stays small.
-    if (!reported.not_extracted.empty()) return "";
+    if (reported.not_extracted != Unread::kNo) return "";
     const Item& item = reported.item;
     std::ostringstream text;
     text << "  " << Printable(file.path) << "  " << HexOffset(item.offset) << "  " << item.offset
@@ -316,7 +350,9 @@ std::string AuditTail(const RunReport& run) {
     if (run.checked) {
         std::map<std::string, uint64_t> rejected;
         for (const FileReport& file : run.files) {
-            for (const auto& [reason, count] : file.rejected) rejected[reason] += count;
+            for (const auto& [code, count] : file.rejected) {
+                rejected[std::string(FormatName(code.first)) + ": " + ReasonText(code.first, code.second)] += count;
+            }
         }
         text << "rejected by the checks (checker: reason, count):" << (rejected.empty() ? " none" : "")
              << '\n';

@@ -64,3 +64,7 @@ constexpr uint64_t kExtractBound = 4;
 
 // "0x" and at least 8 hexadecimal digits.
 std::string HexOffset(uint64_t offset);
+
+// A check state's text in every output form ("" for kOff), and back.
+const char* CheckStateName(CheckState state);
+CheckState CheckStateCode(std::string_view name);

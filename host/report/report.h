@@ -3,24 +3,40 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
+#include "host/base/item.h"
 #include "host/report/hashes.h"
-#include "host/scan/scan.h"
 
-// The reason that the extraction rule gives for an item inside an earlier
-// truncated item, followed by that item's offset; the rule's other reason
-// is the bound on the bytes read.
-constexpr const char* kInsideTruncated = "inside the truncated item at ";
+// Why the extraction rule (item_report.cpp) left an item's bytes unread:
+// neither extracted nor hashed.
+enum class Unread : uint8_t {
+    kNo,
+    kInsideTruncated,  // it starts inside an earlier truncated item
+    kOverBound,        // the bytes read from the input reached their bound
+};
+
+// The text of the JSON fields "not_extracted" and "not_hashed"; inside_at:
+// the offset of the truncated item, for kInsideTruncated.
+std::string UnreadText(Unread unread, uint64_t inside_at);
+// The code of such a text (kNo for "" or a text that is none of them), with
+// the truncated item's offset in *inside_at.
+Unread UnreadCode(std::string_view text, uint64_t* inside_at);
 
 struct ReportedItem {
     Item item;
     std::string name;      // "<ext>/<file name>": its place below the output folder
     bool written = false;  // extracted to that place
-    std::string not_extracted;  // with --out: why it was not, by the extraction rule
-    std::string not_hashed;     // without --out: why no digest was taken, by the same rule
+    Unread not_extracted = Unread::kNo;  // with --out: why it was not, by the extraction rule
+    Unread not_hashed = Unread::kNo;     // without --out: why no digest was taken, by the same rule
+    uint64_t inside_at = 0;              // for kInsideTruncated: the truncated item's offset
     std::vector<Digest> digests;  // of the bytes in the file, in the order asked
 };
+
+// A rejection as the audit counts it: the checker's row and its reason code.
+using Rejection = std::pair<uint8_t, uint8_t>;
 
 struct FileReport {
     std::string path;   // as given on the command line
@@ -34,8 +50,8 @@ struct FileReport {
     bool part = false;
     uint64_t part_begin = 0, part_end = 0, next_part_from = 0;
     // Items that plug-ins reported and checkers found invalid, counted by
-    // "<checker>: <reason>".
-    std::map<std::string, uint64_t> rejected;
+    // checker and reason.
+    std::map<Rejection, uint64_t> rejected;
     // Items whose bytes the extraction rule left unread (see item_report.cpp):
     // neither extracted nor hashed.
     uint64_t inside_truncated = 0;

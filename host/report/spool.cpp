@@ -7,8 +7,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "host/base/names.h"
 #include "host/report/extract.h"
-#include "host/report/names.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <ostream>
 
+#include "host/base/names.h"
 #include "host/report/display_width.h"
-#include "host/report/names.h"
 #include "host/report/output.h"
 
 TableStream::TableStream(std::ostream& out, const FileReport& file,

@@ -9,9 +9,9 @@
 #include <memory>
 #include <vector>
 
+#include "host/base/reader.h"
 #include "host/scan/filters.h"
 #include "host/scan/gate_matcher.h"
-#include "host/scan/reader.h"
 
 // A set of plug-ins, by their index in the order; the bit of a plug-in past
 // the 64th is never set (such a plug-in is asked at every position).

@@ -24,6 +24,7 @@ bool Gate::operator==(const Gate& other) const {
 CandidateFilter JpegFilter() {
     CandidateFilter filter;
     filter.everywhere = false;
+    filter.items_at_position = true;
     filter.gates.push_back({{{0, 0xFF}, {1, 0xD8}}, 2});
     return filter;
 }
@@ -31,6 +32,7 @@ CandidateFilter JpegFilter() {
 CandidateFilter StrictJpegFilter() {
     CandidateFilter filter;
     filter.everywhere = false;
+    filter.items_at_position = true;
     filter.gates.push_back({{{0, 0xFF}, {1, 0xD8}, {2, 0xFF}}, 3});
     return filter;
 }
@@ -66,12 +68,11 @@ CandidateFilter ReadSignatureFilter(void* module) {
     return SignatureFilter(list);
 }
 
-void KnownFilters::ReadBeforeInitialize(const std::string& name, void* module) {
-    if (name != kSignaturePluginName) return;
+void SignatureFilters::ReadBeforeInitialize(const std::string& name, void* module) {
     readings_.push_back({name, ReadSignatureFilter(module), CandidateFilter(), false});
 }
 
-void KnownFilters::ReadAfterInitialize(const std::string& name, void* module) {
+void SignatureFilters::ReadAfterInitialize(const std::string& name, void* module) {
     for (Reading& reading : readings_) {
         if (reading.name != name) continue;
         reading.after = ReadSignatureFilter(module);
@@ -79,9 +80,7 @@ void KnownFilters::ReadAfterInitialize(const std::string& name, void* module) {
     }
 }
 
-CandidateFilter KnownFilters::For(const std::string& name) const {
-    if (name == kJpegPluginName) return JpegFilter();
-    if (name == kStrictJpegPluginName) return StrictJpegFilter();
+CandidateFilter SignatureFilters::For(const std::string& name) const {
     for (const Reading& reading : readings_) {
         if (reading.name != name) continue;
         if (reading.read_after && reading.before == reading.after) return reading.before;

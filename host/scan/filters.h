@@ -40,35 +40,31 @@ struct CandidateFilter {
     }
 };
 
-// photohound answers yes only where the SOI marker FF D8 stands.
+// The lenient JPEG plug-in answers yes only where the SOI marker FF D8
+// stands, with an item that starts there.
 CandidateFilter JpegFilter();
 
-// jpeghound answers yes only where SOI and the FF of the next marker stand:
-// FF D8 FF.
+// The strict JPEG plug-in answers yes only where SOI and the FF of the next
+// marker stand: FF D8 FF, with an item that starts there.
 CandidateFilter StrictJpegFilter();
 
-// markhound answers yes only where, for one of its signatures, every exact
+// The signature plug-in answers yes only where, for one of its signatures, every exact
 // element of the (start) pattern equals the byte at its index; the gate of a
 // signature tests its first four exact elements. A signature without an
 // exact element matches everywhere, and so does the filter then.
 CandidateFilter SignatureFilter(const SignatureList& list);
 
-// The plug-in names whose filters hound knows.
-constexpr const char* kJpegPluginName = "photohound";
-constexpr const char* kStrictJpegPluginName = "jpeghound";
-constexpr const char* kSignaturePluginName = "markhound";
-
-// The filters of the loaded plug-ins that hound knows by name. markhound's
-// signatures are read with its own loader from the signs.ini that the
+// The filters of the loaded plug-ins whose gates come from their signature
+// file: read with markhound's own loader from the signs.ini that the
 // plug-in reads (beside its module), once before and once after its
 // Initialize; when the two readings differ, the file changed in between and
-// markhound is asked everywhere.
-class KnownFilters {
+// the plug-in is asked everywhere.
+class SignatureFilters {
 public:
-    // module: the plug-in's dlopen handle, through which markhound finds its file.
+    // module: the plug-in's dlopen handle, through which it finds its file.
     void ReadBeforeInitialize(const std::string& name, void* module);
     void ReadAfterInitialize(const std::string& name, void* module);
-    // The filter for the plug-in: everywhere for one that hound does not know.
+    // The filter for the plug-in: everywhere unless both readings agree.
     CandidateFilter For(const std::string& name) const;
 
 private:

@@ -6,8 +6,8 @@
 
 #include <cstdio>
 
-#include "host/report/diagnostics.h"
-#include "host/report/names.h"
+#include "host/base/diagnostics.h"
+#include "host/base/names.h"
 
 namespace {
 

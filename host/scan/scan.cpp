@@ -45,6 +45,17 @@ Scanner::Scanner(const MappedData* data, std::vector<Detector> detectors, const 
 
 Scanner::~Scanner() = default;
 
+namespace {
+
+bool MayStart(const Detector& detector, CheckBytes bytes) {
+    for (const PreCheck& pre_check : detector.pre_checks) {
+        if (!pre_check.may_start(pre_check.format, bytes)) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 bool Scanner::Accept(const FoundItem& found, uint32_t plugin, Item* item) const {
     item->offset = found.offset;
     item->size = found.size;
@@ -54,9 +65,9 @@ bool Scanner::Accept(const FoundItem& found, uint32_t plugin, Item* item) const 
     item->description = found.description != nullptr ? found.description : "";
     item->plugin = plugin;
     item->check = CheckState::kOff;
-    item->check_format = "";
-    item->check_reason = "";
-    if (options_.check && data_ != nullptr) Check(item);
+    item->check_format = kNoFormat;
+    item->check_reason = 0;
+    if (options_.check != nullptr && data_ != nullptr) Check(item);
     if (item->check == CheckState::kInvalid) return false;
     // The size filters apply to the size reported: the checked one.
     return item->size >= options_.min_size && item->size <= options_.max_size;
@@ -67,7 +78,7 @@ void Scanner::Check(Item* item) const {
         item->check = CheckState::kUnchecked;
         return;
     }
-    const CheckResult result = CheckItem({data_->bytes + item->offset, size_ - item->offset});
+    const CheckResult result = options_.check({data_->bytes + item->offset, size_ - item->offset});
     item->check = result.state;
     item->check_format = result.format;
     item->check_reason = result.reason;
@@ -92,15 +103,12 @@ bool Scanner::Stopped() const {
 
 bool Scanner::Ask(uint64_t position, uint64_t mask, const SinkFn& sink, Item* item,
                   bool* stopped) const {
-    const bool check = options_.check && data_ != nullptr;
+    const bool check = options_.check != nullptr && data_ != nullptr;
     const size_t count = detectors_.size();
     for (size_t i = 0; i < count; ++i) {
         if (i < kMaskedDetectors && (mask >> i & 1) == 0) continue;
         const Detector& detector = detectors_[i];
-        if (check && detector.may_start != nullptr &&
-            !detector.may_start({data_->bytes + position, size_ - position})) {
-            continue;
-        }
+        if (check && !MayStart(detector, {data_->bytes + position, size_ - position})) continue;
         FoundItem found = {position, 0, nullptr, nullptr};
         if (detector.record->Detect(0, reader_, position, &found) == 0) continue;
         if (Accept(found, detector.plugin, item)) return true;

@@ -1,8 +1,8 @@
 // The scan loop: asks the plug-ins position by position and collects items.
 //
-// All scanning goes through Scanner::ScanRange, so that a per-plug-in
-// candidate filter (in Ask) and chunked threading (ranges scanned apart and
-// joined) each have one place to go.
+// Every position is asked in Ask, the one place of the candidate filters and
+// the pre-checks; ScanRange scans a range (in chunks on threads, joined),
+// ScanUntilMet walks on past a part's end.
 #pragma once
 #include <atomic>
 #include <cstdint>
@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "host/check/check.h"
+#include "host/base/item.h"
+#include "host/base/reader.h"
 #include "host/scan/filters.h"
-#include "host/scan/reader.h"
 #include "kx_plugin.h"
 
 class CandidateSearch;
@@ -27,10 +27,10 @@ struct Detector {
     const PluginInterface* record;
     uint32_t plugin;
     CandidateFilter filter;
-    // When set and the check stage is on: false where no item of this
-    // plug-in can pass its check, so the plug-in is not asked there. Only
-    // for plug-ins whose items start at the position asked.
-    bool (*may_start)(CheckBytes bytes) = nullptr;
+    // With the check stage on, the plug-in is not asked where one of these
+    // says that no item can pass its check. Only for plug-ins whose items
+    // start at the position asked.
+    std::vector<PreCheck> pre_checks;
 };
 
 // Bytes of the data that one scan task covers when the scan runs on threads.
@@ -53,25 +53,9 @@ struct ScanOptions {
     // The data is a file mapping: pages that the scan has left behind are
     // dropped from memory, so that resident memory stays small.
     bool drop_pages = false;
-    // Check each item against its format (needs the bytes: a scan of
-    // MappedData); an item found invalid counts as not found.
-    bool check = false;
-};
-
-// An item as reported: the plug-in's texts copied at once, since they are
-// valid only until the plug-in's next Initialize, Reload or Finalize.
-struct Item {
-    uint64_t offset = 0;
-    uint64_t size = 0;          // the checked size, else as the plug-in reported it
-    uint64_t plugin_size = 0;   // as the plug-in reported it
-    uint64_t size_in_file = 0;  // the part that lies inside the data
-    bool truncated = false;     // the item reaches past the end of the data
-    std::string extension;
-    std::string description;
-    uint32_t plugin = 0;
-    CheckState check = CheckState::kOff;
-    const char* check_format = "";  // the checker's name; static text
-    const char* check_reason = "";  // why an item was found invalid; static text
+    // When set, each item is checked against its format (needs the bytes: a
+    // scan of MappedData); an item found invalid counts as not found.
+    CheckFn check = nullptr;
 };
 
 // The part of [offset, offset + size) that lies in data of file_size bytes;
@@ -161,5 +145,5 @@ private:
     std::vector<Detector> detectors_;
     ScanOptions options_;
     std::unique_ptr<CandidateSearch> search_;
-    RejectFn on_reject_;  // null when every position is asked
+    RejectFn on_reject_;  // null until OnReject is called
 };

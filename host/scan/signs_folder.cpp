@@ -8,31 +8,13 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "database/reload.h"
-#include "host/report/names.h"
+#include "host/base/names.h"
 #include "host/scan/plugins.h"
-#include "host/signs/signs_output.h"
 #include "platform/posix_paths.h"
 
 namespace fs = std::filesystem;
-
-namespace {
-
-// Empty when the file gives a signature, else what hound signs says of it.
-std::string SignsProblem(const std::string& signs_file) {
-    std::ostringstream out, err;
-    const int code = RunSigns(signs_file, false, out, err);
-    if (code == kSignsSome) return "";
-    std::string text = code == kSignsNone ? out.str() : err.str();
-    while (!text.empty() && text.back() == '\n') text.pop_back();
-    text = text.substr(text.find_last_of('\n') + 1);
-    if (code == kSignsNone) return "--signs " + Quoted(signs_file) + ": " + text;
-    return text.rfind("hound: ", 0) == 0 ? text.substr(7) : text;
-}
-
-}  // namespace
 
 SignsFolder::~SignsFolder() {
     std::error_code ignored;
@@ -41,8 +23,6 @@ SignsFolder::~SignsFolder() {
 
 bool SignsFolder::Prepare(const std::string& signs_file, const std::string& plugin_dir,
                           const std::vector<std::string>& names, std::string* error) {
-    *error = SignsProblem(signs_file);
-    if (!error->empty()) return false;
     std::error_code failure;
     const std::string absolute = fs::absolute(signs_file, failure).lexically_normal().string();
     char drive_form[kMaxPath + 1];

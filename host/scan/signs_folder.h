@@ -17,10 +17,8 @@ public:
     SignsFolder(const SignsFolder&) = delete;
     SignsFolder& operator=(const SignsFolder&) = delete;
 
-    // Checks that signs_file gives at least one signature, then makes the
-    // folder with the modules of names found in plugin_dir. False with one
-    // line in *error (for a file without signatures or unreadable, the line
-    // that hound signs ends with or prints).
+    // Makes the folder with the modules of names found in plugin_dir. False
+    // with one line in *error.
     bool Prepare(const std::string& signs_file, const std::string& plugin_dir,
                  const std::vector<std::string>& names, std::string* error);
     const std::string& path() const { return path_; }

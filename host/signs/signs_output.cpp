@@ -11,7 +11,7 @@
 #include <nlohmann/json.hpp>
 #include <ostream>
 
-#include "host/report/names.h"
+#include "host/base/names.h"
 
 namespace {
 

@@ -2,12 +2,14 @@
 // valid with its exact end, and invalid when cut short or damaged.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
 #include <limits>
 #include <string>
 #include <vector>
 
 #include "fakes/temp_dir.h"
-#include "host/check/check.h"
+#include "host/check/formats.h"
 #include "host/host_helpers.h"
 #include "module/module_helpers.h"
 
@@ -58,6 +60,11 @@ const FileRow kFiles[] = {
 
 CheckResult Check(const std::vector<uint8_t>& bytes) { return CheckItem({bytes.data(), bytes.size()}); }
 
+// The pre-check of the named format over bytes.
+bool MayStart(const char* format, const std::vector<uint8_t>& bytes) {
+    return FormatMayStart(FindFormat(format), {bytes.data(), bytes.size()});
+}
+
 std::vector<uint8_t> Make(const TempDir& dir, const FileRow& row) {
     const int status = Shell("cd " + ShellQuote(dir.path()) + " && rm -f item && (" + row.command + ") 2>/dev/null");
     EXPECT_EQ(status, 0) << row.command << " (scripts/setup.sh installs imagemagick, sox, zip, ghostscript, gcab)";
@@ -75,13 +82,13 @@ TEST(Checkers, RealFilesValidToTheirEndCutShortOrDamagedInvalid) {
         std::vector<uint8_t> longer = file;
         longer.insert(longer.end(), 3000, 0x5A);
         const CheckResult valid = Check(longer);
-        EXPECT_EQ(valid.state, CheckState::kValid) << valid.reason;
-        EXPECT_STREQ(valid.format, row.format);
+        EXPECT_EQ(valid.state, CheckState::kValid) << ReasonText(valid.format, valid.reason);
+        EXPECT_STREQ(FormatName(valid.format), row.format);
         EXPECT_EQ(valid.end, file.size());
 
         const CheckResult cut = Check(Slice(file, 0, file.size() * 3 / 4));
         EXPECT_EQ(cut.state, CheckState::kInvalid);
-        EXPECT_STRNE(cut.reason, "");
+        EXPECT_STRNE(ReasonText(cut.format, cut.reason), "");
 
         std::vector<uint8_t> damaged = longer;
         const size_t at = row.damage_at == kMiddle ? file.size() / 2
@@ -92,21 +99,32 @@ TEST(Checkers, RealFilesValidToTheirEndCutShortOrDamagedInvalid) {
     }
 }
 
+// Every format of the table has its rows of real files above.
+TEST(Checkers, EveryFormatHasRealFiles) {
+    for (const Format& format : Formats()) {
+        SCOPED_TRACE(format.name);
+        EXPECT_TRUE(std::any_of(std::begin(kFiles), std::end(kFiles),
+                                [&](const FileRow& row) { return std::string(row.format) == format.name; }));
+        EXPECT_FALSE(format.magics.empty());
+        EXPECT_EQ(format.reasons[0], std::string());
+    }
+}
+
 TEST(Checkers, UnknownContentIsUncheckedAndHeaderAloneDecidesTheJpegPreCheck) {
     const std::vector<uint8_t> text = {'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r', 'l', 'd'};
     EXPECT_EQ(Check(text).state, CheckState::kUnchecked);
     // FF D8 followed by no marker: no JPEG starts here.
     const std::vector<uint8_t> pair = {0xFF, 0xD8, 0x00, 0xFF, 0xD9};
-    EXPECT_FALSE(JpegMayStart({pair.data(), pair.size()}));
+    EXPECT_FALSE(MayStart("jpeg", pair));
     EXPECT_EQ(Check(pair).state, CheckState::kInvalid);
     TempDir dir;
     const std::vector<uint8_t> jpeg = Make(dir, kFiles[0]);
-    EXPECT_TRUE(JpegMayStart({jpeg.data(), jpeg.size()}));
+    EXPECT_TRUE(MayStart("jpeg", jpeg));
     // Damaged image data passes the pre-check; the full check rejects it.
     std::vector<uint8_t> damaged = jpeg;
     damaged[jpeg.size() / 2] = 0xFF;
     damaged[jpeg.size() / 2 + 1] = 0xD9;
-    EXPECT_TRUE(JpegMayStart({damaged.data(), damaged.size()}));
+    EXPECT_TRUE(MayStart("jpeg", damaged));
     EXPECT_EQ(Check(damaged).state, CheckState::kInvalid);
 }
 
@@ -124,8 +142,8 @@ TEST(Checkers, ZipEntryInsideAnArchiveIsNoArchive) {
     tail.insert(tail.end(), zip.begin(), zip.end());  // a whole archive behind it
     EXPECT_EQ(Check(tail).state, CheckState::kInvalid);
     // The scan's pre-check agrees, without reading an entry.
-    EXPECT_FALSE(ZipMayStart({tail.data(), tail.size()}));
-    EXPECT_TRUE(ZipMayStart({zip.data(), zip.size()}));
+    EXPECT_FALSE(MayStart("zip", tail));
+    EXPECT_TRUE(MayStart("zip", zip));
 }
 
 TEST(Checkers, JpegProcessThatLibjpegDoesNotDecodeIsUnchecked) {
@@ -133,7 +151,7 @@ TEST(Checkers, JpegProcessThatLibjpegDoesNotDecodeIsUnchecked) {
     const std::vector<uint8_t> lossless = {0xFF, 0xD8, 0xFF, 0xC3, 0, 11, 8, 0, 16, 0, 16, 1, 1, 0x11, 0,
                                            0xFF, 0xD9};
     EXPECT_EQ(Check(lossless).state, CheckState::kUnchecked);
-    EXPECT_TRUE(JpegMayStart({lossless.data(), lossless.size()}));
+    EXPECT_TRUE(MayStart("jpeg", lossless));
     // A precision that no JPEG process has is corrupt data.
     std::vector<uint8_t> seven = lossless;
     seven[3] = 0xC0;

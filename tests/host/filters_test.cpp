@@ -11,6 +11,7 @@
 
 #include "database/loader.h"
 #include "fakes/temp_dir.h"
+#include "host/known_plugins.h"
 #include "host/scan/candidates.h"
 #include "host/scan/filters.h"
 #include "module/module_helpers.h"
@@ -60,32 +61,35 @@ TEST(SignatureFilter, GateOfEachSignatureTestsItsFirstFourExactElements) {
 
 // markhound's filter comes from the signs.ini beside the loaded module, read
 // before and after Initialize; a file changed in between asks everywhere.
-TEST(KnownFilters, ReadsTheSignatureFileBesideTheModuleAroundInitialize) {
+TEST(SignatureFilters, ReadsTheSignatureFileBesideTheModuleAroundInitialize) {
     TempDir dir;
     const std::string signs = "[A]\nSignature='P,'K,3,4\nSizeSize=4\n";
     dir.Write("signs.ini", signs);
     LoadedPlugin plugin(CopyFile(BuiltPlugin("markhound.so"), dir.path() + "/markhound.so"));
     const PluginInterface* record = plugin.Record();
 
-    KnownFilters same;
+    SignatureFilters same;
     same.ReadBeforeInitialize("markhound", plugin.handle());
     ASSERT_EQ(record->Initialize(0, 0), 1u);
     same.ReadAfterInitialize("markhound", plugin.handle());
     const CandidateFilter filter = same.For("markhound");
     EXPECT_FALSE(filter.everywhere);
     EXPECT_TRUE(filter.gates == (std::vector<Gate>{{{{0, 'P'}, {1, 'K'}, {2, 3}, {3, 4}}, 4}}));
-    EXPECT_TRUE(same.For("photohound") == JpegFilter());
-    EXPECT_TRUE(same.For("jpeghound") == StrictJpegFilter());
+    // The JPEG plug-ins' gates are fixed; a plug-in hound does not know has none.
+    EXPECT_TRUE(FindKnownPlugin("photohound")->gates() == JpegFilter());
+    EXPECT_TRUE(FindKnownPlugin("jpeghound")->gates() == StrictJpegFilter());
+    EXPECT_TRUE(FindKnownPlugin("markhound")->reads_signatures);
+    EXPECT_EQ(FindKnownPlugin("probe"), nullptr);
     EXPECT_TRUE(same.For("probe").everywhere);
 
-    KnownFilters changed;
+    SignatureFilters changed;
     changed.ReadBeforeInitialize("markhound", plugin.handle());
     dir.Write("signs.ini", signs + "[B]\nSignature='Z\nSizeSize=1\n");
     record->Reload(0);
     changed.ReadAfterInitialize("markhound", plugin.handle());
     EXPECT_TRUE(changed.For("markhound").everywhere);
 
-    KnownFilters never_initialized;  // no reading after: nothing to compare with
+    SignatureFilters never_initialized;  // no reading after: nothing to compare with
     never_initialized.ReadBeforeInitialize("markhound", plugin.handle());
     EXPECT_TRUE(never_initialized.For("markhound").everywhere);
     record->Finalize(0);

@@ -18,7 +18,7 @@
 #include "fakes/temp_dir.h"
 #include "frame.h"
 #include "host/scan/filters.h"
-#include "host/scan/reader.h"
+#include "host/base/reader.h"
 #include "host/scan/scan.h"
 #include "jpeg/jpeg_bytes.h"
 #include "jpeghound/frame.h"

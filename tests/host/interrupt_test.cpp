@@ -17,8 +17,8 @@
 
 #include "host/report/extract.h"
 #include "host/host_helpers.h"
-#include "host/scan/interrupt.h"
-#include "host/scan/reader.h"
+#include "host/base/interrupt.h"
+#include "host/base/reader.h"
 #include "host/scan/scan.h"
 #include "module/module_helpers.h"
 

@@ -1,7 +1,7 @@
 // Names of extracted files and texts made safe to print.
 #include <gtest/gtest.h>
 
-#include "host/report/names.h"
+#include "host/base/names.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include <sstream>
 
-#include "host/report/diagnostics.h"
+#include "host/base/diagnostics.h"
 #include "host/host_helpers.h"
 #include "host/scan/plugins.h"
 #include "module/module_helpers.h"

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "host/scan/reader.h"
+#include "host/base/reader.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "host/scan/reader.h"
+#include "host/base/reader.h"
 #include "host/scan/chunk_join.h"
 #include "host/scan/scan.h"
 

@@ -1,5 +1,5 @@
 // One-line messages on stderr, counted and kept for the audit.
-#include "host/report/diagnostics.h"
+#include "host/base/diagnostics.h"
 
 #include <ostream>
 

@@ -1,5 +1,5 @@
 // The host's byte source over mapped data.
-#include "host/scan/reader.h"
+#include "host/base/reader.h"
 
 #include <sys/mman.h>
 #include <unistd.h>

@@ -1,10 +1,15 @@
-// One image scanned as parts: --range BEGIN:END or --part K/N picks the
-// positions whose items a run reports. Joined in order, the parts give the
-// items of one whole scan (see Scanner::ScanUntilMet and hound join).
+// Byte counts, and one image scanned as parts: --range BEGIN:END or
+// --part K/N picks the positions whose items a run reports. Joined in
+// order, the parts give the items of one whole scan (see
+// Scanner::ScanUntilMet and hound join).
 #pragma once
 #include <cstdint>
 #include <limits>
 #include <string>
+
+// A byte count: decimal or 0x-hexadecimal digits, optionally followed by
+// K, M, G or T (powers of 1024; "KB", "KiB" and lower case alike).
+bool ParseSize(const std::string& text, uint64_t* value);
 
 struct ScanPart {
     bool given = false;

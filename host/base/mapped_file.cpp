@@ -1,5 +1,5 @@
 // A file or block device mapped read-only into memory, with 64-bit sizes.
-#include "host/scan/mapped_file.h"
+#include "host/base/mapped_file.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "host/report/names.h"
+#include "host/base/names.h"
 
 namespace {
 

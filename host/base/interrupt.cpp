@@ -1,5 +1,5 @@
 // Stopping on SIGINT, SIGTERM and SIGHUP.
-#include "host/scan/interrupt.h"
+#include "host/base/interrupt.h"
 
 #include <signal.h>
 

@@ -1,5 +1,5 @@
 // Names of extracted files, and texts made safe to print.
-#include "host/report/names.h"
+#include "host/base/names.h"
 
 #include <algorithm>
 #include <cinttypes>
