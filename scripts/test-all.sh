@@ -77,7 +77,7 @@ if wanted fuzz; then
   fuzz_targets=(number pattern profile loader sized_match bounded_match jpeg_detect jpeghound_detect
                 scan check)
   cmake --preset fuzz >/dev/null
-  cmake --build --preset fuzz -j"$(nproc)" --target "${fuzz_targets[@]/%/_fuzz}"
+  cmake --build --preset fuzz -j"$(nproc)" --target "${fuzz_targets[@]/%/_fuzz}" check_dict
   fuzz_dir=build/fuzz/fuzz
   mkdir -p "$fuzz_dir/artifacts" "$fuzz_dir/tmp"
   for target in "${fuzz_targets[@]}"; do
@@ -86,7 +86,13 @@ if wanted fuzz; then
     mkdir -p "$corpus"
     cp fuzz/corpus/"$target"/* "$corpus"/
     dict=()
-    if [[ -f fuzz/$target.dict ]]; then dict=(-dict="fuzz/$target.dict"); fi
+    if [[ -x "$fuzz_dir/${target}_dict" ]]; then
+      # Made from the program's own tables, so that no list is kept twice.
+      "$fuzz_dir/${target}_dict" >"$fuzz_dir/$target.dict"
+      dict=(-dict="$fuzz_dir/$target.dict")
+    elif [[ -f fuzz/$target.dict ]]; then
+      dict=(-dict="fuzz/$target.dict")
+    fi
     log="$fuzz_dir/$target.log"
     if ! TMPDIR="$PWD/$fuzz_dir/tmp" "$fuzz_dir/${target}_fuzz" "${dict[@]}" \
         -max_total_time="$fuzz_seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \

@@ -14,6 +14,15 @@ struct ChunkFound {
     uint64_t next;
 };
 
+// What a worker made of one chunk.
+struct ChunkResult {
+    std::vector<ChunkFound> found;
+    uint64_t end_position = 0;  // where the chunk's scan stopped, at or behind its end
+    bool skipped = false;       // not scanned: the true scan had already passed it
+    bool stopped = false;
+    bool ready = false;
+};
+
 // What the joining thread does next at position (< chunk_end), the true
 // scan's position: scan [position, walk_to) itself, or take the chunk's
 // items from index first on and go on where the chunk's scan ended.

@@ -14,6 +14,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <exception>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -23,19 +24,150 @@
 
 namespace {
 
-struct ChunkResult {
-    std::vector<ChunkFound> found;
-    uint64_t end_position = 0;  // where the chunk's scan stopped, at or behind its end
-    bool skipped = false;       // not scanned: the true scan had already passed it
-    bool stopped = false;
-    bool ready = false;
-};
-
 // How often the joining thread, while it waits, drops the pages that a
 // plug-in read far ahead of the chunks in work.
 constexpr auto kDropInterval = std::chrono::milliseconds(50);
 
+// Chunks 0 to chunks - 1 scanned by worker threads in a ring of slots: a
+// worker takes the next chunk while it is fewer than the ring's size ahead
+// of the chunk the caller takes last; the caller takes the results in order.
+class ChunkPool {
+public:
+    using ScanFn = std::function<ChunkResult(uint64_t chunk)>;
+
+    ChunkPool(uint64_t chunks, unsigned workers, ScanFn scan)
+        : chunks_(chunks), ring_(workers + 2), scan_(std::move(scan)) {
+        for (unsigned i = 0; i < workers; ++i) threads_.emplace_back([this] { Work(); });
+    }
+
+    // Stops and joins the workers on every way out, exceptions included.
+    ~ChunkPool() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            abort_ = true;
+        }
+        changed_.notify_all();
+        for (std::thread& thread : threads_) thread.join();
+    }
+
+    ChunkPool(const ChunkPool&) = delete;
+    ChunkPool& operator=(const ChunkPool&) = delete;
+
+    // The result of chunk k, the next in order, once it is ready; while it is
+    // not, idle(first chunk not yet handed out) every kDropInterval. A
+    // worker's exception is thrown here.
+    ChunkResult Take(uint64_t k, const std::function<void(uint64_t untaken)>& idle) {
+        ChunkResult result;
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            ChunkResult& slot = ring_[k % ring_.size()];
+            while (!slot.ready && !abort_) {
+                if (changed_.wait_for(lock, kDropInterval) == std::cv_status::timeout) {
+                    const uint64_t untaken = std::min(taken_, chunks_);
+                    lock.unlock();
+                    idle(untaken);
+                    lock.lock();
+                }
+            }
+            if (failure_) std::rethrow_exception(failure_);
+            result = std::move(slot);
+            slot = ChunkResult();
+            joined_ = k + 1;
+        }
+        changed_.notify_all();
+        return result;
+    }
+
+private:
+    void Work() {
+        for (;;) {
+            uint64_t k;
+            {
+                std::unique_lock<std::mutex> lock(mutex_);
+                changed_.wait(lock, [&] { return abort_ || taken_ >= chunks_ || taken_ < joined_ + ring_.size(); });
+                if (abort_ || taken_ >= chunks_) return;
+                k = taken_++;
+            }
+            ChunkResult result;
+            try {
+                result = scan_(k);
+            } catch (...) {
+                std::lock_guard<std::mutex> lock(mutex_);
+                if (!failure_) failure_ = std::current_exception();
+                abort_ = true;
+                result.stopped = true;
+            }
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                result.ready = true;
+                ring_[k % ring_.size()] = std::move(result);
+            }
+            changed_.notify_all();
+        }
+    }
+
+    const uint64_t chunks_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<ChunkResult> ring_;  // bounds the chunks held ahead of the join
+    uint64_t taken_ = 0;   // chunks handed to workers
+    uint64_t joined_ = 0;  // chunks taken by the caller; their slots are free again
+    bool abort_ = false;
+    std::exception_ptr failure_;
+    ScanFn scan_;
+    std::vector<std::thread> threads_;  // last: started after the rest is set up
+};
+
 }  // namespace
+
+ChunkResult Scanner::ScanChunk(uint64_t begin, uint64_t end, const std::atomic<uint64_t>& passed) const {
+    ChunkResult result;
+    bool full = false;
+    const SinkFn keep = [&](const Item& item, uint64_t asked, uint64_t next) {
+        result.found.push_back({item, asked, next});
+        full = result.found.size() >= std::max<size_t>(options_.max_found_per_chunk, 1);
+        return !full;
+    };
+    uint64_t position = begin;
+    while (position < end && !result.stopped && !full) {
+        // Chunks wholly behind the true scan (behind a large item) are not worth scanning.
+        if (passed.load(std::memory_order_relaxed) >= end) {
+            result.skipped = true;
+            break;
+        }
+        position = Walk(position, std::min(end, position + kProgressStride), keep, &result.stopped);
+    }
+    // A full sink ends the walk as a stop would; the chunk then ends early.
+    if (full) result.stopped = false;
+    result.end_position = position;
+    return result;
+}
+
+bool Scanner::JoinChunk(ChunkResult* result, uint64_t end, const SinkFn& emit, uint64_t* position) const {
+    bool stopped = false;
+    if (result->skipped && *position < end) {
+        // Not expected (a chunk is skipped only behind the true scan), but
+        // a chunk without results is scanned here in full.
+        result->found.clear();
+        result->end_position = Walk(*position, end, emit, &stopped);
+        if (stopped) return false;
+        *position = result->end_position;
+    }
+    while (*position < end) {
+        const JoinStep step = NextJoinStep(*position, end, result->found, result->end_position);
+        if (step.walk) {
+            *position = Walk(*position, step.walk_to, emit, &stopped);
+            if (stopped) return false;
+            continue;
+        }
+        for (size_t i = step.first; i < result->found.size(); ++i) {
+            const ChunkFound& found = result->found[i];
+            if (!emit(found.item, found.asked, found.next)) return false;
+        }
+        *position = result->end_position;
+    }
+    return true;
+}
 
 uint64_t Scanner::ScanChunks(uint64_t begin, uint64_t end, const ItemFn& on_item,
                              const ProgressFn& on_progress) const {
@@ -43,87 +175,13 @@ uint64_t Scanner::ScanChunks(uint64_t begin, uint64_t end, const ItemFn& on_item
     const uint64_t chunks = (end - begin - 1) / chunk_size + 1;
     const unsigned workers =
         static_cast<unsigned>(std::min<uint64_t>(std::max(options_.threads, 1u), chunks));
-    // Chunks scanned ahead of the join at most: bounds the memory held.
-    const uint64_t window = workers + 2;
     auto chunk_begin = [&](uint64_t k) { return begin + k * chunk_size; };
     auto chunk_end = [&](uint64_t k) { return std::min(end, begin + (k + 1) * chunk_size); };
-
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::vector<ChunkResult> ring(window);
-    uint64_t taken = 0;   // chunks handed to workers
-    uint64_t joined = 0;  // chunks joined; their slots are free again
-    bool abort = false;
-    std::exception_ptr failure;
-    // Where the true scan has got to: chunks wholly before it, behind a
-    // large item, are not worth scanning.
+    // Where the true scan has got to, for the workers to skip chunks behind it.
     std::atomic<uint64_t> passed{begin};
-
-    auto work = [&] {
-        for (;;) {
-            uint64_t k;
-            {
-                std::unique_lock<std::mutex> lock(mutex);
-                changed.wait(lock, [&] { return abort || taken >= chunks || taken < joined + window; });
-                if (abort || taken >= chunks) return;
-                k = taken++;
-            }
-            ChunkResult result;
-            try {
-                bool full = false;
-                const SinkFn keep = [&](const Item& item, uint64_t asked, uint64_t next) {
-                    result.found.push_back({item, asked, next});
-                    full = result.found.size() >= std::max<size_t>(options_.max_found_per_chunk, 1);
-                    return !full;
-                };
-                const uint64_t e = chunk_end(k);
-                uint64_t position = chunk_begin(k);
-                while (position < e && !result.stopped && !full) {
-                    if (passed.load(std::memory_order_relaxed) >= e) {
-                        result.skipped = true;
-                        break;
-                    }
-                    const uint64_t stride_end = std::min(e, position + kProgressStride);
-                    position = Walk(position, stride_end, keep, &result.stopped);
-                }
-                // A full sink ends the walk as a stop would; the chunk then ends early.
-                if (full) result.stopped = false;
-                result.end_position = position;
-            } catch (...) {
-                std::lock_guard<std::mutex> lock(mutex);
-                if (!failure) failure = std::current_exception();
-                abort = true;
-                result.stopped = true;
-            }
-            {
-                std::lock_guard<std::mutex> lock(mutex);
-                result.ready = true;
-                ring[k % window] = std::move(result);
-            }
-            changed.notify_all();
-        }
-    };
-
-    std::vector<std::thread> threads;
-    // Stops and joins the workers on every way out, exceptions included.
-    struct Joiner {
-        std::vector<std::thread>& threads;
-        std::mutex& mutex;
-        std::condition_variable& changed;
-        bool& abort;
-        ~Joiner() {
-            {
-                std::lock_guard<std::mutex> lock(mutex);
-                abort = true;
-            }
-            changed.notify_all();
-            for (std::thread& thread : threads) thread.join();
-        }
-    } joiner{threads, mutex, changed, abort};
-    for (unsigned i = 0; i < workers; ++i) threads.emplace_back(work);
+    ChunkPool pool(chunks, workers, [&](uint64_t k) { return ScanChunk(chunk_begin(k), chunk_end(k), passed); });
 
     uint64_t items = 0;
-    bool stopped = false;
     const SinkFn emit = [&](const Item& item, uint64_t, uint64_t) {
         if (Stopped()) return false;
         items += Deliver(item, on_item);
@@ -131,50 +189,11 @@ uint64_t Scanner::ScanChunks(uint64_t begin, uint64_t end, const ItemFn& on_item
     };
     uint64_t position = begin;  // where the true scan goes on
     for (uint64_t k = 0; k < chunks; ++k) {
-        ChunkResult result;
-        {
-            std::unique_lock<std::mutex> lock(mutex);
-            ChunkResult& slot = ring[k % window];
-            while (!slot.ready && !abort) {
-                if (changed.wait_for(lock, kDropInterval) == std::cv_status::timeout) {
-                    const uint64_t ahead = chunk_begin(std::min(taken, chunks));
-                    lock.unlock();
-                    DropPages(ahead, size_);
-                    lock.lock();
-                }
-            }
-            if (failure) std::rethrow_exception(failure);
-            result = std::move(slot);
-            slot = ChunkResult();
-            joined = k + 1;
-        }
-        changed.notify_all();
+        ChunkResult result = pool.Take(k, [&](uint64_t untaken) { DropPages(chunk_begin(untaken), size_); });
         if (result.stopped || Stopped()) return items;
-
-        const uint64_t e = chunk_end(k);
-        if (result.skipped && position < e) {
-            // Not expected (a chunk is skipped only behind the true scan), but
-            // a chunk without results is scanned here in full.
-            result.found.clear();
-            result.end_position = Walk(position, e, emit, &stopped);
-            if (stopped) return items;
-            position = result.end_position;
-        }
-        while (position < e) {
-            const JoinStep step = NextJoinStep(position, e, result.found, result.end_position);
-            if (step.walk) {
-                position = Walk(position, step.walk_to, emit, &stopped);
-                if (stopped) return items;
-                continue;
-            }
-            for (size_t i = step.first; i < result.found.size(); ++i) {
-                const ChunkFound& found = result.found[i];
-                if (!emit(found.item, found.asked, found.next)) return items;
-            }
-            position = result.end_position;
-        }
+        if (!JoinChunk(&result, chunk_end(k), emit, &position)) return items;
         passed.store(position, std::memory_order_relaxed);
-        DropPages(chunk_begin(k), e);
+        DropPages(chunk_begin(k), chunk_end(k));
         if (on_progress) on_progress(std::min(position, end), items);
     }
     return items;

@@ -18,6 +18,7 @@
 #include "kx_plugin.h"
 
 class CandidateSearch;
+struct ChunkResult;
 
 // One plug-in as the scan asks it: its record, its number in the order, and
 // the positions where it may answer yes (everywhere unless hound knows it).
@@ -126,6 +127,11 @@ private:
     // The range in chunks on worker threads, joined in file order (chunked_scan.cpp).
     uint64_t ScanChunks(uint64_t begin, uint64_t end, const ItemFn& on_item,
                         const ProgressFn& on_progress) const;
+    // One chunk's own scan, on a worker; passed: where the true scan has got to.
+    ChunkResult ScanChunk(uint64_t begin, uint64_t end, const std::atomic<uint64_t>& passed) const;
+    // The join of one chunk's result up to end, from *position, the true
+    // scan's position (moved on). False when the sink ends the scan.
+    bool JoinChunk(ChunkResult* result, uint64_t end, const SinkFn& emit, uint64_t* position) const;
     // Asks the plug-ins of mask in order at position; the first accepted yes
     // fills *item. A yes whose item fails its check or the size filters
     // counts as a no; items failing their check go to sink first. False
