@@ -81,8 +81,8 @@ Json FindingJson(const char* type, const SignsFinding& finding) {
     if (finding.reason == "size_width") json["size_width"] = finding.number;
     if (finding.reason == "names_cut") json["sections_not_read"] = finding.number;
     if (!finding.paths.empty()) json["paths"] = finding.paths;
-    if (!finding.outcome.empty()) {
-        json["outcome"] = finding.outcome;
+    if (finding.outcome != SignsOutcome::kNone) {
+        json["outcome"] = SignsOutcomeName(finding.outcome);
         json["outcome_section"] = PlaceJson(finding.outcome_place);
     }
     json["message"] = finding.message;

@@ -104,7 +104,7 @@ private:
     SignsFinding& Warn(const LoadReport& event, const char* reason) {
         return Add(report_.warnings, warning_order, event, reason);
     }
-    void Settle(const SizedSignature* signature, const char* outcome, const SignsPlace& where);
+    void Settle(const SizedSignature* signature, SignsOutcome outcome, const SignsPlace& where);
 
     SignsReport& report_;
     // The include section last resolved: an absolute include that names a
@@ -115,7 +115,7 @@ private:
     std::map<const SizedSignature*, std::vector<size_t>> pending_;
 };
 
-void Collector::Settle(const SizedSignature* signature, const char* outcome,
+void Collector::Settle(const SizedSignature* signature, SignsOutcome outcome,
                        const SignsPlace& where) {
     const auto found = pending_.find(signature);
     if (found == pending_.end()) return;
@@ -176,7 +176,7 @@ void Collector::OnLoadEvent(const LoadReport& event) {
             break;
         case LoadEvent::kSignatureAdded: {
             added[event.signature] = {event.file, event.section, events};
-            Settle(event.signature, "completed", Place(event));
+            Settle(event.signature, SignsOutcome::kCompleted, Place(event));
             break;
         }
         case LoadEvent::kSizedPending: {
@@ -191,7 +191,7 @@ void Collector::OnLoadEvent(const LoadReport& event) {
         }
         case LoadEvent::kPendingDropped:
             Settle(event.signature,
-                   event.section != nullptr ? "dropped_by_bounded" : "dropped_at_end",
+                   event.section != nullptr ? SignsOutcome::kDroppedByBounded : SignsOutcome::kDroppedAtEnd,
                    Place(event));
             created.erase(event.signature);
             break;
@@ -307,15 +307,15 @@ void SortByOrder(std::vector<SignsFinding>* findings, const std::vector<size_t>&
 std::string SectionText(const SignsPlace& place) { return "[" + place.section + "]"; }
 
 std::string Fate(const SignsFinding& finding) {
-    if (finding.outcome == "completed") {
+    if (finding.outcome == SignsOutcome::kCompleted) {
         return "; the signature stays pending and is completed by " +
                SectionText(finding.outcome_place);
     }
-    if (finding.outcome == "dropped_by_bounded") {
+    if (finding.outcome == SignsOutcome::kDroppedByBounded) {
         return "; the signature stays pending and is dropped by the bounded section " +
                SectionText(finding.outcome_place);
     }
-    if (finding.outcome == "dropped_at_end") {
+    if (finding.outcome == SignsOutcome::kDroppedAtEnd) {
         return "; the signature stays pending and is dropped at the end of the file";
     }
     return "";
@@ -390,10 +390,15 @@ std::string Message(const SignsFinding& finding) {
 
 }  // namespace
 
+const char* SignsOutcomeName(SignsOutcome outcome) {
+    static const char* const kNames[] = {"", "completed", "dropped_by_bounded", "dropped_at_end"};
+    return kNames[static_cast<int>(outcome)];
+}
+
 bool SignsToldDuringScan(const SignsFinding& finding) {
     const Reason* reason = FindReason(finding.reason);
     // A pending signature that a later section completes is not lost.
-    return reason != nullptr && reason->told_during_scan && finding.outcome != "completed";
+    return reason != nullptr && reason->told_during_scan && finding.outcome != SignsOutcome::kCompleted;
 }
 
 bool ExplainSignatureFile(const std::string& native_path, SignsReport* report, std::string* error) {

@@ -34,6 +34,12 @@ struct SignsSignature {
     SignsPlace created_in;  // the section that created it, when another one
 };
 
+// What became of the sized signature that a section left pending.
+enum class SignsOutcome : uint8_t { kNone, kCompleted, kDroppedByBounded, kDroppedAtEnd };
+
+// "", "completed", "dropped_by_bounded", "dropped_at_end": the JSON field's text.
+const char* SignsOutcomeName(SignsOutcome outcome);
+
 // A section or include passed over, or a warning about one.
 struct SignsFinding {
     SignsPlace where;
@@ -43,9 +49,8 @@ struct SignsFinding {
     std::string token;               // token warnings: the token
     uint64_t number = 0;             // size width, section names not read
     std::vector<std::string> paths;  // includes: the files tried or refused
-    // Sections whose sized signature stayed pending: what became of it,
-    // "completed", "dropped_by_bounded" or "dropped_at_end", and where.
-    std::string outcome;
+    // Sections whose sized signature stayed pending: what became of it, and where.
+    SignsOutcome outcome = SignsOutcome::kNone;
     SignsPlace outcome_place;
 };
 
