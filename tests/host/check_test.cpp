@@ -184,10 +184,7 @@ TEST(CheckedScan, FlagsInTableJsonAndDfxmlAndNoCheckUnchanged) {
     image.Put(18000, zip);  // behind the BMP's claimed end
     const std::string path = image.Save(dir.Native("disk.img"));
     const std::string plugins = PluginFolder(dir.Native("plugins"), {"jpeghound", "markhound"});
-    CopyFile(BuiltPlugin("signs.ini"), plugins + "/signs.ini");
-    for (const char* library : {"images.ini", "audio.ini", "documents.ini", "archives.ini"}) {
-        CopyFile(BuiltPlugin(std::string("library/") + library), plugins + "/library/" + library);
-    }
+    CopySignatureLibrary(plugins);
     const std::vector<std::string> scan = {"scan", path, "--plugins", plugins, "-q"};
     auto with = [&](std::vector<std::string> more) {
         more.insert(more.begin(), scan.begin(), scan.end());

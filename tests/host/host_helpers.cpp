@@ -102,6 +102,14 @@ std::string PluginFolder(const std::string& folder, const std::vector<std::strin
     return folder;
 }
 
+void CopySignatureLibrary(const std::string& folder) {
+    CopyFile(BuiltPlugin("signs.ini"), folder + "/signs.ini");
+    const fs::path library = BuiltPlugin("library");
+    for (const auto& entry : fs::directory_iterator(library)) {
+        CopyFile(entry.path().string(), folder + "/library/" + entry.path().filename().string());
+    }
+}
+
 std::vector<std::string> FilesBelow(const std::string& root) {
     std::vector<std::string> files;
     for (const auto& entry : fs::recursive_directory_iterator(root)) {

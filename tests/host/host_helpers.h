@@ -46,6 +46,10 @@ std::string ProbeModule(const std::string& name);
 // probe.so among the probes, "markhound" among the built plug-ins).
 std::string PluginFolder(const std::string& folder, const std::vector<std::string>& names);
 
+// Copies the built default signature library (signs.ini and library/)
+// into folder.
+void CopySignatureLibrary(const std::string& folder);
+
 // Every regular file below root, as paths relative to root, sorted.
 std::vector<std::string> FilesBelow(const std::string& root);
 // Lines of text, without their line ends.

@@ -85,10 +85,7 @@ TEST(IdenticalOutput, ThreadsAndFiltersChangeNoByteOfAnyOutput) {
     const std::string path = image.Save(dir.Native("disk.img"));
 
     const std::string plugins = PluginFolder(dir.Native("plugins"), {"jpeghound", "photohound", "markhound"});
-    CopyFile(BuiltPlugin("signs.ini"), plugins + "/signs.ini");
-    for (const char* library : {"images.ini", "audio.ini", "documents.ini", "archives.ini"}) {
-        CopyFile(BuiltPlugin(std::string("library/") + library), plugins + "/library/" + library);
-    }
+    CopySignatureLibrary(plugins);
 
     // Without the check stage the plug-ins' answers stand; with it the false
     // BMP is rejected and the files it covered are found.
