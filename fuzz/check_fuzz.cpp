@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "fuzz_support.h"
+#include "fuzz/fuzz_support.h"
 #include "host/check/check.h"
 
 namespace {

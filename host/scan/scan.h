@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
+#include "contract/kx_plugin.h"
 #include "host/check/check.h"
 #include "host/scan/filters.h"
 #include "host/scan/reader.h"
-#include "kx_plugin.h"
 
 class CandidateSearch;
 

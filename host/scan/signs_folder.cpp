@@ -10,11 +10,11 @@
 #include <fstream>
 #include <sstream>
 
-#include "database/reload.h"
 #include "host/report/names.h"
 #include "host/scan/plugins.h"
 #include "host/signs/signs_output.h"
-#include "platform/posix_paths.h"
+#include "markhound/database/reload.h"
+#include "markhound/platform/posix_paths.h"
 
 namespace fs = std::filesystem;
 

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "fakes/temp_dir.h"
 #include "host/check/check.h"
-#include "host/host_helpers.h"
-#include "module/module_helpers.h"
+#include "tests/fakes/temp_dir.h"
+#include "tests/host/host_helpers.h"
+#include "tests/module/module_helpers.h"
 
 namespace {
 

@@ -16,11 +16,11 @@
 #include <thread>
 
 #include "host/report/extract.h"
-#include "host/host_helpers.h"
 #include "host/scan/interrupt.h"
 #include "host/scan/reader.h"
 #include "host/scan/scan.h"
-#include "module/module_helpers.h"
+#include "tests/host/host_helpers.h"
+#include "tests/module/module_helpers.h"
 
 namespace {
 
