@@ -147,11 +147,6 @@ TEST(WalkState, FieldsHoldWhatTheHeadersSay) {
     EXPECT_EQ(state.cursor, data.size());
 }
 
-TEST(WalkBound, IsAtLeastOneGibibyte) {
-    EXPECT_GE(kMaxWalkBytes, uint64_t{1} << 30);
-    EXPECT_EQ(kMaxWalkBytes, uint64_t{4} << 30);
-}
-
 TEST(WalkBound, EndlessSearchStopsAtTheBound) {
     // Past SOI the reader answers zeros: a marker search that never ends.
     const DetectRun run = RunDetect(Soi(), 3, 3, 64);
