@@ -172,6 +172,15 @@ TEST(Checkers, HeadersClaimingHugeSizesStayBounded) {
     const std::vector<uint8_t> jpeg = {0xFF, 0xD8, 0xFF, 0xC0, 0, 11, 8, 0xFF, 0xFF, 0xFF, 0xFF, 1, 1, 0x11, 0,
                                        0xFF, 0xD9};
     EXPECT_NE(Check(jpeg).state, CheckState::kValid);
+    // A header that libjpeg reads, 65000 x 65000 pixels up to its scan
+    // header: past the pixel limit the decoder is not run, so the item is
+    // unchecked rather than invalid.
+    const std::vector<uint8_t> huge = {0xFF, 0xD8, 0xFF, 0xC0, 0, 11, 8, 0xFD, 0xE8, 0xFD, 0xE8, 1, 1, 0x11, 0,
+                                       0xFF, 0xDA, 0, 8, 1, 1, 0x00, 0, 63, 0, 0xFF, 0xD9};
+    const CheckResult limited = Check(huge);
+    EXPECT_EQ(limited.state, CheckState::kUnchecked);
+    EXPECT_STREQ(limited.format, "jpeg");
+    EXPECT_STREQ(limited.reason, "pixel limit");
     std::vector<uint8_t> riff = {'R', 'I', 'F', 'F', 0xFF, 0xFF, 0xFF, 0xFF, 'W', 'A', 'V', 'E'};
     riff.resize(64, 0);
     EXPECT_EQ(Check(riff).state, CheckState::kInvalid);
