@@ -1,8 +1,10 @@
 // The scan loop: asks the plug-ins position by position and collects items.
 //
-// All scanning goes through Scanner::ScanRange, so that a per-plug-in
-// candidate filter (in Ask) and chunked threading (ranges scanned apart and
-// joined) each have one place to go.
+// Every scan goes through Scanner::Walk: ScanRange walks its range on one
+// thread or in chunks on worker threads (scanned apart and joined), and
+// ScanUntilMet walks on past a part's end. So the per-plug-in candidate
+// filter (in Ask, which Walk calls) has one place to go, and chunked
+// threading has one too (ScanRange).
 #pragma once
 #include <atomic>
 #include <cstdint>
@@ -161,5 +163,5 @@ private:
     std::vector<Detector> detectors_;
     ScanOptions options_;
     std::unique_ptr<CandidateSearch> search_;
-    RejectFn on_reject_;  // null when every position is asked
+    RejectFn on_reject_;  // null until OnReject is called
 };
