@@ -1,5 +1,5 @@
 // Mixed benchmark data and a memory reader.
-#include "bench_data.h"
+#include "bench/bench_data.h"
 
 #include <stdlib.h>
 

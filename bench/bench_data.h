@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "kx_plugin.h"
+#include "contract/kx_plugin.h"
 
 // Deterministic mixed data: random bytes, ASCII text and zero runs in turn.
 std::vector<uint8_t> MixedData(std::size_t size, uint32_t seed = 1);

@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "bench_data.h"
-#include "database/loader.h"
+#include "bench/bench_data.h"
 #include "host/scan/candidates.h"
 #include "host/scan/filters.h"
-#include "signatures/signature_list.h"
+#include "markhound/database/loader.h"
+#include "markhound/signatures/signature_list.h"
 
 namespace {
 

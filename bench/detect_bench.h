@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "bench_data.h"
+#include "bench/bench_data.h"
 
 // Detect at one position after another, wrapping round at the data's end.
 template <typename DetectFn>

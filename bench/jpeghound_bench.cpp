@@ -6,7 +6,7 @@
 #include <random>
 #include <vector>
 
-#include "detect_bench.h"
+#include "bench/detect_bench.h"
 #include "jpeghound/frame.h"
 
 namespace {

@@ -3,8 +3,8 @@
 
 #include <vector>
 
-#include "bench_data.h"
-#include "signatures/signature_list.h"
+#include "bench/bench_data.h"
+#include "markhound/signatures/signature_list.h"
 
 namespace {
 

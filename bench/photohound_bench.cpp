@@ -4,8 +4,8 @@
 
 #include <vector>
 
-#include "detect_bench.h"
-#include "frame.h"
+#include "bench/detect_bench.h"
+#include "photohound/frame.h"
 
 namespace {
 

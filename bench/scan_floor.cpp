@@ -14,11 +14,11 @@
 #include <thread>
 #include <vector>
 
-#include "database/loader.h"
 #include "host/base/mapped_file.h"
 #include "host/base/reader.h"
-#include "platform/posix_paths.h"
-#include "signatures/signature_list.h"
+#include "markhound/database/loader.h"
+#include "markhound/platform/posix_paths.h"
+#include "markhound/signatures/signature_list.h"
 
 namespace {
 

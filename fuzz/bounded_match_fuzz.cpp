@@ -3,10 +3,10 @@
 #include <cstdint>
 #include <vector>
 
-#include "fuzz_support.h"
-#include "match_input.h"
-#include "signatures/signature.h"
-#include "signatures/signature_list.h"
+#include "fuzz/fuzz_support.h"
+#include "fuzz/match_input.h"
+#include "markhound/signatures/signature.h"
+#include "markhound/signatures/signature_list.h"
 
 namespace {
 

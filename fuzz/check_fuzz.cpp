@@ -10,7 +10,7 @@
 #include <iterator>
 #include <vector>
 
-#include "fuzz_support.h"
+#include "fuzz/fuzz_support.h"
 #include "host/check/formats.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "kx_plugin.h"
+#include "contract/kx_plugin.h"
 
 // Aborts with the broken invariant, so that libFuzzer keeps the input.
 #define FUZZ_CHECK(condition)                                                        \

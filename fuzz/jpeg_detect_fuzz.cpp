@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "frame.h"
-#include "fuzz_support.h"
+#include "fuzz/fuzz_support.h"
+#include "photohound/frame.h"
 
 namespace {
 

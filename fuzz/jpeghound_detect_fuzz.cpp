@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "fuzz_support.h"
+#include "fuzz/fuzz_support.h"
 #include "jpeghound/frame.h"
 
 namespace {

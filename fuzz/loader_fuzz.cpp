@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "database/loader.h"
-#include "fuzz_files.h"
-#include "fuzz_support.h"
-#include "signatures/signature_list.h"
-#include "support/memory.h"
+#include "fuzz/fuzz_files.h"
+#include "fuzz/fuzz_support.h"
+#include "markhound/database/loader.h"
+#include "markhound/signatures/signature_list.h"
+#include "markhound/support/memory.h"
 
 namespace {
 

@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "fuzz_support.h"
-#include "signatures/pattern_byte.h"
-#include "support/arrays.h"
+#include "fuzz/fuzz_support.h"
+#include "markhound/signatures/pattern_byte.h"
+#include "markhound/support/arrays.h"
 
 // Reads count elements of two bytes each: the exact flag as it stands (any
 // non-zero byte means exact) and the value.

@@ -3,9 +3,9 @@
 #include <cstdint>
 #include <string>
 
-#include "fuzz_support.h"
-#include "number_model.h"
-#include "support/numbers.h"
+#include "fuzz/fuzz_support.h"
+#include "fuzz/number_model.h"
+#include "markhound/support/numbers.h"
 
 namespace {
 

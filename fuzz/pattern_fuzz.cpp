@@ -4,11 +4,11 @@
 #include <string>
 #include <vector>
 
-#include "database/pattern_reader.h"
-#include "fuzz_support.h"
-#include "number_model.h"
-#include "signatures/pattern_byte.h"
-#include "support/memory.h"
+#include "fuzz/fuzz_support.h"
+#include "fuzz/number_model.h"
+#include "markhound/database/pattern_reader.h"
+#include "markhound/signatures/pattern_byte.h"
+#include "markhound/support/memory.h"
 
 namespace {
 

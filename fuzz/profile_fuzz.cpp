@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "fuzz_files.h"
-#include "fuzz_support.h"
-#include "platform/platform.h"
+#include "fuzz/fuzz_files.h"
+#include "fuzz/fuzz_support.h"
+#include "markhound/platform/platform.h"
 
 namespace {
 

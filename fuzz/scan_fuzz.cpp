@@ -7,12 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "frame.h"
-#include "fuzz_support.h"
-#include "host/check/formats.h"
+#include "fuzz/fuzz_support.h"
 #include "host/base/reader.h"
+#include "host/check/formats.h"
 #include "host/scan/scan.h"
-#include "signatures/signature_list.h"
+#include "markhound/signatures/signature_list.h"
+#include "photohound/frame.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
 // Detect and the error exit: the only setjmp and the only longjmp of the walk.
-#include "frame.h"
+#include "jpeghound/frame.h"
 
 #include <algorithm>
 #include <csetjmp>
 
-#include "walk.h"
+#include "jpeghound/walk.h"
 
 namespace jpeghound {
 

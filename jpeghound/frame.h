@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <type_traits>
 
-#include "kx_plugin.h"
+#include "contract/kx_plugin.h"
 
 namespace jpeghound {
 

@@ -1,10 +1,10 @@
 // Syntax walk: reads a JPEG stream by the marker syntax of T.81 Annex B,
 // strictly, from SOI to EOI; decodes nothing.
-#include "walk.h"
+#include "jpeghound/walk.h"
 
 #include <cstring>
 
-#include "jpeg_markers.h"
+#include "contract/jpeg_markers.h"
 
 namespace jpeghound {
 namespace {

@@ -4,7 +4,7 @@
 #pragma once
 #include <cstdint>
 
-#include "frame.h"
+#include "jpeghound/frame.h"
 
 namespace jpeghound {
 

@@ -1,7 +1,7 @@
 // markhound's export and entry slots: the only file that knows the boundary.
-#include "database/reload.h"
-#include "kx_plugin.h"
-#include "signatures/signature_list.h"
+#include "contract/kx_plugin.h"
+#include "markhound/database/reload.h"
+#include "markhound/signatures/signature_list.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
 // Detect and the error exit: the only setjmp and the only longjmp of the walk.
-#include "frame.h"
+#include "photohound/frame.h"
 
 #include <algorithm>
 #include <csetjmp>
 
-#include "walk.h"
+#include "photohound/walk.h"
 
 const char kJpegExtension[] = "jpg";
 const char kJpegDescription[] = "JPG image";

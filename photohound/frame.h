@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <type_traits>
 
-#include "kx_plugin.h"
+#include "contract/kx_plugin.h"
 
 // The texts a found item points at; constants, valid while the plug-in is loaded.
 extern const char kJpegExtension[];    // "jpg"

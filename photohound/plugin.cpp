@@ -1,6 +1,6 @@
 // photohound's export and entry slots: the only file that knows the boundary.
-#include "frame.h"
-#include "kx_plugin.h"
+#include "contract/kx_plugin.h"
+#include "photohound/frame.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // Marker walk: checks a JPEG stream from SOI to EOI; decodes nothing.
-#include "walk.h"
+#include "photohound/walk.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #pragma once
 #include <cstdint>
 
-#include "frame.h"
-#include "jpeg_markers.h"
+#include "contract/jpeg_markers.h"
+#include "photohound/frame.h"
 
 // Reads the two bytes at the cursor, both before testing either; true when
 // they are the SOI marker. Never fails, so it may run before the error exit

@@ -9,7 +9,7 @@
 #pragma once
 #include <cstdint>
 
-#include "kx_plugin.h"
+#include "contract/kx_plugin.h"
 
 struct MappedData {
     const uint8_t* bytes;

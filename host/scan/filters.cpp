@@ -1,9 +1,9 @@
 // Candidate filters of the plug-ins that hound knows, from their own rules.
 #include "host/scan/filters.h"
 
-#include "database/loader.h"
-#include "database/reload.h"
-#include "signatures/signature_list.h"
+#include "markhound/database/loader.h"
+#include "markhound/database/reload.h"
+#include "markhound/signatures/signature_list.h"
 
 namespace {
 

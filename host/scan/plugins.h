@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "kx_plugin.h"
+#include "contract/kx_plugin.h"
 
 class Diagnostics;
 

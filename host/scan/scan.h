@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
+#include "contract/kx_plugin.h"
 #include "host/base/item.h"
 #include "host/base/reader.h"
 #include "host/scan/filters.h"
-#include "kx_plugin.h"
 
 class CandidateSearch;
 struct ChunkResult;

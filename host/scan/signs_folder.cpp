@@ -9,10 +9,10 @@
 #include <filesystem>
 #include <fstream>
 
-#include "database/reload.h"
 #include "host/base/names.h"
 #include "host/scan/plugins.h"
-#include "platform/posix_paths.h"
+#include "markhound/database/reload.h"
+#include "markhound/platform/posix_paths.h"
 
 namespace fs = std::filesystem;
 

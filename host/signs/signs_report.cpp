@@ -11,12 +11,12 @@
 #include <cstring>
 #include <map>
 
-#include "database/load_observer.h"
-#include "database/loader.h"
 #include "host/signs/signs_tokens.h"
-#include "platform/platform.h"
-#include "platform/posix_paths.h"
-#include "signatures/signature_list.h"
+#include "markhound/database/load_observer.h"
+#include "markhound/database/loader.h"
+#include "markhound/platform/platform.h"
+#include "markhound/platform/posix_paths.h"
+#include "markhound/signatures/signature_list.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <cctype>
 #include <cstdio>
 
-#include "support/numbers.h"
+#include "markhound/support/numbers.h"
 
 namespace {
 

@@ -1,15 +1,15 @@
 // Signature file loader: reads a signature file section by section, builds a
 // signature for each section that defines one and reads included files at
 // the place of their include section.
-#include "database/loader.h"
+#include "markhound/database/loader.h"
 
 #include <cstring>
 #include <utility>
 
-#include "database/pattern_reader.h"
-#include "platform/platform.h"
-#include "support/paths.h"
-#include "support/text.h"
+#include "markhound/database/pattern_reader.h"
+#include "markhound/platform/platform.h"
+#include "markhound/support/paths.h"
+#include "markhound/support/text.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #pragma once
 #include <cstdint>
 
-#include "database/load_observer.h"
-#include "signatures/signature_list.h"
+#include "markhound/database/load_observer.h"
+#include "markhound/signatures/signature_list.h"
 
 // Files included below the top file, at most: deeper includes are passed over.
 constexpr uint32_t kMaxIncludeDepth = 64;

@@ -1,9 +1,9 @@
 // Pattern reader.
-#include "database/pattern_reader.h"
+#include "markhound/database/pattern_reader.h"
 
-#include "signatures/pattern_byte.h"
-#include "support/numbers.h"
-#include "support/text.h"
+#include "markhound/signatures/pattern_byte.h"
+#include "markhound/support/numbers.h"
+#include "markhound/support/text.h"
 
 namespace {
 

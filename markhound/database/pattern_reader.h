@@ -1,6 +1,6 @@
 // Pattern reader: the text of a pattern key becomes PatternByte elements.
 #pragma once
-#include "support/arrays.h"
+#include "markhound/support/arrays.h"
 
 // Called with each non-empty token that gives no element.
 using IgnoredTokenHook = void (*)(void* context, const char* token);

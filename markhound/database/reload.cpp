@@ -1,10 +1,10 @@
 // Reload steps: module path, signs.ini beside it, empty list, load.
-#include "database/reload.h"
+#include "markhound/database/reload.h"
 
 #include <cstring>
 
-#include "database/loader.h"
-#include "platform/platform.h"
+#include "markhound/database/loader.h"
+#include "markhound/platform/platform.h"
 
 bool BuildSignsPath(void* module, char (&path)[kMaxPath + 1]) {
     uint32_t length = PlatformModuleFileName(module, path, kMaxPath + 1);

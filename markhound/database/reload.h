@@ -3,7 +3,7 @@
 #pragma once
 #include <cstdint>
 
-#include "signatures/signature_list.h"
+#include "markhound/signatures/signature_list.h"
 
 constexpr uint32_t kMaxPath = 260;          // characters of a path
 constexpr char kSignsFileName[] = "signs.ini";

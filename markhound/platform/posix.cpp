@@ -1,6 +1,6 @@
 // POSIX stand-ins for the Win32 services markhound uses. They answer as the
 // Windows functions do, on drive-form paths (Z:\dir\file is /dir/file).
-#include "platform/platform.h"
+#include "markhound/platform/platform.h"
 
 #include <dlfcn.h>
 #include <errno.h>
@@ -14,8 +14,8 @@
 
 #include <cstring>
 
-#include "platform/posix_paths.h"
-#include "platform/profile_file.h"
+#include "markhound/platform/posix_paths.h"
+#include "markhound/platform/profile_file.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // Conversion between native POSIX paths and the drive form the loader uses.
-#include "platform/posix_paths.h"
+#include "markhound/platform/posix_paths.h"
 
 #include <cstring>
 

@@ -1,5 +1,5 @@
 // Profile file parser and the answers of the three profile reads.
-#include "platform/profile_file.h"
+#include "markhound/platform/profile_file.h"
 
 #include <cstring>
 

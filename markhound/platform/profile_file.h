@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "support/arrays.h"
+#include "markhound/support/arrays.h"
 
 // One parsed file. Names and values stay ranges of the file's own text, so
 // parsing is two linear passes (count, then store) and a lookup copies nothing.

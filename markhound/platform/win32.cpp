@@ -1,6 +1,6 @@
 // Windows platform layer: each function forwards to the Win32 call whose
 // meaning it carries; the system answers, nothing is emulated here.
-#include "platform/platform.h"
+#include "markhound/platform/platform.h"
 
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>

@@ -1,6 +1,6 @@
 // Bounded signature: a start pattern, then a forward search for the nearest
 // end pattern; an item without an end runs to the end of the data.
-#include "signatures/signature.h"
+#include "markhound/signatures/signature.h"
 
 bool BoundedSignature::Match(const HostReader* reader, uint64_t position, FoundItem* item) {
     if (!PatternMatchesAt(pattern, reader, position)) return false;

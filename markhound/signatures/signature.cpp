@@ -1,5 +1,5 @@
 // Shared pieces of the signature classes: the stored texts.
-#include "signatures/signature.h"
+#include "markhound/signatures/signature.h"
 
 void SignatureText::Set(const char* src) {
     length = 0;

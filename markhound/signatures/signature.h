@@ -3,9 +3,9 @@
 #pragma once
 #include <cstdint>
 
-#include "kx_plugin.h"
-#include "signatures/pattern_byte.h"
-#include "support/arrays.h"
+#include "contract/kx_plugin.h"
+#include "markhound/signatures/pattern_byte.h"
+#include "markhound/support/arrays.h"
 
 // A text of at most 260 characters held in place, with its length.
 struct SignatureText {

@@ -1,5 +1,5 @@
 // SignatureList hooks, the plug-in-wide list and the Detect dispatch.
-#include "signatures/signature_list.h"
+#include "markhound/signatures/signature_list.h"
 
 #include <typeinfo>
 

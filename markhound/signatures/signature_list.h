@@ -2,9 +2,9 @@
 #pragma once
 #include <cstdint>
 
-#include "kx_plugin.h"
-#include "signatures/signature.h"
-#include "support/arrays.h"
+#include "contract/kx_plugin.h"
+#include "markhound/signatures/signature.h"
+#include "markhound/support/arrays.h"
 
 class SignatureList : public PtrArray {
 public:

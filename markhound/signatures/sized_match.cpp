@@ -1,6 +1,6 @@
 // Sized signature: a header pattern, then a little-endian size field at a
 // fixed distance from the match position.
-#include "signatures/signature.h"
+#include "markhound/signatures/signature.h"
 
 bool SizedSignature::Match(const HostReader* reader, uint64_t position, FoundItem* item) {
     if (!PatternMatchesAt(pattern, reader, position)) return false;

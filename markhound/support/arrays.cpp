@@ -1,5 +1,5 @@
 // Growable arrays: growth rule, search, removal and the pointer list's hooks.
-#include "support/arrays.h"
+#include "markhound/support/arrays.h"
 
 #include <cstring>
 

@@ -3,7 +3,7 @@
 #pragma once
 #include <cstdint>
 
-#include "support/memory.h"
+#include "markhound/support/memory.h"
 
 // Compares a search key with an item; 0 means equal.
 using ItemCompare = int (*)(const void* key, const void* item);

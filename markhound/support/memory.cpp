@@ -1,5 +1,5 @@
 // Memory routines over the C library's malloc family.
-#include "support/memory.h"
+#include "markhound/support/memory.h"
 
 #include <cstdlib>
 #include <cstring>

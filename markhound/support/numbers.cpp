@@ -1,9 +1,9 @@
 // Number reader: digits are read from the end of the text backwards, so that
 // a prefix, a sign or an earlier number in front of them stops the reading.
-#include "support/numbers.h"
+#include "markhound/support/numbers.h"
 
-#include "platform/platform.h"
-#include "support/text.h"
+#include "markhound/platform/platform.h"
+#include "markhound/support/text.h"
 
 const char kDigitAlphabet[37] = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ";
 

@@ -1,6 +1,6 @@
 // Path helpers: pure text work on Windows-form paths, with the two result
 // buffers of DirPart and FilePart kept apart so a caller may hold one of each.
-#include "support/paths.h"
+#include "markhound/support/paths.h"
 
 #include <cstring>
 

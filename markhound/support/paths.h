@@ -4,7 +4,7 @@
 #pragma once
 #include <cstdint>
 
-#include "support/text.h"
+#include "markhound/support/text.h"
 
 // Bytes of each of the two result buffers: 260 characters and a terminator.
 constexpr uint32_t kPathBufferSize = 261;

@@ -1,6 +1,6 @@
 // Text layer: String's growth and copying, the byte-text functions and the
 // field splitter with its module-wide result text.
-#include "support/text.h"
+#include "markhound/support/text.h"
 
 #include <cstring>
 

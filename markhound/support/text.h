@@ -3,7 +3,7 @@
 #pragma once
 #include <cstdint>
 
-#include "support/memory.h"
+#include "markhound/support/memory.h"
 
 // StrCopy's size that copies the whole source without any bound.
 constexpr uint32_t kStrCopyUnbounded = 0xFFFFFFFFu;

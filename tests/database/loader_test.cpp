@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "database/loader.h"
-#include "fakes/temp_dir.h"
-#include "signatures/signature_list.h"
+#include "markhound/database/loader.h"
+#include "markhound/signatures/signature_list.h"
+#include "tests/fakes/temp_dir.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "database/pattern_reader.h"
-#include "signatures/pattern_byte.h"
+#include "markhound/database/pattern_reader.h"
+#include "markhound/signatures/pattern_byte.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <string>
 
-#include "database/reload.h"
-#include "support/paths.h"
+#include "markhound/database/reload.h"
+#include "markhound/support/paths.h"
 
 namespace {
 

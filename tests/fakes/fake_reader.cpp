@@ -1,5 +1,5 @@
 // Fake host reader over memory, with a call log.
-#include "fakes/fake_reader.h"
+#include "tests/fakes/fake_reader.h"
 
 #include <cstring>
 

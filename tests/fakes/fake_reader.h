@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "kx_plugin.h"
+#include "contract/kx_plugin.h"
 
 class FakeReader {
 public:

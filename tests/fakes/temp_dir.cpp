@@ -1,5 +1,5 @@
 // Temporary folders for tests.
-#include "fakes/temp_dir.h"
+#include "tests/fakes/temp_dir.h"
 
 #include <atomic>
 #include <chrono>

@@ -7,8 +7,8 @@
 
 #include <filesystem>
 
-#include "host/host_helpers.h"
-#include "module/module_helpers.h"
+#include "tests/host/host_helpers.h"
+#include "tests/module/module_helpers.h"
 
 namespace {
 

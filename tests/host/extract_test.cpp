@@ -4,8 +4,8 @@
 #include <filesystem>
 
 #include "host/report/extract.h"
-#include "host/host_helpers.h"
-#include "module/module_helpers.h"
+#include "tests/host/host_helpers.h"
+#include "tests/module/module_helpers.h"
 
 namespace {
 

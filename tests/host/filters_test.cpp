@@ -9,13 +9,13 @@
 #include <string>
 #include <vector>
 
-#include "database/loader.h"
-#include "fakes/temp_dir.h"
 #include "host/known_plugins.h"
 #include "host/scan/candidates.h"
 #include "host/scan/filters.h"
-#include "module/module_helpers.h"
-#include "signatures/signature_list.h"
+#include "markhound/database/loader.h"
+#include "markhound/signatures/signature_list.h"
+#include "tests/fakes/temp_dir.h"
+#include "tests/module/module_helpers.h"
 
 namespace {
 

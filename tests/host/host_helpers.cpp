@@ -1,5 +1,5 @@
 // Running the built hound binary, and building images with probe items.
-#include "host/host_helpers.h"
+#include "tests/host/host_helpers.h"
 
 #include <sys/wait.h>
 
@@ -10,7 +10,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "module/module_helpers.h"
+#include "tests/module/module_helpers.h"
 
 namespace fs = std::filesystem;
 

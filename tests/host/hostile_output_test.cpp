@@ -9,8 +9,8 @@
 #include <csignal>
 #include <filesystem>
 
-#include "host/host_helpers.h"
-#include "module/module_helpers.h"
+#include "tests/host/host_helpers.h"
+#include "tests/module/module_helpers.h"
 
 namespace {
 

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "fakes/temp_dir.h"
-#include "host/host_helpers.h"
 #include "host/scan/scan.h"
-#include "module/module_helpers.h"
+#include "tests/fakes/temp_dir.h"
+#include "tests/host/host_helpers.h"
+#include "tests/module/module_helpers.h"
 
 namespace {
 

@@ -14,15 +14,15 @@
 #include <tuple>
 #include <vector>
 
-#include "database/loader.h"
-#include "fakes/temp_dir.h"
-#include "frame.h"
-#include "host/scan/filters.h"
 #include "host/base/reader.h"
+#include "host/scan/filters.h"
 #include "host/scan/scan.h"
-#include "jpeg/jpeg_bytes.h"
 #include "jpeghound/frame.h"
-#include "signatures/signature_list.h"
+#include "markhound/database/loader.h"
+#include "markhound/signatures/signature_list.h"
+#include "photohound/frame.h"
+#include "tests/fakes/temp_dir.h"
+#include "tests/jpeg/jpeg_bytes.h"
 
 namespace {
 

@@ -15,12 +15,12 @@
 #include <sstream>
 #include <thread>
 
-#include "host/report/extract.h"
-#include "host/host_helpers.h"
 #include "host/base/interrupt.h"
 #include "host/base/reader.h"
+#include "host/report/extract.h"
 #include "host/scan/scan.h"
-#include "module/module_helpers.h"
+#include "tests/host/host_helpers.h"
+#include "tests/module/module_helpers.h"
 
 namespace {
 

@@ -4,9 +4,9 @@
 #include <sstream>
 
 #include "host/base/diagnostics.h"
-#include "host/host_helpers.h"
 #include "host/scan/plugins.h"
-#include "module/module_helpers.h"
+#include "tests/host/host_helpers.h"
+#include "tests/module/module_helpers.h"
 
 namespace {
 

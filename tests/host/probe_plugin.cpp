@@ -14,7 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "kx_plugin.h"
+#include "contract/kx_plugin.h"
 
 #ifndef PROBE_MAGIC1
 #define PROBE_MAGIC1 KX_INTERFACE_MAGIC1

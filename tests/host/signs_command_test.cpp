@@ -7,10 +7,10 @@
 #include <filesystem>
 #include <nlohmann/json.hpp>
 
-#include "database/loader.h"
-#include "fakes/temp_dir.h"
-#include "host/host_helpers.h"
-#include "signatures/signature_list.h"
+#include "markhound/database/loader.h"
+#include "markhound/signatures/signature_list.h"
+#include "tests/fakes/temp_dir.h"
+#include "tests/host/host_helpers.h"
 
 namespace {
 

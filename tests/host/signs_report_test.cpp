@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "database/loader.h"
-#include "fakes/temp_dir.h"
 #include "host/signs/signs_report.h"
 #include "host/signs/signs_tokens.h"
-#include "signatures/signature_list.h"
+#include "markhound/database/loader.h"
+#include "markhound/signatures/signature_list.h"
+#include "tests/fakes/temp_dir.h"
 
 namespace {
 

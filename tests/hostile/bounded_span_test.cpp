@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "hostile/sparse_reader.h"
-#include "signatures/signature.h"
+#include "markhound/signatures/signature.h"
+#include "tests/hostile/sparse_reader.h"
 
 namespace {
 

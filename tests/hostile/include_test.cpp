@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "fakes/temp_dir.h"
-#include "hostile/load_log.h"
+#include "tests/fakes/temp_dir.h"
+#include "tests/hostile/load_log.h"
 
 #ifndef _WIN32
 #include <sys/stat.h>

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "frame.h"
-#include "hostile/sparse_reader.h"
+#include "photohound/frame.h"
+#include "tests/hostile/sparse_reader.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "database/load_observer.h"
-#include "database/loader.h"
-#include "signatures/signature_list.h"
+#include "markhound/database/load_observer.h"
+#include "markhound/database/loader.h"
+#include "markhound/signatures/signature_list.h"
 
 class LoadLog : public LoadObserver {
 public:

@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "fakes/temp_dir.h"
-#include "hostile/load_log.h"
-#include "platform/profile_file.h"
-#include "support/memory.h"
+#include "markhound/platform/profile_file.h"
+#include "markhound/support/memory.h"
+#include "tests/fakes/temp_dir.h"
+#include "tests/hostile/load_log.h"
 
 using namespace std::string_literals;
 

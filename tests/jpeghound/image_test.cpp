@@ -10,8 +10,8 @@
 #include <iterator>
 #include <string>
 
-#include "fakes/temp_dir.h"
-#include "jpeghound/strict_run.h"
+#include "tests/fakes/temp_dir.h"
+#include "tests/jpeghound/strict_run.h"
 
 namespace {
 

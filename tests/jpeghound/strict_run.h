@@ -3,9 +3,9 @@
 #include <cstdint>
 #include <map>
 
-#include "fakes/fake_reader.h"
 #include "jpeghound/frame.h"
-#include "jpeg/jpeg_bytes.h"
+#include "tests/fakes/fake_reader.h"
+#include "tests/jpeg/jpeg_bytes.h"
 
 struct StrictRun {
     uint32_t answer;

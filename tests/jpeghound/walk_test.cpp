@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "jpeghound/strict_run.h"
+#include "tests/jpeghound/strict_run.h"
 
 namespace {
 

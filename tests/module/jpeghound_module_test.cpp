@@ -1,9 +1,9 @@
 // jpeghound.so loaded through the boundary, as a host would.
 #include <gtest/gtest.h>
 
-#include "fakes/fake_reader.h"
-#include "module/module_helpers.h"
-#include "jpeg/jpeg_bytes.h"
+#include "tests/fakes/fake_reader.h"
+#include "tests/jpeg/jpeg_bytes.h"
+#include "tests/module/module_helpers.h"
 
 namespace {
 

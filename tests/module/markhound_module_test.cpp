@@ -5,8 +5,8 @@
 #include <cstring>
 #include <string>
 
-#include "fakes/fake_reader.h"
-#include "module/module_helpers.h"
+#include "tests/fakes/fake_reader.h"
+#include "tests/module/module_helpers.h"
 
 namespace {
 

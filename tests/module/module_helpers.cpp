@@ -1,5 +1,5 @@
 // Plug-in loading and temporary folders for the module tests.
-#include "module/module_helpers.h"
+#include "tests/module/module_helpers.h"
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>

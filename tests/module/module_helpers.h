@@ -2,8 +2,8 @@
 #pragma once
 #include <string>
 
-#include "fakes/temp_dir.h"
-#include "kx_plugin.h"
+#include "contract/kx_plugin.h"
+#include "tests/fakes/temp_dir.h"
 
 // Path of a plug-in file in the build's output folder, e.g. "markhound.so".
 std::string BuiltPlugin(const std::string& file_name);

@@ -3,9 +3,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "fakes/fake_reader.h"
-#include "frame.h"
-#include "jpeg/jpeg_bytes.h"
+#include "photohound/frame.h"
+#include "tests/fakes/fake_reader.h"
+#include "tests/jpeg/jpeg_bytes.h"
 
 // Small enough that a walk running past its data ends at once in a test.
 constexpr uint64_t kTestWalkBytes = 1 << 16;

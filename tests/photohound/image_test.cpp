@@ -11,7 +11,7 @@
 #include <map>
 #include <string>
 
-#include "photohound/detect_run.h"
+#include "tests/photohound/detect_run.h"
 
 namespace {
 

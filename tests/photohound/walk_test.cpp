@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "photohound/detect_run.h"
-#include "walk.h"
+#include "photohound/walk.h"
+#include "tests/photohound/detect_run.h"
 
 namespace {
 

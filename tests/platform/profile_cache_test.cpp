@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/platform.h"
-#include "profile_folder.h"
+#include "markhound/platform/platform.h"
+#include "tests/platform/profile_folder.h"
 
 namespace {
 

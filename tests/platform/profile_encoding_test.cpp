@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/profile_file.h"
+#include "markhound/platform/profile_file.h"
 
 using namespace std::string_literals;
 

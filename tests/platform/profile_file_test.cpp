@@ -6,10 +6,10 @@
 #include <cstring>
 #include <string>
 
-#include "platform/platform.h"
-#include "platform/profile_file.h"
-#include "profile_folder.h"
-#include "support/memory.h"
+#include "markhound/platform/platform.h"
+#include "markhound/platform/profile_file.h"
+#include "markhound/support/memory.h"
+#include "tests/platform/profile_folder.h"
 
 using namespace std::string_literals;
 

@@ -8,7 +8,7 @@
 #include <fstream>
 #include <string>
 
-#include "platform/posix_paths.h"
+#include "markhound/platform/posix_paths.h"
 
 class ProfileFolder {
 public:

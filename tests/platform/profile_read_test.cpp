@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
-#include "profile_cases.h"
-#include "profile_folder.h"
+#include "markhound/platform/platform.h"
+#include "tests/platform/profile_cases.h"
+#include "tests/platform/profile_folder.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "fakes/fake_reader.h"
-#include "signatures/signature_builders.h"
+#include "tests/fakes/fake_reader.h"
+#include "tests/signatures/signature_builders.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "fakes/fake_reader.h"
-#include "signatures/signature_builders.h"
-#include "signatures/signature_list.h"
+#include "markhound/signatures/signature_list.h"
+#include "tests/fakes/fake_reader.h"
+#include "tests/signatures/signature_builders.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "signatures/signature.h"
+#include "markhound/signatures/signature.h"
 
 constexpr int kAny = -1;  // a wildcard element
 

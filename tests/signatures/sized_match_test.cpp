@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "fakes/fake_reader.h"
-#include "signatures/signature_builders.h"
+#include "tests/fakes/fake_reader.h"
+#include "tests/signatures/signature_builders.h"
 
 namespace {
 

@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "database/load_observer.h"
-#include "database/loader.h"
-#include "fakes/fake_reader.h"
-#include "fakes/temp_dir.h"
-#include "signatures/signature_list.h"
-#include "tool_files.h"
+#include "markhound/database/load_observer.h"
+#include "markhound/database/loader.h"
+#include "markhound/signatures/signature_list.h"
+#include "tests/fakes/fake_reader.h"
+#include "tests/fakes/temp_dir.h"
+#include "tests/signs/tool_files.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // Runs the format tools for the signature library tests.
-#include "tool_files.h"
+#include "tests/signs/tool_files.h"
 
 #include <sys/wait.h>
 

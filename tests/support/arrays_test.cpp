@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "signatures/pattern_byte.h"
-#include "support/arrays.h"
+#include "markhound/signatures/pattern_byte.h"
+#include "markhound/support/arrays.h"
 
 namespace {
 

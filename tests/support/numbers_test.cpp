@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/platform.h"
-#include "support/numbers.h"
+#include "markhound/platform/platform.h"
+#include "markhound/support/numbers.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "support/paths.h"
+#include "markhound/support/paths.h"
 
 namespace {
 

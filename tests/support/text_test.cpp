@@ -7,8 +7,8 @@
 #include <memory>
 #include <string>
 
-#include "support/memory.h"
-#include "support/text.h"
+#include "markhound/support/memory.h"
+#include "markhound/support/text.h"
 
 namespace {
 

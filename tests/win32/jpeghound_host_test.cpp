@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "fakes/fake_reader.h"
-#include "win32_support.h"
+#include "tests/fakes/fake_reader.h"
+#include "tests/win32/win32_support.h"
 
 namespace {
 

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "fakes/fake_reader.h"
-#include "jpeg/jpeg_bytes.h"
-#include "stdcall_probe.h"
-#include "win32_support.h"
+#include "tests/fakes/fake_reader.h"
+#include "tests/jpeg/jpeg_bytes.h"
+#include "tests/win32/stdcall_probe.h"
+#include "tests/win32/win32_support.h"
 
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>

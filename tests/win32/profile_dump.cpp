@@ -16,10 +16,10 @@
 #include <string>
 #include <vector>
 
-#include "database/loader.h"
-#include "platform/platform.h"
-#include "signatures/signature.h"
-#include "signatures/signature_list.h"
+#include "markhound/database/loader.h"
+#include "markhound/platform/platform.h"
+#include "markhound/signatures/signature.h"
+#include "markhound/signatures/signature_list.h"
 
 namespace {
 

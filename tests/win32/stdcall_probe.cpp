@@ -1,6 +1,6 @@
 // The probe is a few lines of assembly, so that no compiler-made stack
 // adjustment can hide what the callee did to ESP.
-#include "stdcall_probe.h"
+#include "tests/win32/stdcall_probe.h"
 
 extern "C" int32_t HoundProbeCall(const void* function, const uint32_t* args, uint32_t count,
                                   uint64_t* result);

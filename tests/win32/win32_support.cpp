@@ -1,6 +1,6 @@
 // Windows test support: paths from the test program's own location, temporary
 // folders, and the export and import tables read from a module's PE headers.
-#include "win32_support.h"
+#include "tests/win32/win32_support.h"
 
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>

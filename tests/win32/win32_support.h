@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "kx_plugin.h"
+#include "contract/kx_plugin.h"
 
 // Full path of a built plug-in, e.g. PluginPath("markhound.dll").
 std::string PluginPath(const std::string& file_name);
