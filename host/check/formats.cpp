@@ -30,6 +30,9 @@ extern const size_t kPdfReasonCount;
 CheckResult CheckCab(CheckBytes bytes);
 extern const char* const kCabReasons[];
 extern const size_t kCabReasonCount;
+CheckResult CheckW64(CheckBytes bytes);
+extern const char* const kW64Reasons[];
+extern const size_t kW64ReasonCount;
 
 namespace {
 
@@ -54,6 +57,10 @@ std::vector<Format> MakeFormats() {
         {"pdf", {{0, "%PDF-"sv}}, CheckPdf, kPdfReasons, kPdfReasonCount, nullptr,
          {"startxref\x0a"sv, "%%EOF\x0a"sv, "xref\x0a"sv, "1 0 obj"sv}},
         {"cab", {{0, "MSCF"sv}}, CheckCab, kCabReasons, kCabReasonCount, nullptr, {"\x03\x01"sv}},
+        {"w64", {{0, "riff\x2E\x91\xCF\x11\xA5\xD6\x28\xDB\x04\xC1\x00\x00"sv}}, CheckW64, kW64Reasons,
+         kW64ReasonCount, nullptr,
+         {"wave\xF3\xAC\xD3\x11\x8C\xD1\x00\xC0\x4F\x8E\xDB\x8A"sv, "fmt \xF3\xAC\xD3\x11"sv,
+          "data\xF3\xAC\xD3\x11"sv}},
     };
 }
 

@@ -57,6 +57,8 @@ const FileRow kFiles[] = {
      "setfont 72 72 moveto (hound) show showpage'",
      -6, {'X'}},
     {"CAB", "cab", "convert -size 40x30 gradient:red-blue a.ppm && gcab -c -z item a.ppm", 24, {0x04}},
+    {"Wave64", "w64", "sox -n -r 8000 -c 2 -b 16 -t w64 item synth 0.05 sine 440", 40, {0x00, 0x00}},
+    {"Wave64, odd last chunk", "w64", "sox -n -r 8000 -c 1 -b 8 -t w64 item synth 0.000375 sine 440", 88, {0x01}},
 };
 
 CheckResult Check(const std::vector<uint8_t>& bytes) { return CheckItem({bytes.data(), bytes.size()}); }
