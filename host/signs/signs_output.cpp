@@ -75,11 +75,11 @@ Json FindingJson(const char* type, const SignsFinding& finding) {
     json["type"] = type;
     json["file"] = finding.where.file;
     json["section"] = finding.where.section;
-    json["reason"] = finding.reason;
+    json["reason"] = SignsReasonName(finding.reason);
     if (!finding.key.empty()) json["key"] = finding.key;
     if (!finding.token.empty()) json["token"] = finding.token;
-    if (finding.reason == "size_width") json["size_width"] = finding.number;
-    if (finding.reason == "names_cut") json["sections_not_read"] = finding.number;
+    if (finding.reason == SignsReason::kSizeWidth) json["size_width"] = finding.number;
+    if (finding.reason == SignsReason::kNamesCut) json["sections_not_read"] = finding.number;
     if (!finding.paths.empty()) json["paths"] = finding.paths;
     if (finding.outcome != SignsOutcome::kNone) {
         json["outcome"] = SignsOutcomeName(finding.outcome);

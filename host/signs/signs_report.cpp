@@ -87,7 +87,7 @@ private:
     }
     // A finding of event, added to list with its place in the event order.
     SignsFinding& Add(std::vector<SignsFinding>& list, std::vector<size_t>& order,
-                      const LoadReport& event, const char* reason) {
+                      const LoadReport& event, SignsReason reason) {
         list.push_back({});
         order.push_back(events);
         SignsFinding& finding = list.back();
@@ -96,12 +96,12 @@ private:
         finding.key = event.key != nullptr ? event.key : "";
         return finding;
     }
-    SignsFinding& PassOver(const LoadReport& event, const char* reason) {
+    SignsFinding& PassOver(const LoadReport& event, SignsReason reason) {
         SignsFinding& finding = Add(report_.passed_over, passed_order, event, reason);
         finding.number = event.number;
         return finding;
     }
-    SignsFinding& Warn(const LoadReport& event, const char* reason) {
+    SignsFinding& Warn(const LoadReport& event, SignsReason reason) {
         return Add(report_.warnings, warning_order, event, reason);
     }
     void Settle(const SizedSignature* signature, SignsOutcome outcome, const SignsPlace& where);
@@ -137,7 +137,7 @@ void Collector::OnLoadEvent(const LoadReport& event) {
             break;
         case LoadEvent::kFileMissing:
             if (!include_path.empty() && include_path == event.file) {
-                SignsFinding& finding = PassOver(event, "include_missing");
+                SignsFinding& finding = PassOver(event, SignsReason::kIncludeMissing);
                 finding.where = include_place_;
                 finding.key = "Include";
                 finding.paths = {Native(event.file)};
@@ -146,18 +146,18 @@ void Collector::OnLoadEvent(const LoadReport& event) {
             }
             break;
         case LoadEvent::kSectionsCut:
-            PassOver(event, "names_cut").where.section = event.text;
+            PassOver(event, SignsReason::kNamesCut).where.section = event.text;
             break;
-        case LoadEvent::kSectionOff: PassOver(event, "switched_off"); break;
-        case LoadEvent::kSectionNoKind: PassOver(event, "no_kind"); break;
-        case LoadEvent::kValueCut: Warn(event, "value_cut"); break;
-        case LoadEvent::kTokenIgnored: Warn(event, "token_ignored").token = event.text; break;
+        case LoadEvent::kSectionOff: PassOver(event, SignsReason::kSwitchedOff); break;
+        case LoadEvent::kSectionNoKind: PassOver(event, SignsReason::kNoKind); break;
+        case LoadEvent::kValueCut: Warn(event, SignsReason::kValueCut); break;
+        case LoadEvent::kTokenIgnored: Warn(event, SignsReason::kTokenIgnored).token = event.text; break;
         case LoadEvent::kIncludeFound:
             include_place_ = Place(event);
             include_path_ = event.text;
             break;
         case LoadEvent::kIncludeMissing: {
-            SignsFinding& finding = PassOver(event, "include_missing");
+            SignsFinding& finding = PassOver(event, SignsReason::kIncludeMissing);
             finding.paths.push_back(Native(event.text));
             // A value without folders gives the same path twice.
             if (event.text2 != nullptr && std::strcmp(event.text, event.text2) != 0) {
@@ -166,13 +166,13 @@ void Collector::OnLoadEvent(const LoadReport& event) {
             break;
         }
         case LoadEvent::kIncludeCycle:
-            PassOver(event, "include_cycle").paths = {Native(event.text)};
+            PassOver(event, SignsReason::kIncludeCycle).paths = {Native(event.text)};
             break;
         case LoadEvent::kIncludeTooDeep:
-            PassOver(event, "include_too_deep").paths = {Native(event.text)};
+            PassOver(event, SignsReason::kIncludeTooDeep).paths = {Native(event.text)};
             break;
         case LoadEvent::kTooManyFiles:
-            PassOver(event, "too_many_files").paths = {Native(event.text)};
+            PassOver(event, SignsReason::kTooManyFiles).paths = {Native(event.text)};
             break;
         case LoadEvent::kSignatureAdded: {
             added[event.signature] = {event.file, event.section, events};
@@ -185,7 +185,7 @@ void Collector::OnLoadEvent(const LoadReport& event) {
                 created[event.signature] = {event.file, event.section, events};
             }
             const bool empty = event.key != nullptr && std::strcmp(event.key, "Signature") == 0;
-            PassOver(event, empty ? "empty_pattern" : "size_width");
+            PassOver(event, empty ? SignsReason::kEmptyPattern : SignsReason::kSizeWidth);
             pending_[event.signature].push_back(report_.passed_over.size() - 1);
             break;
         }
@@ -195,8 +195,8 @@ void Collector::OnLoadEvent(const LoadReport& event) {
                    Place(event));
             created.erase(event.signature);
             break;
-        case LoadEvent::kBoundedEmpty: PassOver(event, "empty_pattern"); break;
-        case LoadEvent::kOutOfMemory: PassOver(event, "out_of_memory"); break;
+        case LoadEvent::kBoundedEmpty: PassOver(event, SignsReason::kEmptyPattern); break;
+        case LoadEvent::kOutOfMemory: PassOver(event, SignsReason::kOutOfMemory); break;
     }
 }
 
@@ -210,7 +210,7 @@ std::string ReadValue(const Origin& origin, const char* key) {
 // Token and pattern warnings of one signature, each with the signature's order.
 void WarnAbout(const SignsSignature& signature, const Origin& origin, SignsReport* report,
                std::vector<size_t>* order) {
-    const auto warn = [&](const char* key, const std::string& reason, const std::string& message,
+    const auto warn = [&](const char* key, SignsReason reason, const std::string& message,
                           const std::string& token) {
         SignsFinding finding;
         finding.where = signature.from;
@@ -230,7 +230,7 @@ void WarnAbout(const SignsSignature& signature, const Origin& origin, SignsRepor
         }
     }
     const std::string few = FewExactBytesMessage(signature.exact_bytes, signature.pattern);
-    if (!few.empty()) warn(start_key, "few_exact_bytes", few, "");
+    if (!few.empty()) warn(start_key, SignsReason::kFewExactBytes, few, "");
 }
 
 // Included files that exist but cannot be opened give nothing, silently.
@@ -243,7 +243,7 @@ void WarnAboutUnreadableFiles(SignsReport* report, std::vector<size_t>* order) {
         }
         SignsFinding finding;
         finding.where = {file.path, ""};
-        finding.reason = "file_unreadable";
+        finding.reason = SignsReason::kFileUnreadable;
         finding.message = std::string("the file cannot be opened (") + std::strerror(errno) +
                           "), so it gives nothing";
         report->warnings.push_back(finding);
@@ -272,7 +272,7 @@ std::vector<std::string> AllSectionNames(const std::string& native_file) {
 void ExplainCutShortNames(SignsReport* report) {
     std::map<std::string, std::vector<std::string>> names;  // a file may be read many times
     for (const SignsFinding& cut : report->passed_over) {
-        if (cut.reason != "names_cut") continue;
+        if (cut.reason != SignsReason::kNamesCut) continue;
         if (names.count(cut.where.file) == 0) names[cut.where.file] = AllSectionNames(cut.where.file);
         const std::vector<std::string>& all = names[cut.where.file];
         const auto first_cut = std::find(all.begin(), all.end(), cut.where.section);
@@ -280,12 +280,12 @@ void ExplainCutShortNames(SignsReport* report) {
         const std::string& whole = *first_cut;  // the first name not held whole
         for (SignsFinding& finding : report->passed_over) {
             const std::string& name = finding.where.section;
-            if (finding.where.file != cut.where.file || finding.reason != "no_kind" ||
+            if (finding.where.file != cut.where.file || finding.reason != SignsReason::kNoKind ||
                 name.size() >= whole.size() || whole.compare(0, name.size(), name) != 0 ||
                 std::find(all.begin(), all.end(), name) != all.end()) {
                 continue;
             }
-            finding.reason = "name_cut_short";
+            finding.reason = SignsReason::kNameCutShort;
             finding.message = "the 1024-byte name block ends inside the name [" + whole +
                               "], so this section, which the file does not have, is read instead "
                               "and defines nothing";
@@ -328,67 +328,74 @@ std::string FirstPath(const SignsFinding& finding) {
 // Every reason the explanation gives, with its text (null where the finding
 // brings its own) and whether a scan tells it (see SignsToldDuringScan).
 struct Reason {
-    const char* code;
+    SignsReason code;
+    const char* name;
     bool told_during_scan;
     std::string (*text)(const SignsFinding& finding);
 };
 
 const Reason kReasons[] = {
     // Passed over.
-    {"switched_off", false, [](const SignsFinding&) -> std::string {
+    {SignsReason::kSwitchedOff, "switched_off", false, [](const SignsFinding&) -> std::string {
          return "switched off by the ';' in front of its name"; }},
-    {"no_kind", true, [](const SignsFinding&) -> std::string {
+    {SignsReason::kNoKind, "no_kind", true, [](const SignsFinding&) -> std::string {
          return "none of Include, Signature and SignatureStart has a value"; }},
-    {"empty_pattern", true, [](const SignsFinding& f) -> std::string {
+    {SignsReason::kEmptyPattern, "empty_pattern", true, [](const SignsFinding& f) -> std::string {
          return f.key + " gives no pattern element" + Fate(f); }},
-    {"size_width", true, [](const SignsFinding& f) -> std::string {
+    {SignsReason::kSizeWidth, "size_width", true, [](const SignsFinding& f) -> std::string {
          const std::string width = f.number == 0 ? "0 or absent" : std::to_string(f.number);
          return "SizeSize is " + width + ", not 1, 2 or 4" + Fate(f); }},
-    {"include_missing", true, [](const SignsFinding& f) -> std::string {
+    {SignsReason::kIncludeMissing, "include_missing", true, [](const SignsFinding& f) -> std::string {
          if (f.paths.size() == 1) return "include not found: " + FirstPath(f) + " does not exist";
          return "include not found: neither " + FirstPath(f) + " nor '" + f.paths[1] + "' exists"; }},
-    {"include_cycle", true, [](const SignsFinding& f) -> std::string {
+    {SignsReason::kIncludeCycle, "include_cycle", true, [](const SignsFinding& f) -> std::string {
          return "include of " + FirstPath(f) + " passed over: that file is already being read"; }},
-    {"include_too_deep", true, [](const SignsFinding& f) -> std::string {
+    {SignsReason::kIncludeTooDeep, "include_too_deep", true, [](const SignsFinding& f) -> std::string {
          return "include of " + FirstPath(f) + " passed over: more than " +
                 std::to_string(kMaxIncludeDepth) + " files deep"; }},
-    {"too_many_files", true, [](const SignsFinding& f) -> std::string {
+    {SignsReason::kTooManyFiles, "too_many_files", true, [](const SignsFinding& f) -> std::string {
          return "include of " + FirstPath(f) + " passed over: the load has read " +
                 std::to_string(kMaxFilesPerLoad) + " files already"; }},
-    {"names_cut", true, [](const SignsFinding& f) -> std::string {
+    {SignsReason::kNamesCut, "names_cut", true, [](const SignsFinding& f) -> std::string {
          if (f.number == 1) return "this section is not read: its name lies beyond the 1024-byte name block";
          return "this section and the " + std::to_string(f.number - 1) +
                 " after it are not read: their names lie beyond the 1024-byte name block"; }},
-    {"name_cut_short", true, nullptr},
-    {"out_of_memory", true, [](const SignsFinding&) -> std::string { return "no memory for its signature"; }},
+    {SignsReason::kNameCutShort, "name_cut_short", true, nullptr},
+    {SignsReason::kOutOfMemory, "out_of_memory", true, [](const SignsFinding&) -> std::string { return "no memory for its signature"; }},
     // Warnings.
-    {"value_cut", false, [](const SignsFinding& f) -> std::string {
+    {SignsReason::kValueCut, "value_cut", false, [](const SignsFinding& f) -> std::string {
          return "the value of " + f.key + " is longer than 260 characters and is cut"; }},
-    {"token_ignored", false, [](const SignsFinding& f) -> std::string {
+    {SignsReason::kTokenIgnored, "token_ignored", false, [](const SignsFinding& f) -> std::string {
          return "in " + f.key + ", the token \"" + f.token + "\" gives no pattern element"; }},
-    {"few_exact_bytes", false, nullptr},
-    {"no_digit", false, nullptr},
-    {"blank_inside", false, nullptr},
-    {"ignored_text", false, nullptr},
-    {"over_255", false, nullptr},
-    {"quote_rest", false, nullptr},
-    {"lone_quote", false, nullptr},
-    {"file_unreadable", true, nullptr},
+    {SignsReason::kFewExactBytes, "few_exact_bytes", false, nullptr},
+    {SignsReason::kNoDigit, "no_digit", false, nullptr},
+    {SignsReason::kBlankInside, "blank_inside", false, nullptr},
+    {SignsReason::kIgnoredText, "ignored_text", false, nullptr},
+    {SignsReason::kOver255, "over_255", false, nullptr},
+    {SignsReason::kQuoteRest, "quote_rest", false, nullptr},
+    {SignsReason::kLoneQuote, "lone_quote", false, nullptr},
+    {SignsReason::kFileUnreadable, "file_unreadable", true, nullptr},
 };
 
-const Reason* FindReason(const std::string& code) {
-    for (const Reason& reason : kReasons) {
-        if (code == reason.code) return &reason;
-    }
-    return nullptr;
+static_assert(sizeof kReasons / sizeof kReasons[0] + 1 == static_cast<size_t>(SignsReason::kCount),
+              "a row for every reason but kNone, in the order of the codes");
+
+const Reason* FindReason(SignsReason code) {
+    const auto index = static_cast<size_t>(code);
+    return index >= 1 && index < static_cast<size_t>(SignsReason::kCount) ? &kReasons[index - 1] : nullptr;
 }
 
 std::string Message(const SignsFinding& finding) {
     const Reason* reason = FindReason(finding.reason);
-    return reason != nullptr && reason->text != nullptr ? reason->text(finding) : finding.reason;
+    return reason != nullptr && reason->text != nullptr ? reason->text(finding) : SignsReasonName(finding.reason);
 }
 
 }  // namespace
+
+const char* SignsReasonName(SignsReason reason) {
+    const Reason* row = FindReason(reason);
+    return row != nullptr ? row->name : "";
+}
 
 const char* SignsOutcomeName(SignsOutcome outcome) {
     static const char* const kNames[] = {"", "completed", "dropped_by_bounded", "dropped_at_end"};

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "host/signs/signs_reasons.h"
+
 // A file (native path) and, when there is one, a section in it.
 struct SignsPlace {
     std::string file;
@@ -43,7 +45,7 @@ const char* SignsOutcomeName(SignsOutcome outcome);
 // A section or include passed over, or a warning about one.
 struct SignsFinding {
     SignsPlace where;
-    std::string reason;              // short code, e.g. "switched_off", "include_missing"
+    SignsReason reason = SignsReason::kNone;
     std::string key;                 // the key concerned, or empty
     std::string message;             // one sentence for people, without the place
     std::string token;               // token warnings: the token

@@ -75,23 +75,23 @@ TokenNote NumberNote(const std::string& token) {
         } else if (form.base == 10 && AllHexDigits(text)) {
             message += "; write 0x" + text + " or " + text + "h for hexadecimal";
         }
-        return {token, "no_digit", message};
+        return {token, SignsReason::kNoDigit, message};
     }
     for (char c : in_front) {
         if (IsBlank(c)) {
-            return {token, "blank_inside",
+            return {token, SignsReason::kBlankInside,
                     TokenText(token) + " has a blank inside: only its last number counts, so it " +
                         gives + "; separate bytes with commas"};
         }
     }
     const bool prefix_only = form.base == 16 && (in_front == "0x" || in_front == "0X");
     if (!in_front.empty() && !prefix_only) {
-        return {token, "ignored_text",
+        return {token, SignsReason::kIgnoredText,
                 TokenText(token) + ": the characters in front of its digits (\"" + in_front +
                     "\") are not read, so it " + gives};
     }
     if (value > 0xFF) {
-        return {token, "over_255",
+        return {token, SignsReason::kOver255,
                 TokenText(token) + " is " + std::to_string(value) +
                     ", more than a byte holds: only its low 8 bits count, so it " + gives};
     }
@@ -100,12 +100,12 @@ TokenNote NumberNote(const std::string& token) {
 
 TokenNote QuoteNote(const std::string& token) {
     if (token.size() == 1) {
-        return {token, "lone_quote", TokenText(token) + ", a quote mark alone, gives 0x00"};
+        return {token, SignsReason::kLoneQuote, TokenText(token) + ", a quote mark alone, gives 0x00"};
     }
     std::string rest = token.substr(2);
     while (!rest.empty() && IsBlank(rest.back())) rest.pop_back();
     if (rest.empty() || rest == token.substr(0, 1)) return {};
-    return {token, "quote_rest",
+    return {token, SignsReason::kQuoteRest,
             TokenText(token) + ": only the character after the quote mark counts, so it gives " +
                 Hex(static_cast<unsigned char>(token[1]))};
 }
@@ -126,7 +126,7 @@ std::vector<TokenNote> SurprisingTokens(const std::string& value) {
         if (!token.empty() && token[0] != '?') {
             const TokenNote note =
                 token[0] == '\'' || token[0] == '`' ? QuoteNote(token) : NumberNote(token);
-            if (!note.reason.empty()) notes.push_back(note);
+            if (note.reason != SignsReason::kNone) notes.push_back(note);
         }
         if (comma == std::string::npos) return notes;
         start = comma + 1;

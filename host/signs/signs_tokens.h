@@ -6,11 +6,13 @@
 #include <string>
 #include <vector>
 
+#include "host/signs/signs_reasons.h"
+
 // A token whose element surprises: reason is a short code, message says
 // what the token gives and why.
 struct TokenNote {
     std::string token;  // after its leading blanks
-    std::string reason;
+    SignsReason reason = SignsReason::kNone;
     std::string message;
 };
 

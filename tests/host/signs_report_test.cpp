@@ -34,7 +34,7 @@ protected:
         for (const SignsFinding& finding : findings) {
             std::string file = finding.where.file;
             if (file.rfind(dir.path() + "/", 0) == 0) file = file.substr(dir.path().size() + 1);
-            places.push_back(file + "|" + finding.where.section + "|" + finding.reason);
+            places.push_back(file + "|" + finding.where.section + "|" + SignsReasonName(finding.reason));
         }
         return places;
     }
@@ -291,7 +291,7 @@ TEST(SignsTokens, TokensWhoseByteSurprises) {
         SCOPED_TRACE(row.value);
         const std::vector<TokenNote> notes = SurprisingTokens(row.value);
         std::vector<std::string> reasons;
-        for (const TokenNote& note : notes) reasons.push_back(note.reason);
+        for (const TokenNote& note : notes) reasons.push_back(SignsReasonName(note.reason));
         EXPECT_EQ(reasons, row.reasons);
         if (row.gives != nullptr && !notes.empty()) {
             EXPECT_NE(notes[0].message.find(row.gives), std::string::npos) << notes[0].message;
