@@ -90,5 +90,8 @@ std::unique_ptr<LoadedDetectors> LoadDetectors(const DetectorSettings& settings,
         diag.Error("no plug-in is ready to detect anything: nothing scanned");
         return nullptr;
     }
+    std::vector<CandidateFilter> filters;
+    for (const Detector& detector : loaded->detectors) filters.push_back(detector.filter);
+    loaded->matcher = CandidateSearch::MatcherFor(filters);
     return loaded;
 }

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "host/scan/candidates.h"
 #include "host/scan/plugins.h"
 #include "host/scan/scan.h"
 #include "host/scan/signs_folder.h"
@@ -24,6 +25,7 @@ struct LoadedDetectors {
     SignsFolder signs_folder;  // with --signs, the folder the plug-ins are loaded from
     PluginSet plugins;
     std::vector<Detector> detectors;         // the plug-ins to ask, in order
+    std::shared_ptr<const GateMatcher> matcher;  // their gates, compiled once for every input
     std::vector<std::string> plugin_names;   // every plug-in loaded; Item::plugin indexes it
     std::vector<std::string> plugin_states;  // one line per plug-in, for the audit
 };

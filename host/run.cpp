@@ -125,6 +125,7 @@ FileReport ScanInput(const std::string& path, std::set<std::string>* stems, cons
     scan_options.threads = options.threads > 0 ? options.threads : DefaultScanThreads();
     scan_options.drop_pages = true;
     scan_options.check = options.no_check ? nullptr : CheckItem;
+    scan_options.matcher = loaded.matcher;
     Scanner scanner(&mapped, loaded.detectors, scan_options);
     scanner.OnReject([&](const Item& item) { ++file.rejected[{item.check_format, item.check_reason}]; });
 

@@ -34,8 +34,18 @@ struct MatcherWindow {
 
 CandidateSearch::~CandidateSearch() = default;
 
+std::shared_ptr<const GateMatcher> CandidateSearch::MatcherFor(const std::vector<CandidateFilter>& filters) {
+    if (filters.size() > kMaskedDetectors) return nullptr;
+    std::vector<GateMatcher::Entry> entries;
+    for (size_t i = 0; i < filters.size(); ++i) {
+        if (filters[i].everywhere) return nullptr;
+        for (const Gate& gate : filters[i].gates) entries.push_back({gate, DetectorMask{1} << i});
+    }
+    return GateMatcher::Make(entries);
+}
+
 CandidateSearch::CandidateSearch(const MappedData* data, const std::vector<CandidateFilter>& filters,
-                                 bool use_matcher)
+                                 bool use_matcher, std::shared_ptr<const GateMatcher> matcher)
     : data_(data), serial_(next_serial.fetch_add(1)) {
     for (size_t i = 0; i < filters.size(); ++i) {
         filters_.push_back({filters[i].everywhere, filters[i].gates});
@@ -64,11 +74,7 @@ CandidateSearch::CandidateSearch(const MappedData* data, const std::vector<Candi
         }
     }
     if (use_matcher && skips_) {
-        std::vector<GateMatcher::Entry> entries;
-        for (size_t i = 0; i < filters_.size(); ++i) {
-            for (const Gate& gate : filters_[i].gates) entries.push_back({gate, DetectorMask{1} << i});
-        }
-        matcher_ = GateMatcher::Make(entries);
+        matcher_ = matcher != nullptr ? std::move(matcher) : MatcherFor(filters);
         if (matcher_ != nullptr && data_->size > matcher_->max_offset()) {
             matcher_end_ = data_->size - matcher_->max_offset();
         }

@@ -21,8 +21,15 @@ constexpr uint32_t kMaskedDetectors = 64;
 class CandidateSearch {
 public:
     // filters[i] belongs to the plug-in asked i-th; data outlives the search.
+    // matcher: MatcherFor(filters), made once for the inputs of a run; made
+    // here when null.
     CandidateSearch(const MappedData* data, const std::vector<CandidateFilter>& filters,
-                    bool use_matcher = true);
+                    bool use_matcher = true, std::shared_ptr<const GateMatcher> matcher = nullptr);
+
+    // The compiled gates of the filters, for every search with them; null
+    // where the matcher is not used (no Hyperscan, or a plug-in asked
+    // everywhere).
+    static std::shared_ptr<const GateMatcher> MatcherFor(const std::vector<CandidateFilter>& filters);
     ~CandidateSearch();
 
     // True when the first pass runs on Hyperscan.
@@ -71,7 +78,7 @@ private:
     uint32_t max_anchor_offset_ = 0;
     size_t anchor_values_ = 0;
     bool skips_ = true;
-    std::unique_ptr<GateMatcher> matcher_;
+    std::shared_ptr<const GateMatcher> matcher_;
     // Positions [0, matcher_end_) have every tested byte inside the data.
     uint64_t matcher_end_ = 0;
     uint64_t serial_;  // tells this search's windows from another's

@@ -40,7 +40,7 @@ Scanner::Scanner(const MappedData* data, std::vector<Detector> detectors, const 
     }
     // Without a filter every position is asked of every plug-in, as through
     // the reader alone.
-    if (any_filter) search_ = std::make_unique<CandidateSearch>(data, filters);
+    if (any_filter) search_ = std::make_unique<CandidateSearch>(data, filters, true, options_.matcher);
 }
 
 Scanner::~Scanner() = default;

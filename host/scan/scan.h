@@ -18,6 +18,7 @@
 #include "host/scan/filters.h"
 
 class CandidateSearch;
+class GateMatcher;
 struct ChunkResult;
 
 // One plug-in as the scan asks it: its record, its number in the order, and
@@ -54,6 +55,10 @@ struct ScanOptions {
     // The data is a file mapping: pages that the scan has left behind are
     // dropped from memory, so that resident memory stays small.
     bool drop_pages = false;
+    // The compiled candidate gates of the detectors' filters
+    // (CandidateSearch::MatcherFor), shared by the scans of a run's inputs;
+    // null: each scan compiles its own.
+    std::shared_ptr<const GateMatcher> matcher;
     // When set, each item is checked against its format (needs the bytes: a
     // scan of MappedData); an item found invalid counts as not found.
     CheckFn check = nullptr;
