@@ -16,7 +16,7 @@ namespace {
 // Empty when the file gives a signature, else what hound signs says of it.
 std::string SignsProblem(const std::string& signs_file) {
     std::ostringstream out, err;
-    const int code = RunSigns(signs_file, false, out, err);
+    const int code = RunSigns(signs_file, SignaturePluginName(), false, out, err);
     if (code == kSignsSome) return "";
     std::string text = code == kSignsNone ? out.str() : err.str();
     while (!text.empty() && text.back() == '\n') text.pop_back();
@@ -41,7 +41,7 @@ std::unique_ptr<LoadedDetectors> LoadDetectors(const DetectorSettings& settings,
         // A file without signatures, or unreadable, gets the line that hound
         // signs ends with or prints.
         std::string error = SignsProblem(settings.signs);
-        if (!error.empty() || !loaded->signs_folder.Prepare(settings.signs, settings.plugin_dir, settings.order, &error)) {
+        if (!error.empty() || !loaded->signs_folder.Prepare(settings.signs, SignaturePluginName(), settings.plugin_dir, settings.order, &error)) {
             diag.Error(error);
             return nullptr;
         }
@@ -63,7 +63,7 @@ std::unique_ptr<LoadedDetectors> LoadDetectors(const DetectorSettings& settings,
     for (const Plugin& plugin : plugins.plugins()) {
         if (!reads_signatures(plugin)) continue;
         const std::string signs = plugin.path.substr(0, plugin.path.find_last_of('/')) + "/signs.ini";
-        for (const std::string& line : SignsScanProblems(signs)) diag.Note(plugin.name + ": " + line);
+        for (const std::string& line : SignsScanProblems(signs, plugin.name)) diag.Note(plugin.name + ": " + line);
     }
     plugins.Initialize(diag);
     for (const Plugin& plugin : plugins.plugins()) {

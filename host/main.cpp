@@ -41,7 +41,7 @@ int main(int argc, char** argv) {
     const int parsed = ParseCommandLine(argc, argv, &options, std::cout, std::cerr);
     if (parsed >= 0) return parsed;
     switch (options.command) {
-    case Command::kSigns: return RunSigns(options.signs_file, options.json, std::cout, std::cerr);
+    case Command::kSigns: return RunSigns(options.signs_file, SignaturePluginName(), options.json, std::cout, std::cerr);
     case Command::kJoin: return RunJoin(options, std::cout, std::cerr);
     case Command::kScan: break;
     }

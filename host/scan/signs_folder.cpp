@@ -21,14 +21,14 @@ SignsFolder::~SignsFolder() {
     if (!path_.empty()) fs::remove_all(path_, ignored);
 }
 
-bool SignsFolder::Prepare(const std::string& signs_file, const std::string& plugin_dir,
+bool SignsFolder::Prepare(const std::string& signs_file, const std::string& reader, const std::string& plugin_dir,
                           const std::vector<std::string>& names, std::string* error) {
     std::error_code failure;
     const std::string absolute = fs::absolute(signs_file, failure).lexically_normal().string();
     char drive_form[kMaxPath + 1];
     if (failure || !DriveFormFromNative(absolute.c_str(), drive_form, sizeof drive_form) ||
         absolute.size() + 2 >= sizeof drive_form) {
-        *error = "--signs " + Quoted(signs_file) + ": the path is longer than markhound reads (" +
+        *error = "--signs " + Quoted(signs_file) + ": the path is longer than " + reader + " reads (" +
                  std::to_string(kMaxPath) + " characters)";
         return false;
     }
@@ -50,7 +50,7 @@ bool SignsFolder::Prepare(const std::string& signs_file, const std::string& plug
         }
     }
     std::ofstream signs(fs::path(path_) / kSignsFileName);
-    signs << "; Written by hound scan --signs for this run: markhound reads the file below.\n"
+    signs << "; Written by hound scan --signs for this run: " << reader << " reads the file below.\n"
           << "[hound --signs]\nInclude=" << drive_form << '\n';
     signs.close();
     if (!signs) {

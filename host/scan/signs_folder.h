@@ -19,7 +19,8 @@ public:
 
     // Makes the folder with the modules of names found in plugin_dir. False
     // with one line in *error.
-    bool Prepare(const std::string& signs_file, const std::string& plugin_dir,
+    // reader: the plug-in that reads signature files, for the texts.
+    bool Prepare(const std::string& signs_file, const std::string& reader, const std::string& plugin_dir,
                  const std::vector<std::string>& names, std::string* error);
     const std::string& path() const { return path_; }
 

@@ -137,7 +137,7 @@ void WriteSignsText(std::ostream& out, const SignsReport& report) {
             out << "  (included by [" << Printable(file.included_by.section) << "])";
         out << '\n';
     }
-    if (!report.signatures.empty()) out << "signatures, in the order markhound asks them:\n";
+    if (!report.signatures.empty()) out << "signatures, in the order " << report.reader << " asks them:\n";
     for (size_t i = 0; i < report.signatures.size(); ++i)
         WriteSignature(out, i + 1, report.signatures.size(), report.signatures[i]);
     WriteFindings(out, "sections passed over", report.passed_over);
@@ -192,10 +192,12 @@ void WriteSignsJson(std::ostream& out, const SignsReport& report) {
     Line(out, summary);
 }
 
-int RunSigns(const std::string& path, bool json, std::ostream& out, std::ostream& err) {
+int RunSigns(const std::string& path, const std::string& reader, bool json, std::ostream& out,
+             std::ostream& err) {
     const std::string absolute = Absolute(path);
     std::string reason = Unreadable(absolute);
     SignsReport report;
+    report.reader = reader;
     if (reason.empty() && ExplainSignatureFile(absolute, &report, &reason) && report.missing) {
         reason = "the loader does not find it";
     }
@@ -212,10 +214,11 @@ int RunSigns(const std::string& path, bool json, std::ostream& out, std::ostream
     return report.signatures.empty() ? kSignsNone : kSignsSome;
 }
 
-std::vector<std::string> SignsScanProblems(const std::string& path) {
+std::vector<std::string> SignsScanProblems(const std::string& path, const std::string& reader) {
     const std::string absolute = Absolute(path);
     std::string reason = Unreadable(absolute);
     SignsReport report;
+    report.reader = reader;
     if (reason.empty() && ExplainSignatureFile(absolute, &report, &reason) && report.missing) {
         reason = "the loader does not find it";
     }

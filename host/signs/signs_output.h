@@ -21,8 +21,10 @@ void WriteSignsText(std::ostream& out, const SignsReport& report);
 void WriteSignsJson(std::ostream& out, const SignsReport& report);
 
 // Explains the signature file at path (native, relative to the working
-// folder or absolute); the report goes to out, a failure line to err.
-int RunSigns(const std::string& path, bool json, std::ostream& out, std::ostream& err);
+// folder or absolute) as reader, the plug-in that reads signature files,
+// reads it; the report goes to out, a failure line to err.
+int RunSigns(const std::string& path, const std::string& reader, bool json, std::ostream& out,
+             std::ostream& err);
 
 // What the loader passes over in the signature file at path, for the
 // messages of a scan: one line each, "<file> [<section>]: <cause>" as
@@ -30,4 +32,4 @@ int RunSigns(const std::string& path, bool json, std::ostream& out, std::ostream
 // or not opened, sections beyond the name block and sections that give no
 // signature are told; sections switched off on purpose, and pending
 // signatures that a later section completes, are not.
-std::vector<std::string> SignsScanProblems(const std::string& path);
+std::vector<std::string> SignsScanProblems(const std::string& path, const std::string& reader);

@@ -411,7 +411,7 @@ bool SignsToldDuringScan(const SignsFinding& finding) {
 bool ExplainSignatureFile(const std::string& native_path, SignsReport* report, std::string* error) {
     char windows_path[kValueSize];
     if (!DriveFormFromNative(native_path.c_str(), windows_path, sizeof windows_path)) {
-        *error = "path too long for markhound: at most " + std::to_string(kValueSize - 3) +
+        *error = "path too long for " + report->reader + ": at most " + std::to_string(kValueSize - 3) +
                  " characters after the drive";
         return false;
     }

@@ -57,6 +57,7 @@ struct SignsFinding {
 };
 
 struct SignsReport {
+    std::string reader;    // the plug-in that reads signature files, named in the texts
     std::string file;      // native path of the file asked about
     bool missing = false;  // the loader found no such file
     std::vector<SignsFile> files;
