@@ -8,8 +8,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <thread>
 
 #include "host/report/names.h"
 
@@ -28,6 +30,17 @@ bool HoldsFiles(const std::string& dir) {
     return holds;
 }
 
+// The file locked through fd is the one that path names.
+bool Names(const std::string& path, int fd) {
+    struct stat locked, named;
+    return fstat(fd, &locked) == 0 && stat(path.c_str(), &named) == 0 && locked.st_dev == named.st_dev &&
+           locked.st_ino == named.st_ino;
+}
+
+// A part that ends holds the lock exclusively for a moment while it removes
+// the file; a part that meets that lock tries again this often, 5 ms apart.
+constexpr int kBusyTries = 20;
+
 }  // namespace
 
 std::string OutFolder::Open(const std::string& dir, bool append, bool part) {
@@ -42,21 +55,23 @@ std::string OutFolder::Open(const std::string& dir, bool append, bool part) {
     // The lock is the file's flock, released by the kernel whatever ends the
     // run. The file is removed at the end, so a run that locked a file just
     // removed by another one tries again with the new file.
-    for (;;) {
+    for (int busy = 1;; ++busy) {
         const int fd = open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
         if (fd < 0) return "cannot create " + Quoted(lock_path) + ": " + std::strerror(errno);
         if (flock(fd, (part ? LOCK_SH : LOCK_EX) | LOCK_NB) != 0) {
             const int error = errno;
             close(fd);
+            if (error == EWOULDBLOCK && part && busy < kBusyTries) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                continue;
+            }
             if (error == EWOULDBLOCK) {
                 return Quoted(dir) + " is in use by another hound run (it holds " + Quoted(lock_path) +
                        "); refused";
             }
             return "cannot lock " + Quoted(lock_path) + ": " + std::strerror(error);
         }
-        struct stat locked, named;
-        if (fstat(fd, &locked) == 0 && stat(lock_path.c_str(), &named) == 0 &&
-            locked.st_dev == named.st_dev && locked.st_ino == named.st_ino) {
+        if (Names(lock_path, fd)) {
             lock_fd_ = fd;
             break;
         }
@@ -76,9 +91,12 @@ std::string OutFolder::Open(const std::string& dir, bool append, bool part) {
 
 void OutFolder::Release() {
     if (lock_fd_ < 0) return;
-    // Only the run that held the folder alone removes the lock file; a part's
-    // may still be held by the other parts.
-    if (!shared_) unlink(lock_path_.c_str());
+    // A part removes the lock file only when no other part holds it: then it
+    // gets the lock exclusively. Held so, the name cannot change before the
+    // unlink, but another part that ended first may have removed this file
+    // already and a new part made a new one under its name.
+    const bool alone = !shared_ || (flock(lock_fd_, LOCK_UN) == 0 && flock(lock_fd_, LOCK_EX | LOCK_NB) == 0);
+    if (alone && Names(lock_path_, lock_fd_)) unlink(lock_path_.c_str());
     close(lock_fd_);
     lock_fd_ = -1;
 }

@@ -7,7 +7,8 @@
 #pragma once
 #include <string>
 
-// The lock file inside the folder; it is removed when the run ends.
+// The lock file inside the folder; it is removed when the run ends (for
+// parts, when the last part that holds it ends).
 constexpr const char* kLockFileName = ".hound-lock";
 
 class OutFolder {

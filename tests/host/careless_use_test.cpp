@@ -180,4 +180,17 @@ TEST_F(CarelessUse, ASecondRunOnALockedOutFolderIsRefused) {
     EXPECT_FALSE(fs::exists(lock));
 }
 
+TEST_F(CarelessUse, TheLastPartToEndRemovesTheLockFile) {
+    fs::create_directories(Path("out"));
+    const std::string lock = Path("out/.hound-lock");
+    const int fd = open(lock.c_str(), O_RDWR | O_CREAT, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(flock(fd, LOCK_SH), 0);  // as a part still running holds it
+    EXPECT_EQ(RunHound(Args({"--out", Path("out"), "--part", "1/2"})).exit_code, 0);
+    EXPECT_TRUE(fs::exists(lock));
+    close(fd);
+    EXPECT_EQ(RunHound(Args({"--out", Path("out"), "--part", "2/2"})).exit_code, 0);
+    EXPECT_FALSE(fs::exists(lock));
+}
+
 }  // namespace

@@ -262,6 +262,7 @@ TEST_F(EndToEnd, PartsJoinedInOrderGiveTheWholeScan) {
             WriteBytes(lines, std::vector<uint8_t>(part.out.begin(), part.out.end()));
             join.insert(join.begin() + 1, lines);  // in reverse: join sorts them
         }
+        EXPECT_FALSE(fs::exists(out + "/.hound-lock"));  // the last part to end removed it
         for (const char* option : {"--out", out.c_str(), "--dfxml"}) join.push_back(option);
         join.push_back(Path("joined.xml"));
         const HoundRun joined = RunHound(join);
