@@ -9,7 +9,6 @@
 #include "host/report/join.h"
 
 #include <algorithm>
-#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <map>
@@ -59,28 +58,26 @@ std::string TilingProblem(const std::vector<Part>& parts) {
     return "";
 }
 
-std::vector<Json> Join(const std::vector<Part>& parts) {
+// The whole scan's items; the "extracted" paths of the items kept and of
+// those left out are added to *kept and *dropped.
+std::vector<Json> Join(const std::vector<Part>& parts, std::set<std::string>* kept,
+                       std::set<std::string>* dropped) {
     std::vector<Json> joined;
     uint64_t reach = 0;
-    std::set<std::string> kept, dropped;
     for (const Part& part : parts) {
         for (Json item : part.items) {
             const std::string extracted = item.value("extracted", std::string());
             if (item["offset"].get<uint64_t>() < reach) {
                 // The whole scan was inside an earlier item here; or it asks
                 // here too, and an earlier part reported the same item.
-                if (!extracted.empty()) dropped.insert(extracted);
+                if (!extracted.empty()) dropped->insert(extracted);
                 continue;
             }
-            if (!extracted.empty()) kept.insert(extracted);
+            if (!extracted.empty()) kept->insert(extracted);
             item.erase("after_range");
             joined.push_back(std::move(item));
         }
         reach = std::max(reach, part.next_part_from);
-    }
-    for (const std::string& path : dropped) {
-        std::error_code ignored;
-        if (kept.count(path) == 0) std::filesystem::remove(path, ignored);
     }
     return joined;
 }
@@ -170,6 +167,46 @@ bool ReadLines(std::istream& in, const std::string& path, std::vector<std::strin
     return true;
 }
 
+// At most this many lines tell the files left in place; one more counts the rest.
+constexpr size_t kMaxNotes = 10;
+
+// Removes the extracted files of the items left out from the parts' --out
+// folder. Part files may come from anywhere: a path that leads elsewhere,
+// through a link, or to anything but a regular file is left in place with a
+// note. Without --out nothing is removed. False when a removal failed.
+bool RemoveLeftOut(const std::string& out, OutFolder* folder, const std::set<std::string>& kept,
+                   const std::set<std::string>& dropped, std::ostream& err) {
+    if (out.empty()) {
+        size_t left = 0;
+        for (const std::string& path : dropped) left += kept.count(path) == 0 ? 1 : 0;
+        if (left > 0) {
+            err << "hound: note: " << left << (left == 1 ? " extracted file" : " extracted files")
+                << " of items left out stay in place: give --out with the parts' output folder to remove them\n";
+        }
+        return true;
+    }
+    // Two spellings of the folder in the parts name one file alike.
+    std::set<std::string> kept_names;
+    for (const std::string& path : kept) kept_names.insert(folder->NameOf(path));
+    size_t notes = 0;
+    bool removed = true;
+    const auto note = [&](const std::string& path, const std::string& why) {
+        if (++notes <= kMaxNotes) err << "hound: note: " << Quoted(path) << " left in place: " << why << '\n';
+    };
+    for (const std::string& path : dropped) {
+        if (kept.count(path) > 0) continue;
+        const std::string name = folder->NameOf(path);
+        if (!name.empty() && kept_names.count(name) > 0) continue;
+        std::string why = "it lies outside the type folders of the --out folder " + Quoted(out);
+        const Removal done = name.empty() ? Removal::kRefused : folder->Remove(name, &why);
+        if (done == Removal::kRefused) note(path, why);
+        if (done == Removal::kFailed) err << "hound: cannot remove " << Quoted(path) << ": " << why << '\n';
+        removed = removed && done != Removal::kFailed;
+    }
+    if (notes > kMaxNotes) err << "hound: note: " << notes - kMaxNotes << " more extracted files left in place\n";
+    return removed;
+}
+
 }  // namespace
 
 int RunJoin(const Options& options, std::ostream& out, std::ostream& err) {
@@ -199,6 +236,7 @@ int RunJoin(const Options& options, std::ostream& out, std::ostream& err) {
         }
     }
     int code = kExitOk;
+    std::set<std::string> kept, dropped;  // the "extracted" paths of the items joined and left out
     RunReport run;
     run.command_line = options.command_line;
     run.options = "joined from the parts in " + std::to_string(paths.size()) +
@@ -223,7 +261,7 @@ int RunJoin(const Options& options, std::ostream& out, std::ostream& err) {
         file.size = input.parts.front().file_size;
         // The stem that the scan of these inputs gave, for the names of items not extracted.
         file.stem = UniqueName(SafeStem(name), &stems);
-        for (const Json& item : Join(input.parts)) {
+        for (const Json& item : Join(input.parts, &kept, &dropped)) {
             out << Dump(item) << '\n';
             file.items.push_back(ToReported(item, file.stem, options.out, &run.plugin_names, &texts));
             // Counted as the whole run's audit counts them.
@@ -232,6 +270,7 @@ int RunJoin(const Options& options, std::ostream& out, std::ostream& err) {
         }
     }
     out << std::flush;
+    if (!RemoveLeftOut(options.out, &folder, kept, dropped, err)) code = kExitErrors;
     if (!WriteJoinedReports(options, run, err)) code = kExitErrors;
     return code;
 }

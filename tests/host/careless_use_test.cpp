@@ -98,6 +98,65 @@ TEST_F(CarelessUse, DfxmlThatCannotBeWrittenOrIsEvidenceIsRefusedBeforeTheScan) 
     }
 }
 
+TEST_F(CarelessUse, JoinRemovesOnlyRegularFilesInTheTypeFoldersOfItsOutFolder) {
+    const std::string out = Path("out"), evidence = dir_.Write("victim/evidence.txt", "keep");
+    fs::create_directories(out + "/x/dir.x");
+    fs::create_symlink(evidence, out + "/x/link.x");
+    fs::create_symlink(Path("victim"), out + "/lnk");
+    fs::create_symlink(out, Path("alias"));
+    std::vector<std::string> many, many_lines;  // more refusals than lines for them
+    for (int i = 10; i < 22; ++i) many.push_back(dir_.Write("victim/" + std::to_string(i), "keep"));
+    for (int i = 0; i < 10; ++i) {
+        many_lines.push_back("hound: note: '" + many[i] + "' left in place: it lies outside the type folders "
+                             "of the --out folder '" + out + "'");
+    }
+    many_lines.push_back("hound: note: 2 more extracted files left in place");
+    const std::string outside = "' left in place: it lies outside the type folders of the --out folder '" + out + "'";
+    const struct {
+        std::vector<std::string> extracted;  // of items left out
+        bool with_out;
+        std::vector<std::string> lines;
+        bool removed = false;
+    } rows[] = {
+        {{evidence}, true, {"hound: note: '" + evidence + outside}},
+        {{fs::relative(evidence).string()}, true, {"hound: note: '" + fs::relative(evidence).string() + outside}},
+        {{input_}, true, {"hound: note: '" + input_ + outside}},
+        {{out + "/../victim.img"}, true, {"hound: note: '" + out + "/../victim.img" + outside}},
+        {{out + "/lnk/evidence.txt"}, true,
+         {"hound: note: '" + out + "/lnk/evidence.txt' left in place: '" + out + "/lnk' is a symbolic link"}},
+        {{out + "/x/link.x"}, true, {"hound: note: '" + out + "/x/link.x' left in place: it is a symbolic link"}},
+        {{out + "/x/dir.x"}, true, {"hound: note: '" + out + "/x/dir.x' left in place: it is not a regular file"}},
+        {{out + "/x/in.x"}, false, {"hound: note: 1 extracted file of items left out stay in place: give --out "
+                                    "with the parts' output folder to remove them"}},
+        {{out + "/x/in.x"}, true, {}, true},
+        {{Path("alias/x/in.x")}, true, {}, true},  // another spelling of the folder
+        {many, true, many_lines},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.extracted[0]);
+        dir_.Write("out/x/in.x", "item");
+        // Part 2 reports items that part 1 covers up to 150: all are left out.
+        std::string second;
+        for (size_t i = 0; i < row.extracted.size(); ++i) {
+            second += "{\"file\":\"" + input_ + "\",\"offset\":" + std::to_string(120 + i) +
+                      ",\"extracted\":\"" + row.extracted[i] + "\"}\n";
+        }
+        const std::string part = "{\"file\":\"" + input_ + "\",\"part\":{\"begin\":", size = ",\"file_size\":3000}}";
+        const std::string first = dir_.Write("1.jsonl", part + "0,\"end\":100,\"next_part_from\":150" + size);
+        second = dir_.Write("2.jsonl", second + part + "100,\"end\":3000,\"next_part_from\":3000" + size);
+        std::vector<std::string> args = {"join", first, second};
+        if (row.with_out) args.insert(args.end(), {"--out", out});
+        const HoundRun run = RunHound(args);
+        EXPECT_EQ(run.exit_code, 0);
+        EXPECT_EQ(Lines(run.err), row.lines);
+        for (const std::string& path : {evidence, input_, out + "/x/link.x", out + "/x/dir.x", many.back()}) {
+            EXPECT_NE(fs::symlink_status(path).type(), fs::file_type::not_found) << path;
+        }
+        EXPECT_EQ(fs::exists(out + "/x/in.x"), !row.removed);
+    }
+    EXPECT_EQ(ReadBytes(input_), original_);
+}
+
 TEST_F(CarelessUse, StandardOutputAppendedToAnInputIsRefused) {
     const HoundRun run = ToStdout(Args({}), ">" + ShellQuote(input_));
     EXPECT_EQ(run.exit_code, 1);
