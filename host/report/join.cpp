@@ -20,6 +20,7 @@
 #include "host/report/names.h"
 #include "host/report/out_folder.h"
 #include "host/report/output.h"
+#include "host/report/output_paths.h"
 
 namespace {
 
@@ -224,6 +225,9 @@ int RunJoin(const Options& options, std::ostream& out, std::ostream& err) {
         }
         if (!ReadLines(path == "-" ? std::cin : file, path, &order, &inputs, err)) return kExitErrors;
     }
+    const std::vector<std::string> refused = CheckJoinOutputPaths(options.dfxml, options.out, paths, order);
+    for (const std::string& line : refused) err << "hound: " << line << '\n';
+    if (!refused.empty()) return kExitErrors;
     // The output folder of the parts, held alone while the join removes the
     // files of items it leaves out and writes the audit: no part may still
     // be writing there. Its lock file goes with the join.

@@ -39,6 +39,14 @@ protected:
         run.exit_code = Shell(command + " 2>&1 >" + target, &run.err);
         return run;
     }
+    // The JSON lines of a scan of the input with extra options, saved as name.
+    std::string PartFile(const std::string& name, const std::vector<std::string>& extra) const {
+        std::vector<std::string> args = Args({"--json", "-q"});
+        args.insert(args.end(), extra.begin(), extra.end());
+        const std::string out = RunHound(args).out;
+        WriteBytes(Path(name), std::vector<uint8_t>(out.begin(), out.end()));
+        return Path(name);
+    }
 
     TempDir dir_;
     std::string input_, plugins_;
@@ -95,6 +103,39 @@ TEST_F(CarelessUse, DfxmlThatCannotBeWrittenOrIsEvidenceIsRefusedBeforeTheScan) 
         EXPECT_EQ(run.out, "");
         EXPECT_EQ(ReadBytes(input_), original_);
         EXPECT_EQ(FilesBelow(Path("out")), std::vector<std::string>{});
+    }
+}
+
+TEST_F(CarelessUse, JoinOutputsThatAreAPartOrTheImageAreRefused) {
+    const std::string first = PartFile("1.jsonl", {"--part", "1/2"});
+    fs::create_directories(Path("parts"));
+    const std::string second = PartFile("parts/audit.txt", {"--part", "2/2"});
+    const std::vector<uint8_t> first_bytes = ReadBytes(first), second_bytes = ReadBytes(second);
+    const std::string image = "the image '" + input_ + "' that the parts name";
+    const struct {
+        std::vector<std::string> extra;
+        std::string target, line;
+    } rows[] = {
+        {{"--dfxml", first}, "/dev/null", "--dfxml '" + first + "' is the input '" + first +
+                                              "'; refused, so as not to overwrite it"},
+        {{"--dfxml", input_}, "/dev/null",
+         "--dfxml '" + input_ + "' is " + image + "; refused, so as not to overwrite it"},
+        {{}, ">" + ShellQuote(second), "the standard output is the input '" + second +
+                                            "'; refused, so as not to write into it"},
+        {{}, ">" + ShellQuote(input_), "the standard output is " + image + "; refused, so as not to write into it"},
+        {{"--out", Path("parts")}, "/dev/null", "the input '" + second + "' is '" + Path("parts") +
+                                                    "/audit.txt', which this run would rewrite; refused"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.line);
+        std::vector<std::string> args = {"join", first, second};
+        args.insert(args.end(), row.extra.begin(), row.extra.end());
+        const HoundRun run = ToStdout(args, row.target);
+        EXPECT_EQ(run.exit_code, 1);
+        EXPECT_EQ(Lines(run.err), std::vector<std::string>{"hound: " + row.line});
+        EXPECT_EQ(ReadBytes(input_), original_);
+        EXPECT_EQ(ReadBytes(first), first_bytes);
+        EXPECT_EQ(ReadBytes(second), second_bytes);
     }
 }
 
