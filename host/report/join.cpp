@@ -9,6 +9,8 @@
 #include "host/report/join.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <map>
@@ -125,7 +127,7 @@ bool WriteJoinedReports(const Options& options, const RunReport& run, std::ostre
     std::string error;
     if (!options.dfxml.empty()) {
         const std::string xml = DfxmlReport(run);
-        written = WriteFileAtomically(options.dfxml, xml.data(), xml.size(), &error) && written;
+        written = WriteReportFile(options.dfxml, xml, &error) && written;
     }
     if (!options.out.empty()) {
         const std::string audit = AuditText(run);
@@ -274,6 +276,11 @@ int RunJoin(const Options& options, std::ostream& out, std::ostream& err) {
         }
     }
     out << std::flush;
+    if (!out.good()) {
+        err << "hound: cannot write the standard output: " << (errno != 0 ? std::strerror(errno) : "write failed")
+            << '\n';
+        code = kExitErrors;
+    }
     if (!RemoveLeftOut(options.out, &folder, kept, dropped, err)) code = kExitErrors;
     if (!WriteJoinedReports(options, run, err)) code = kExitErrors;
     return code;

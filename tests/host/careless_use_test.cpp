@@ -54,18 +54,26 @@ protected:
 };
 
 TEST_F(CarelessUse, FailedWritesToStdoutOrDfxmlGiveOneLineAndExitOne) {
+    const std::string part = PartFile("whole.jsonl", {"--part", "1/1"});
     const struct {
         std::vector<std::string> extra;
         std::string target, line;
+        std::vector<std::string> command = {};  // instead of a scan with extra
+        int code = 1;
     } rows[] = {
         {{}, "/dev/full", "hound: cannot write the standard output: No space left on device"},
         {{"--json"}, "/dev/full", "hound: cannot write the standard output: No space left on device"},
         {{"--dfxml", "/dev/full"}, "/dev/null", "hound: cannot write '/dev/full': No space left on device"},
+        {{}, "/dev/full", "hound: cannot write the standard output: No space left on device", {"join", part}},
+        {{}, "/dev/null", "hound: cannot write '/dev/full': No space left on device",
+         {"join", part, "--dfxml", "/dev/full"}},
+        {{}, "/dev/full", "hound: cannot write the standard output: No space left on device",
+         {"signs", BuiltPlugin("signs.ini")}, 2},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.line);
-        const HoundRun run = ToStdout(Args(row.extra), row.target);
-        EXPECT_EQ(run.exit_code, 1);
+        const HoundRun run = ToStdout(row.command.empty() ? Args(row.extra) : row.command, row.target);
+        EXPECT_EQ(run.exit_code, row.code);
         EXPECT_EQ(Lines(run.err), std::vector<std::string>{row.line});
     }
     EXPECT_TRUE(fs::is_character_file("/dev/full"));
