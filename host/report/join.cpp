@@ -31,6 +31,9 @@ using Json = nlohmann::ordered_json;
 struct Part {
     uint64_t begin = 0, end = 0, next_part_from = 0, file_size = 0;
     std::vector<Json> items;
+    std::string source;        // the file of JSON lines it came from
+    bool has_options = false;  // the part line gives the scan's "options" (older ones do not)
+    std::string options;
 };
 
 struct Input {
@@ -57,6 +60,20 @@ std::string TilingProblem(const std::vector<Part>& parts) {
     if (at != parts.front().file_size) {
         return "no part covers positions " + std::to_string(at) + " to " +
                std::to_string(parts.front().file_size);
+    }
+    return "";
+}
+
+// Parts scanned with options that change which items are found do not make
+// one scan.
+std::string OptionsProblem(const std::vector<Part>& parts) {
+    const auto told = [](const Part& part) {
+        return (part.has_options ? Quoted(part.options) : std::string("none given")) + " in " + Quoted(part.source);
+    };
+    for (const Part& part : parts) {
+        if (part.has_options != parts.front().has_options || part.options != parts.front().options) {
+            return "the parts were scanned with different options (" + told(parts.front()) + ", " + told(part) + ")";
+        }
     }
     return "";
 }
@@ -163,6 +180,9 @@ bool ReadLines(std::istream& in, const std::string& path, std::vector<std::strin
         part.end = fields.value("end", uint64_t{0});
         part.next_part_from = fields.value("next_part_from", uint64_t{0});
         part.file_size = fields.value("file_size", uint64_t{0});
+        part.source = path;
+        part.has_options = line.contains("options") && line["options"].is_string();
+        if (part.has_options) part.options = line["options"];
         part.items = std::move(input.pending);
         input.pending.clear();
         input.parts.push_back(std::move(part));
@@ -256,6 +276,7 @@ int RunJoin(const Options& options, std::ostream& out, std::ostream& err) {
         std::string problem = input.pending.empty() ? "" : "items without the line that closes their part "
                                                            "(a part that did not finish?)";
         if (problem.empty()) problem = input.parts.empty() ? "no part line" : TilingProblem(input.parts);
+        if (problem.empty()) problem = OptionsProblem(input.parts);
         if (!problem.empty()) {
             err << "hound: " << Quoted(name) << ": " << problem << "; not joined\n";
             code = kExitErrors;

@@ -15,5 +15,6 @@ struct Options;
 // and DIR/audit.txt of the joined items are written as well; outputs that
 // are a part or an image of the parts are refused before anything is
 // written. Returns the exit code; a file whose parts do not tile it from 0
-// to its end gets one line on err and no output.
+// to its end, or were scanned with different options, gets one line on err
+// and no output.
 int RunJoin(const Options& options, std::ostream& out, std::ostream& err);
