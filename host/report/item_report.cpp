@@ -11,6 +11,22 @@
 #include "host/report/hashes.h"
 #include "host/report/output.h"
 
+namespace {
+
+// The options that change which items a scan finds (not those that change
+// only how fast, such as --exhaustive and --threads): parts must agree on them.
+std::string ItemOptions(const Options& options) {
+    std::string order;
+    for (const std::string& name : options.order) order += (order.empty() ? "" : ",") + name;
+    return "order=" + order + " nested=" + (options.nested ? "yes" : "no") +
+           " min-size=" + std::to_string(options.min_size) + " max-size=" +
+           (options.max_size == ScanOptions().max_size ? "none" : std::to_string(options.max_size)) +
+           " check=" + (options.no_check ? "no" : "yes") +
+           " signs=" + (options.scan_signs.empty() ? "beside markhound" : options.scan_signs);
+}
+
+}  // namespace
+
 void Stdout::Line(const std::string& text) {
     if (!failed_) out_ << text << '\n';
 }
@@ -135,6 +151,8 @@ void ItemReport::Finish() {
                          " from an input stay within " + std::to_string(kExtractBound) + " times its size");
     }
     if (!options_.json) table_.Finish();
-    if (file_.part) sinks_.out.Line(options_.json ? PartJsonLine(file_) : "  " + PartText(file_));
+    if (file_.part) {
+        sinks_.out.Line(options_.json ? PartJsonLine(file_, ItemOptions(options_)) : "  " + PartText(file_));
+    }
     sinks_.out.Flush();
 }

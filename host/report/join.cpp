@@ -9,7 +9,8 @@
 #include "host/report/join.h"
 
 #include <algorithm>
-#include <filesystem>
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <map>
@@ -22,6 +23,7 @@
 #include "host/report/extract.h"
 #include "host/report/out_folder.h"
 #include "host/report/output.h"
+#include "host/report/output_paths.h"
 
 namespace {
 
@@ -30,6 +32,9 @@ using Json = nlohmann::ordered_json;
 struct Part {
     uint64_t begin = 0, end = 0, next_part_from = 0, file_size = 0;
     std::vector<Json> items;
+    std::string source;        // the file of JSON lines it came from
+    bool has_options = false;  // the part line gives the scan's "options" (older ones do not)
+    std::string options;
 };
 
 struct Input {
@@ -60,28 +65,40 @@ std::string TilingProblem(const std::vector<Part>& parts) {
     return "";
 }
 
-std::vector<Json> Join(const std::vector<Part>& parts) {
+// Parts scanned with options that change which items are found do not make
+// one scan.
+std::string OptionsProblem(const std::vector<Part>& parts) {
+    const auto told = [](const Part& part) {
+        return (part.has_options ? Quoted(part.options) : std::string("none given")) + " in " + Quoted(part.source);
+    };
+    for (const Part& part : parts) {
+        if (part.has_options != parts.front().has_options || part.options != parts.front().options) {
+            return "the parts were scanned with different options (" + told(parts.front()) + ", " + told(part) + ")";
+        }
+    }
+    return "";
+}
+
+// The whole scan's items; the "extracted" paths of the items kept and of
+// those left out are added to *kept and *dropped.
+std::vector<Json> Join(const std::vector<Part>& parts, std::set<std::string>* kept,
+                       std::set<std::string>* dropped) {
     std::vector<Json> joined;
     uint64_t reach = 0;
-    std::set<std::string> kept, dropped;
     for (const Part& part : parts) {
         for (Json item : part.items) {
             const std::string extracted = item.value("extracted", std::string());
             if (item["offset"].get<uint64_t>() < reach) {
                 // The whole scan was inside an earlier item here; or it asks
                 // here too, and an earlier part reported the same item.
-                if (!extracted.empty()) dropped.insert(extracted);
+                if (!extracted.empty()) dropped->insert(extracted);
                 continue;
             }
-            if (!extracted.empty()) kept.insert(extracted);
+            if (!extracted.empty()) kept->insert(extracted);
             item.erase("after_range");
             joined.push_back(std::move(item));
         }
         reach = std::max(reach, part.next_part_from);
-    }
-    for (const std::string& path : dropped) {
-        std::error_code ignored;
-        if (kept.count(path) == 0) std::filesystem::remove(path, ignored);
     }
     return joined;
 }
@@ -126,7 +143,7 @@ bool WriteJoinedReports(const Options& options, const RunReport& run, std::ostre
     std::string error;
     if (!options.dfxml.empty()) {
         const std::string xml = DfxmlReport(run);
-        written = WriteFileAtomically(options.dfxml, xml.data(), xml.size(), &error) && written;
+        written = WriteReportFile(options.dfxml, xml, &error) && written;
     }
     if (!options.out.empty()) {
         const std::string audit = AuditText(run);
@@ -162,11 +179,54 @@ bool ReadLines(std::istream& in, const std::string& path, std::vector<std::strin
         part.end = fields.value("end", uint64_t{0});
         part.next_part_from = fields.value("next_part_from", uint64_t{0});
         part.file_size = fields.value("file_size", uint64_t{0});
+        part.source = path;
+        part.has_options = line.contains("options") && line["options"].is_string();
+        if (part.has_options) part.options = line["options"];
         part.items = std::move(input.pending);
         input.pending.clear();
         input.parts.push_back(std::move(part));
     }
     return true;
+}
+
+// At most this many lines tell the files left in place; one more counts the rest.
+constexpr size_t kMaxNotes = 10;
+
+// Removes the extracted files of the items left out from the parts' --out
+// folder. Part files may come from anywhere: a path that leads elsewhere,
+// through a link, or to anything but a regular file is left in place with a
+// note. Without --out nothing is removed. False when a removal failed.
+bool RemoveLeftOut(const std::string& out, OutFolder* folder, const std::set<std::string>& kept,
+                   const std::set<std::string>& dropped, std::ostream& err) {
+    if (out.empty()) {
+        size_t left = 0;
+        for (const std::string& path : dropped) left += kept.count(path) == 0 ? 1 : 0;
+        if (left > 0) {
+            err << "hound: note: " << left << (left == 1 ? " extracted file" : " extracted files")
+                << " of items left out stay in place: give --out with the parts' output folder to remove them\n";
+        }
+        return true;
+    }
+    // Two spellings of the folder in the parts name one file alike.
+    std::set<std::string> kept_names;
+    for (const std::string& path : kept) kept_names.insert(folder->NameOf(path));
+    size_t notes = 0;
+    bool removed = true;
+    const auto note = [&](const std::string& path, const std::string& why) {
+        if (++notes <= kMaxNotes) err << "hound: note: " << Quoted(path) << " left in place: " << why << '\n';
+    };
+    for (const std::string& path : dropped) {
+        if (kept.count(path) > 0) continue;
+        const std::string name = folder->NameOf(path);
+        if (!name.empty() && kept_names.count(name) > 0) continue;
+        std::string why = "it lies outside the type folders of the --out folder " + Quoted(out);
+        const Removal done = name.empty() ? Removal::kRefused : folder->Remove(name, &why);
+        if (done == Removal::kRefused) note(path, why);
+        if (done == Removal::kFailed) err << "hound: cannot remove " << Quoted(path) << ": " << why << '\n';
+        removed = removed && done != Removal::kFailed;
+    }
+    if (notes > kMaxNotes) err << "hound: note: " << notes - kMaxNotes << " more extracted files left in place\n";
+    return removed;
 }
 
 }  // namespace
@@ -186,6 +246,9 @@ int RunJoin(const Options& options, std::ostream& out, std::ostream& err) {
         }
         if (!ReadLines(path == "-" ? std::cin : file, path, &order, &inputs, err)) return kExitErrors;
     }
+    const std::vector<std::string> refused = CheckJoinOutputPaths(options.dfxml, options.out, paths, order);
+    for (const std::string& line : refused) err << "hound: " << line << '\n';
+    if (!refused.empty()) return kExitErrors;
     // The output folder of the parts, held alone while the join removes the
     // files of items it leaves out and writes the audit: no part may still
     // be writing there. Its lock file goes with the join.
@@ -198,6 +261,7 @@ int RunJoin(const Options& options, std::ostream& out, std::ostream& err) {
         }
     }
     int code = kExitOk;
+    std::set<std::string> kept, dropped;  // the "extracted" paths of the items joined and left out
     RunReport run;
     run.command_line = options.command_line;
     run.options = "joined from the parts in " + std::to_string(paths.size()) +
@@ -211,6 +275,7 @@ int RunJoin(const Options& options, std::ostream& out, std::ostream& err) {
         std::string problem = input.pending.empty() ? "" : "items without the line that closes their part "
                                                            "(a part that did not finish?)";
         if (problem.empty()) problem = input.parts.empty() ? "no part line" : TilingProblem(input.parts);
+        if (problem.empty()) problem = OptionsProblem(input.parts);
         if (!problem.empty()) {
             err << "hound: " << Quoted(name) << ": " << problem << "; not joined\n";
             code = kExitErrors;
@@ -222,7 +287,7 @@ int RunJoin(const Options& options, std::ostream& out, std::ostream& err) {
         file.size = input.parts.front().file_size;
         // The stem that the scan of these inputs gave, for the names of items not extracted.
         file.stem = UniqueName(SafeStem(name), &stems);
-        for (const Json& item : Join(input.parts)) {
+        for (const Json& item : Join(input.parts, &kept, &dropped)) {
             out << Dump(item) << '\n';
             file.items.push_back(ToReported(item, file.stem, options.out, &run.plugin_names));
             // Counted as the whole run's audit counts them.
@@ -232,6 +297,12 @@ int RunJoin(const Options& options, std::ostream& out, std::ostream& err) {
         }
     }
     out << std::flush;
+    if (!out.good()) {
+        err << "hound: cannot write the standard output: " << (errno != 0 ? std::strerror(errno) : "write failed")
+            << '\n';
+        code = kExitErrors;
+    }
+    if (!RemoveLeftOut(options.out, &folder, kept, dropped, err)) code = kExitErrors;
     if (!WriteJoinedReports(options, run, err)) code = kExitErrors;
     return code;
 }

@@ -8,8 +8,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <thread>
 
 #include "host/base/names.h"
 
@@ -28,6 +30,17 @@ bool HoldsFiles(const std::string& dir) {
     return holds;
 }
 
+// The file locked through fd is the one that path names.
+bool Names(const std::string& path, int fd) {
+    struct stat locked, named;
+    return fstat(fd, &locked) == 0 && stat(path.c_str(), &named) == 0 && locked.st_dev == named.st_dev &&
+           locked.st_ino == named.st_ino;
+}
+
+// A part that ends holds the lock exclusively for a moment while it removes
+// the file; a part that meets that lock tries again this often, 5 ms apart.
+constexpr int kBusyTries = 20;
+
 }  // namespace
 
 std::string OutFolder::Open(const std::string& dir, bool append, bool part) {
@@ -42,21 +55,23 @@ std::string OutFolder::Open(const std::string& dir, bool append, bool part) {
     // The lock is the file's flock, released by the kernel whatever ends the
     // run. The file is removed at the end, so a run that locked a file just
     // removed by another one tries again with the new file.
-    for (;;) {
+    for (int busy = 1;; ++busy) {
         const int fd = open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
         if (fd < 0) return "cannot create " + Quoted(lock_path) + ": " + std::strerror(errno);
         if (flock(fd, (part ? LOCK_SH : LOCK_EX) | LOCK_NB) != 0) {
             const int error = errno;
             close(fd);
+            if (error == EWOULDBLOCK && part && busy < kBusyTries) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                continue;
+            }
             if (error == EWOULDBLOCK) {
                 return Quoted(dir) + " is in use by another hound run (it holds " + Quoted(lock_path) +
                        "); refused";
             }
             return "cannot lock " + Quoted(lock_path) + ": " + std::strerror(error);
         }
-        struct stat locked, named;
-        if (fstat(fd, &locked) == 0 && stat(lock_path.c_str(), &named) == 0 &&
-            locked.st_dev == named.st_dev && locked.st_ino == named.st_ino) {
+        if (Names(lock_path, fd)) {
             lock_fd_ = fd;
             break;
         }
@@ -75,10 +90,15 @@ std::string OutFolder::Open(const std::string& dir, bool append, bool part) {
 }
 
 void OutFolder::Release() {
+    if (dir_fd_ >= 0) close(dir_fd_);
+    dir_fd_ = -1;
     if (lock_fd_ < 0) return;
-    // Only the run that held the folder alone removes the lock file; a part's
-    // may still be held by the other parts.
-    if (!shared_) unlink(lock_path_.c_str());
+    // A part removes the lock file only when no other part holds it: then it
+    // gets the lock exclusively. Held so, the name cannot change before the
+    // unlink, but another part that ended first may have removed this file
+    // already and a new part made a new one under its name.
+    const bool alone = !shared_ || (flock(lock_fd_, LOCK_UN) == 0 && flock(lock_fd_, LOCK_EX | LOCK_NB) == 0);
+    if (alone && Names(lock_path_, lock_fd_)) unlink(lock_path_.c_str());
     close(lock_fd_);
     lock_fd_ = -1;
 }
@@ -87,4 +107,58 @@ bool OutFolder::Holds(const std::string& name) const {
     if (!append_) return false;
     struct stat info;
     return lstat((dir_ + "/" + name).c_str(), &info) == 0;
+}
+
+std::string OutFolder::NameOf(const std::string& extracted) {
+    const size_t file_slash = extracted.find_last_of('/');
+    const size_t type_slash = file_slash == std::string::npos || file_slash == 0
+                                  ? std::string::npos
+                                  : extracted.find_last_of('/', file_slash - 1);
+    if (type_slash == std::string::npos) return "";
+    const std::string type = extracted.substr(type_slash + 1, file_slash - type_slash - 1);
+    const std::string file = extracted.substr(file_slash + 1);
+    // Type folders are named as SafeExtension names them: never "." or "..".
+    if (type != SafeExtension(type) || file.empty() || file == "." || file == "..") return "";
+    if (dir_fd_ < 0) dir_fd_ = open(dir_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    struct stat top, named;
+    const std::string folder = type_slash == 0 ? "/" : extracted.substr(0, type_slash);
+    if (dir_fd_ < 0 || fstat(dir_fd_, &top) != 0 || stat(folder.c_str(), &named) != 0 ||
+        top.st_dev != named.st_dev || top.st_ino != named.st_ino) {
+        return "";
+    }
+    return type + "/" + file;
+}
+
+Removal OutFolder::Remove(const std::string& name, std::string* why) {
+    const size_t slash = name.find('/');
+    const std::string type = name.substr(0, slash), file = name.substr(slash + 1);
+    const int type_fd = openat(dir_fd_, type.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (type_fd < 0) {
+        const int error = errno;
+        if (error == ENOENT) return Removal::kDone;
+        if (error != ELOOP && error != ENOTDIR) {
+            *why = std::strerror(error);
+            return Removal::kFailed;
+        }
+        struct stat info;
+        const bool link = fstatat(dir_fd_, type.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(info.st_mode);
+        *why = Quoted(dir_ + "/" + type) + (link ? " is a symbolic link" : " is not a folder");
+        return Removal::kRefused;
+    }
+    struct stat info;
+    Removal done = Removal::kDone;
+    if (fstatat(type_fd, file.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (errno != ENOENT) {
+            *why = std::strerror(errno);
+            done = Removal::kFailed;
+        }
+    } else if (!S_ISREG(info.st_mode)) {
+        *why = S_ISLNK(info.st_mode) ? "it is a symbolic link" : "it is not a regular file";
+        done = Removal::kRefused;
+    } else if (unlinkat(type_fd, file.c_str(), 0) != 0 && errno != ENOENT) {
+        *why = std::strerror(errno);
+        done = Removal::kFailed;
+    }
+    close(type_fd);
+    return done;
 }

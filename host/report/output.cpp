@@ -167,13 +167,14 @@ std::string JsonLine(const FileReport& file, const ReportedItem& reported,
     return line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
-std::string PartJsonLine(const FileReport& file) {
+std::string PartJsonLine(const FileReport& file, const std::string& options) {
     nlohmann::ordered_json line;
     line["file"] = ValidUtf8(file.path);
     line["part"] = {{"begin", file.part_begin},
                     {"end", file.part_end},
                     {"next_part_from", file.next_part_from},
                     {"file_size", file.size}};
+    if (!options.empty()) line["options"] = ValidUtf8(options);
     return line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 

@@ -30,8 +30,10 @@ std::string JsonLine(const FileReport& file, const ReportedItem& item, const std
                      const std::string& out_dir);
 
 // The closing JSON object of a part's items (--range, --part): what hound
-// join needs to put the parts of one file together.
-std::string PartJsonLine(const FileReport& file);
+// join needs to put the parts of one file together. options, when given, is
+// the scan's options that change which items are found; parts with other
+// options do not join.
+std::string PartJsonLine(const FileReport& file, const std::string& options = "");
 
 // The line that says which positions a part covered.
 std::string PartText(const FileReport& file);

@@ -31,6 +31,13 @@ FileId Identify(const std::string& path) {
     return id;
 }
 
+// The standard output, when it is a file.
+FileId StandardOutput() {
+    FileId id;
+    id.exists = fstat(STDOUT_FILENO, &id.info) == 0 && S_ISREG(id.info.st_mode);
+    return id;
+}
+
 std::string Folder(const std::string& path) {
     const size_t slash = path.find_last_of('/');
     if (slash == std::string::npos) return ".";
@@ -108,8 +115,7 @@ std::vector<std::string> CheckOutputPaths(const std::string& dfxml, const std::s
         if (!problem.empty()) problems.push_back(problem);
     }
     // The standard output, when it is a file: ">> disk.img" would grow the evidence.
-    FileId stdout_id;
-    stdout_id.exists = fstat(STDOUT_FILENO, &stdout_id.info) == 0 && S_ISREG(stdout_id.info.st_mode);
+    const FileId stdout_id = StandardOutput();
     for (size_t i = 0; i < inputs.size(); ++i) {
         if (stdout_id.Same(input_ids[i])) {
             problems.push_back("the standard output is the input " + Quoted(inputs[i]) +
@@ -118,6 +124,33 @@ std::vector<std::string> CheckOutputPaths(const std::string& dfxml, const std::s
         if (audit.Same(input_ids[i])) {
             problems.push_back("the input " + Quoted(inputs[i]) + " is " +
                                Quoted(out + "/audit.txt") + ", which this run would rewrite; refused");
+        }
+    }
+    return problems;
+}
+
+std::vector<std::string> CheckJoinOutputPaths(const std::string& dfxml, const std::string& out,
+                                              const std::vector<std::string>& parts,
+                                              const std::vector<std::string>& images) {
+    std::vector<std::string> inputs;
+    for (const std::string& part : parts) {
+        if (part != "-") inputs.push_back(part);
+    }
+    std::vector<std::string> problems = CheckOutputPaths(dfxml, out, inputs);
+    const FileId report = dfxml.empty() ? FileId() : Identify(dfxml);
+    const FileId audit = out.empty() ? FileId() : Identify(out + "/audit.txt");
+    const FileId stdout_id = StandardOutput();
+    for (const std::string& image : images) {
+        const FileId id = Identify(image);
+        const std::string what = "the image " + Quoted(image) + " that the parts name";
+        if (report.Same(id)) {
+            problems.push_back("--dfxml " + Quoted(dfxml) + " is " + what + "; refused, so as not to overwrite it");
+        }
+        if (stdout_id.Same(id)) {
+            problems.push_back("the standard output is " + what + "; refused, so as not to write into it");
+        }
+        if (audit.Same(id)) {
+            problems.push_back(Quoted(out + "/audit.txt") + " is " + what + ", which this run would rewrite; refused");
         }
     }
     return problems;

@@ -11,3 +11,9 @@
 // output is checked too, when it is a file.
 std::vector<std::string> CheckOutputPaths(const std::string& dfxml, const std::string& out,
                                           const std::vector<std::string>& inputs);
+
+// The same for hound join: its inputs are the parts (stdin, "-", left out),
+// and neither output may be one of the images that the parts name either.
+std::vector<std::string> CheckJoinOutputPaths(const std::string& dfxml, const std::string& out,
+                                              const std::vector<std::string>& parts,
+                                              const std::vector<std::string>& images);

@@ -211,6 +211,12 @@ int RunSigns(const std::string& path, const std::string& reader, bool json, std:
         WriteSignsText(out, report);
     }
     out << std::flush;
+    if (!out.good()) {
+        // No report came out: the same code as a file that cannot be read.
+        err << "hound: cannot write the standard output: " << (errno != 0 ? std::strerror(errno) : "write failed")
+            << '\n';
+        return kSignsUnreadable;
+    }
     return report.signatures.empty() ? kSignsNone : kSignsSome;
 }
 

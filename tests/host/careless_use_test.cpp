@@ -39,6 +39,14 @@ protected:
         run.exit_code = Shell(command + " 2>&1 >" + target, &run.err);
         return run;
     }
+    // The JSON lines of a scan of the input with extra options, saved as name.
+    std::string PartFile(const std::string& name, const std::vector<std::string>& extra) const {
+        std::vector<std::string> args = Args({"--json", "-q"});
+        args.insert(args.end(), extra.begin(), extra.end());
+        const std::string out = RunHound(args).out;
+        WriteBytes(Path(name), std::vector<uint8_t>(out.begin(), out.end()));
+        return Path(name);
+    }
 
     TempDir dir_;
     std::string input_, plugins_;
@@ -46,18 +54,26 @@ protected:
 };
 
 TEST_F(CarelessUse, FailedWritesToStdoutOrDfxmlGiveOneLineAndExitOne) {
+    const std::string part = PartFile("whole.jsonl", {"--part", "1/1"});
     const struct {
         std::vector<std::string> extra;
         std::string target, line;
+        std::vector<std::string> command = {};  // instead of a scan with extra
+        int code = 1;
     } rows[] = {
         {{}, "/dev/full", "hound: cannot write the standard output: No space left on device"},
         {{"--json"}, "/dev/full", "hound: cannot write the standard output: No space left on device"},
         {{"--dfxml", "/dev/full"}, "/dev/null", "hound: cannot write '/dev/full': No space left on device"},
+        {{}, "/dev/full", "hound: cannot write the standard output: No space left on device", {"join", part}},
+        {{}, "/dev/null", "hound: cannot write '/dev/full': No space left on device",
+         {"join", part, "--dfxml", "/dev/full"}},
+        {{}, "/dev/full", "hound: cannot write the standard output: No space left on device",
+         {"signs", BuiltPlugin("signs.ini")}, 2},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.line);
-        const HoundRun run = ToStdout(Args(row.extra), row.target);
-        EXPECT_EQ(run.exit_code, 1);
+        const HoundRun run = ToStdout(row.command.empty() ? Args(row.extra) : row.command, row.target);
+        EXPECT_EQ(run.exit_code, row.code);
         EXPECT_EQ(Lines(run.err), std::vector<std::string>{row.line});
     }
     EXPECT_TRUE(fs::is_character_file("/dev/full"));
@@ -96,6 +112,98 @@ TEST_F(CarelessUse, DfxmlThatCannotBeWrittenOrIsEvidenceIsRefusedBeforeTheScan) 
         EXPECT_EQ(ReadBytes(input_), original_);
         EXPECT_EQ(FilesBelow(Path("out")), std::vector<std::string>{});
     }
+}
+
+TEST_F(CarelessUse, JoinOutputsThatAreAPartOrTheImageAreRefused) {
+    const std::string first = PartFile("1.jsonl", {"--part", "1/2"});
+    fs::create_directories(Path("parts"));
+    const std::string second = PartFile("parts/audit.txt", {"--part", "2/2"});
+    const std::vector<uint8_t> first_bytes = ReadBytes(first), second_bytes = ReadBytes(second);
+    const std::string image = "the image '" + input_ + "' that the parts name";
+    const struct {
+        std::vector<std::string> extra;
+        std::string target, line;
+    } rows[] = {
+        {{"--dfxml", first}, "/dev/null", "--dfxml '" + first + "' is the input '" + first +
+                                              "'; refused, so as not to overwrite it"},
+        {{"--dfxml", input_}, "/dev/null",
+         "--dfxml '" + input_ + "' is " + image + "; refused, so as not to overwrite it"},
+        {{}, ">" + ShellQuote(second), "the standard output is the input '" + second +
+                                            "'; refused, so as not to write into it"},
+        {{}, ">" + ShellQuote(input_), "the standard output is " + image + "; refused, so as not to write into it"},
+        {{"--out", Path("parts")}, "/dev/null", "the input '" + second + "' is '" + Path("parts") +
+                                                    "/audit.txt', which this run would rewrite; refused"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.line);
+        std::vector<std::string> args = {"join", first, second};
+        args.insert(args.end(), row.extra.begin(), row.extra.end());
+        const HoundRun run = ToStdout(args, row.target);
+        EXPECT_EQ(run.exit_code, 1);
+        EXPECT_EQ(Lines(run.err), std::vector<std::string>{"hound: " + row.line});
+        EXPECT_EQ(ReadBytes(input_), original_);
+        EXPECT_EQ(ReadBytes(first), first_bytes);
+        EXPECT_EQ(ReadBytes(second), second_bytes);
+    }
+}
+
+TEST_F(CarelessUse, JoinRemovesOnlyRegularFilesInTheTypeFoldersOfItsOutFolder) {
+    const std::string out = Path("out"), evidence = dir_.Write("victim/evidence.txt", "keep");
+    fs::create_directories(out + "/x/dir.x");
+    fs::create_symlink(evidence, out + "/x/link.x");
+    fs::create_symlink(Path("victim"), out + "/lnk");
+    fs::create_symlink(out, Path("alias"));
+    std::vector<std::string> many, many_lines;  // more refusals than lines for them
+    for (int i = 10; i < 22; ++i) many.push_back(dir_.Write("victim/" + std::to_string(i), "keep"));
+    for (int i = 0; i < 10; ++i) {
+        many_lines.push_back("hound: note: '" + many[i] + "' left in place: it lies outside the type folders "
+                             "of the --out folder '" + out + "'");
+    }
+    many_lines.push_back("hound: note: 2 more extracted files left in place");
+    const std::string outside = "' left in place: it lies outside the type folders of the --out folder '" + out + "'";
+    const struct {
+        std::vector<std::string> extracted;  // of items left out
+        bool with_out;
+        std::vector<std::string> lines;
+        bool removed = false;
+    } rows[] = {
+        {{evidence}, true, {"hound: note: '" + evidence + outside}},
+        {{fs::relative(evidence).string()}, true, {"hound: note: '" + fs::relative(evidence).string() + outside}},
+        {{input_}, true, {"hound: note: '" + input_ + outside}},
+        {{out + "/../victim.img"}, true, {"hound: note: '" + out + "/../victim.img" + outside}},
+        {{out + "/lnk/evidence.txt"}, true,
+         {"hound: note: '" + out + "/lnk/evidence.txt' left in place: '" + out + "/lnk' is a symbolic link"}},
+        {{out + "/x/link.x"}, true, {"hound: note: '" + out + "/x/link.x' left in place: it is a symbolic link"}},
+        {{out + "/x/dir.x"}, true, {"hound: note: '" + out + "/x/dir.x' left in place: it is not a regular file"}},
+        {{out + "/x/in.x"}, false, {"hound: note: 1 extracted file of items left out stay in place: give --out "
+                                    "with the parts' output folder to remove them"}},
+        {{out + "/x/in.x"}, true, {}, true},
+        {{Path("alias/x/in.x")}, true, {}, true},  // another spelling of the folder
+        {many, true, many_lines},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.extracted[0]);
+        dir_.Write("out/x/in.x", "item");
+        // Part 2 reports items that part 1 covers up to 150: all are left out.
+        std::string second;
+        for (size_t i = 0; i < row.extracted.size(); ++i) {
+            second += "{\"file\":\"" + input_ + "\",\"offset\":" + std::to_string(120 + i) +
+                      ",\"extracted\":\"" + row.extracted[i] + "\"}\n";
+        }
+        const std::string part = "{\"file\":\"" + input_ + "\",\"part\":{\"begin\":", size = ",\"file_size\":3000}}";
+        const std::string first = dir_.Write("1.jsonl", part + "0,\"end\":100,\"next_part_from\":150" + size);
+        second = dir_.Write("2.jsonl", second + part + "100,\"end\":3000,\"next_part_from\":3000" + size);
+        std::vector<std::string> args = {"join", first, second};
+        if (row.with_out) args.insert(args.end(), {"--out", out});
+        const HoundRun run = RunHound(args);
+        EXPECT_EQ(run.exit_code, 0);
+        EXPECT_EQ(Lines(run.err), row.lines);
+        for (const std::string& path : {evidence, input_, out + "/x/link.x", out + "/x/dir.x", many.back()}) {
+            EXPECT_NE(fs::symlink_status(path).type(), fs::file_type::not_found) << path;
+        }
+        EXPECT_EQ(fs::exists(out + "/x/in.x"), !row.removed);
+    }
+    EXPECT_EQ(ReadBytes(input_), original_);
 }
 
 TEST_F(CarelessUse, StandardOutputAppendedToAnInputIsRefused) {
@@ -177,6 +285,19 @@ TEST_F(CarelessUse, ASecondRunOnALockedOutFolderIsRefused) {
     close(fd);
     // Released, the stale lock file does not count as an earlier run's file.
     EXPECT_EQ(RunHound(Args({"--out", Path("out")})).exit_code, 0);
+    EXPECT_FALSE(fs::exists(lock));
+}
+
+TEST_F(CarelessUse, TheLastPartToEndRemovesTheLockFile) {
+    fs::create_directories(Path("out"));
+    const std::string lock = Path("out/.hound-lock");
+    const int fd = open(lock.c_str(), O_RDWR | O_CREAT, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(flock(fd, LOCK_SH), 0);  // as a part still running holds it
+    EXPECT_EQ(RunHound(Args({"--out", Path("out"), "--part", "1/2"})).exit_code, 0);
+    EXPECT_TRUE(fs::exists(lock));
+    close(fd);
+    EXPECT_EQ(RunHound(Args({"--out", Path("out"), "--part", "2/2"})).exit_code, 0);
     EXPECT_FALSE(fs::exists(lock));
 }
 

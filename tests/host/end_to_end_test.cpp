@@ -258,10 +258,13 @@ TEST_F(EndToEnd, PartsJoinedInOrderGiveTheWholeScan) {
         for (size_t i = 0; i < cuts[c].size(); i += 2) {
             const HoundRun part = Scan({input, "--json", "--out", out, cuts[c][i], cuts[c][i + 1]});
             ASSERT_EQ(part.exit_code, 0) << part.err;
+            EXPECT_EQ(json::parse(Lines(part.out).back())["options"],
+                      "order=probe nested=no min-size=0 max-size=none check=no signs=beside markhound");
             const std::string lines = Path("part-" + std::to_string(c) + "-" + std::to_string(i) + ".jsonl");
             WriteBytes(lines, std::vector<uint8_t>(part.out.begin(), part.out.end()));
             join.insert(join.begin() + 1, lines);  // in reverse: join sorts them
         }
+        EXPECT_FALSE(fs::exists(out + "/.hound-lock"));  // the last part to end removed it
         for (const char* option : {"--out", out.c_str(), "--dfxml"}) join.push_back(option);
         join.push_back(Path("joined.xml"));
         const HoundRun joined = RunHound(join);
@@ -293,13 +296,35 @@ TEST_F(EndToEnd, PartsJoinedInOrderGiveTheWholeScan) {
                   text(Path("whole/audit.txt"), "items (", "messages:"));
     }
 
-    // A missing part: nothing joined, one line.
-    const HoundRun first = Scan({input, "--json", "--range", "0:3000"});
-    WriteBytes(Path("first.jsonl"), std::vector<uint8_t>(first.out.begin(), first.out.end()));
-    const HoundRun gap = RunHound({"join", Path("first.jsonl")});
-    EXPECT_EQ(gap.exit_code, 1);
-    EXPECT_EQ(gap.out, "");
-    EXPECT_EQ(Lines(gap.err).size(), 1u) << gap.err;
+    // Parts that do not make one scan: nothing joined, one line. "old"
+    // takes the options out of a part's line, as older parts were written.
+    const struct {
+        std::vector<std::vector<std::string>> parts;
+        std::string problem;  // "": they join
+    } rows[] = {
+        {{{"--range", "0:3000"}}, "no part covers positions 3000 to 5006"},  // a missing part
+        {{{"--part", "1/2", "--min-size", "1"}, {"--part", "2/2"}}, "the parts were scanned with different options"},
+        {{{"old", "--part", "1/2"}, {"--part", "2/2"}}, "the parts were scanned with different options (none given"},
+        {{{"old", "--part", "1/2"}, {"old", "--part", "2/2"}}, ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.problem);
+        std::vector<std::string> join = {"join"};
+        for (std::vector<std::string> args : row.parts) {
+            const bool old = args[0] == "old";
+            if (old) args.erase(args.begin());
+            args.insert(args.begin(), {input, "--json"});
+            std::string lines = Scan(args).out;
+            if (old) lines = std::regex_replace(lines, std::regex(",\"options\":\"[^\"]*\""), "");
+            join.push_back(Path("part-" + std::to_string(join.size()) + ".jsonl"));
+            WriteBytes(join.back(), std::vector<uint8_t>(lines.begin(), lines.end()));
+        }
+        const HoundRun joined = RunHound(join);
+        EXPECT_EQ(joined.exit_code, row.problem.empty() ? 0 : 1);
+        EXPECT_EQ(joined.out == "", !row.problem.empty());
+        EXPECT_EQ(Lines(joined.err).size(), row.problem.empty() ? 0u : 1u) << joined.err;
+        EXPECT_NE(joined.err.find(row.problem), std::string::npos) << joined.err;
+    }
 }
 
 TEST_F(EndToEnd, ExtractedBytesStayBoundedWhenTruncatedItemsRepeat) {
