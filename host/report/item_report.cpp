@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <limits>
 #include <ostream>
 
 #include "host/base/diagnostics.h"
@@ -20,9 +21,9 @@ std::string ItemOptions(const Options& options) {
     for (const std::string& name : options.order) order += (order.empty() ? "" : ",") + name;
     return "order=" + order + " nested=" + (options.nested ? "yes" : "no") +
            " min-size=" + std::to_string(options.min_size) + " max-size=" +
-           (options.max_size == ScanOptions().max_size ? "none" : std::to_string(options.max_size)) +
+           (options.max_size == std::numeric_limits<uint64_t>::max() ? "none" : std::to_string(options.max_size)) +
            " check=" + (options.no_check ? "no" : "yes") +
-           " signs=" + (options.scan_signs.empty() ? "beside markhound" : options.scan_signs);
+           " signs=" + (options.scan_signs.empty() ? "default" : options.scan_signs);
 }
 
 }  // namespace

@@ -259,7 +259,7 @@ TEST_F(EndToEnd, PartsJoinedInOrderGiveTheWholeScan) {
             const HoundRun part = Scan({input, "--json", "--out", out, cuts[c][i], cuts[c][i + 1]});
             ASSERT_EQ(part.exit_code, 0) << part.err;
             EXPECT_EQ(json::parse(Lines(part.out).back())["options"],
-                      "order=probe nested=no min-size=0 max-size=none check=no signs=beside markhound");
+                      "order=probe nested=no min-size=0 max-size=none check=no signs=default");
             const std::string lines = Path("part-" + std::to_string(c) + "-" + std::to_string(i) + ".jsonl");
             WriteBytes(lines, std::vector<uint8_t>(part.out.begin(), part.out.end()));
             join.insert(join.begin() + 1, lines);  // in reverse: join sorts them
