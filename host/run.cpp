@@ -116,7 +116,7 @@ FileReport ScanInput(const std::string& path, std::set<std::string>* stems, cons
     file.part_begin = bounds.begin;
     file.part_end = bounds.end;
 
-    const MappedData mapped = {data.data(), data.size()};
+    const MappedData mapped = {data.data(), data.size(), &data};
     ScanOptions scan_options;
     scan_options.nested = options.nested;
     scan_options.min_size = options.min_size;
@@ -141,12 +141,20 @@ FileReport ScanInput(const std::string& path, std::set<std::string>* stems, cons
     scanner.ScanRange(bounds.begin, bounds.end, on_item, [&](uint64_t position, uint64_t items) {
         progress.Update(position - bounds.begin, items);
         sinks.out.Flush();
+        data.Shrank();  // asks the file's size: a shorter file ends the scan at the next position
     });
-    if (file.part && sinks.stop.signal() == 0) {
+    if (file.part && sinks.stop.signal() == 0 && !data.Shrank()) {
         file.next_part_from = ScanPastPartEnd(scanner, bounds, found ? &last : nullptr, options.nested, on_item);
     }
     progress.Finish();
     if (sinks.stop.AskedWhile("while scanning " + Quoted(path))) return file;
+    // The items reported so far were found and read before the file became
+    // shorter; the rest of it is not scanned.
+    if (data.Shrank()) {
+        file.cut_short = "it became shorter while it was read (" + std::to_string(data.SizeNow()) + " of " +
+                         std::to_string(file.size) + " bytes left)";
+        sinks.diag.Error(Quoted(path) + " became shorter while it was read; stopped");
+    }
     report.Finish();
     return file;
 }

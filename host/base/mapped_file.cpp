@@ -15,11 +15,16 @@
 
 namespace {
 
-// Closes a descriptor when it leaves scope; the mapping outlives it.
+// Closes a descriptor unless it is released to its owner.
 struct Descriptor {
     int fd;
     ~Descriptor() {
         if (fd >= 0) close(fd);
+    }
+    int Release() {
+        const int kept = fd;
+        fd = -1;
+        return kept;
     }
 };
 
@@ -27,33 +32,76 @@ std::string Reason(const std::string& what, const std::string& path) {
     return what + " " + Quoted(path) + ": " + std::strerror(errno);
 }
 
-// A mapped file that is shortened while it is read raises SIGBUS at the
-// first page it no longer covers. The handler ends the run with one line
-// instead of a crash; the message is made beforehand, as a handler may only
-// write it.
-char g_bus_message[512];
-size_t g_bus_message_length = 0;
+// The mappings that the SIGBUS handler may mend: [begin, end) rounded to
+// whole pages, 0 when the slot is free. The handler only reads atomics.
+struct Watched {
+    std::atomic<uintptr_t> begin{0}, end{0};
+    std::atomic<bool> shrank{false};
+    std::atomic<bool> taken{false};
+};
+static_assert(std::atomic<uintptr_t>::is_always_lock_free, "the signal handler reads it");
+constexpr int kWatchSlots = 64;
+Watched g_watched[kWatchSlots];
+uintptr_t g_page_size = 4096;
 
-void OnBusError(int) {
-    if (write(STDERR_FILENO, g_bus_message, g_bus_message_length) < 0) _exit(1);
-    _exit(1);
+// A fault inside a watched mapping is a read past the end of a file that
+// became shorter: every page from the faulting one on lies past the new end,
+// so they are all replaced at once by zero pages (mmap is a plain system
+// call here, safe in a handler), the mapping is marked, and the read is
+// repeated on the zeros. The stages see the mark and stop that input. A
+// fault anywhere else is a real error: the default action ends the process.
+void OnBusError(int, siginfo_t* info, void*) {
+    const auto at = reinterpret_cast<uintptr_t>(info->si_addr);
+    for (Watched& slot : g_watched) {
+        const uintptr_t begin = slot.begin.load(), end = slot.end.load();
+        if (begin == 0 || at < begin || at >= end) continue;
+        const uintptr_t page = at & ~(g_page_size - 1);
+        if (mmap(reinterpret_cast<void*>(page), end - page, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED,
+                 -1, 0) != MAP_FAILED) {
+            slot.shrank.store(true);
+            return;
+        }
+        break;
+    }
+    struct sigaction fallback = {};
+    fallback.sa_handler = SIG_DFL;
+    sigemptyset(&fallback.sa_mask);
+    sigaction(SIGBUS, &fallback, nullptr);
 }
 
-void WatchForShrinking(const std::string& path) {
+void InstallBusHandler() {
     static bool installed = false;
-    if (!installed) {
-        struct sigaction action = {};
-        action.sa_handler = &OnBusError;
-        sigemptyset(&action.sa_mask);
-        sigaction(SIGBUS, &action, nullptr);
-        installed = true;
+    if (installed) return;
+    g_page_size = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+    struct sigaction action = {};
+    action.sa_sigaction = &OnBusError;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_SIGINFO;
+    sigaction(SIGBUS, &action, nullptr);
+    installed = true;
+}
+
+// A free slot for [data, data + size), or -1 when all are taken (the
+// mapping is then not mended: a fault in it ends the process).
+int Watch(const uint8_t* data, uint64_t size) {
+    InstallBusHandler();
+    for (int i = 0; i < kWatchSlots; ++i) {
+        bool free = false;
+        if (!g_watched[i].taken.compare_exchange_strong(free, true)) continue;
+        const auto begin = reinterpret_cast<uintptr_t>(data);
+        g_watched[i].shrank.store(false);
+        g_watched[i].end.store(begin + (static_cast<uintptr_t>(size) + g_page_size - 1) / g_page_size * g_page_size);
+        g_watched[i].begin.store(begin);
+        return i;
     }
-    std::string message = "hound: " + Quoted(path) + " became shorter while it was read; stopped\n";
-    if (message.size() > sizeof g_bus_message) {
-        message = "hound: an input became shorter while it was read; stopped\n";
-    }
-    std::memcpy(g_bus_message, message.data(), message.size());
-    g_bus_message_length = message.size();
+    return -1;
+}
+
+void Unwatch(int slot) {
+    if (slot < 0) return;
+    g_watched[slot].begin.store(0);
+    g_watched[slot].end.store(0);
+    g_watched[slot].taken.store(false);
 }
 
 }  // namespace
@@ -61,9 +109,31 @@ void WatchForShrinking(const std::string& path) {
 MappedFile::~MappedFile() { Close(); }
 
 void MappedFile::Close() {
+    Unwatch(watch_);
+    watch_ = -1;
     if (data_ != nullptr) munmap(const_cast<uint8_t*>(data_), static_cast<size_t>(size_));
+    if (fd_ >= 0) close(fd_);
+    fd_ = -1;
     data_ = nullptr;
     size_ = 0;
+    unwatched_shrank_.store(false);
+}
+
+std::atomic<bool>& MappedFile::Mark() const { return watch_ >= 0 ? g_watched[watch_].shrank : unwatched_shrank_; }
+
+const std::atomic<bool>& MappedFile::shrank_flag() const { return Mark(); }
+
+uint64_t MappedFile::SizeNow() const {
+    struct stat info;
+    if (fd_ < 0 || fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) return size_;
+    return static_cast<uint64_t>(info.st_size);
+}
+
+bool MappedFile::Shrank() const {
+    if (Mark().load()) return true;
+    if (SizeNow() >= size_) return false;
+    Mark().store(true);
+    return true;
 }
 
 bool MappedFile::Open(const std::string& path, std::string* error) {
@@ -107,8 +177,9 @@ bool MappedFile::Open(const std::string& path, std::string* error) {
         return false;
     }
     madvise(mapping, static_cast<size_t>(length), MADV_SEQUENTIAL);
-    WatchForShrinking(path);
     data_ = static_cast<const uint8_t*>(mapping);
     size_ = static_cast<uint64_t>(length);
+    fd_ = file.Release();
+    watch_ = Watch(data_, size_);
     return true;
 }

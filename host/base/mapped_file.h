@@ -1,7 +1,10 @@
 // A file or block device mapped read-only into memory, with 64-bit sizes.
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <string>
+
+#include "host/base/reader.h"
 
 class MappedFile {
 public:
@@ -17,9 +20,29 @@ public:
     const uint8_t* data() const { return data_; }
     uint64_t size() const { return size_; }
 
+    // A file that another program shortens while it is mapped raises SIGBUS
+    // at the first read of a page past its new end. hound catches that
+    // fault: the pages from there to the end of the mapping are replaced by
+    // pages of zeros, the read goes on, and the mapping is marked as shrunk.
+    // True once it is so marked, or once the file's size, asked now, is
+    // smaller than mapped: from then on its bytes cannot be trusted.
+    // Thread-safe.
+    bool Shrank() const;
+    // The mark alone, cheap enough to poll at every position.
+    const std::atomic<bool>& shrank_flag() const;
+    // The file's size now (its mapped size when it cannot be asked).
+    uint64_t SizeNow() const;
+
 private:
     void Close();
+    std::atomic<bool>& Mark() const;
 
     const uint8_t* data_ = nullptr;
     uint64_t size_ = 0;
+    int fd_ = -1;         // kept open to ask the size
+    int watch_ = -1;      // the slot of the SIGBUS handler's table; -1: none free
+    mutable std::atomic<bool> unwatched_shrank_{false};  // the mark without a slot
 };
+
+// True when data is the mapping of a file (MappedData::file) that shrank.
+inline bool Shrank(const MappedData& data) { return data.file != nullptr && data.file->Shrank(); }

@@ -11,9 +11,14 @@
 
 #include "contract/kx_plugin.h"
 
+class MappedFile;
+
 struct MappedData {
     const uint8_t* bytes;
     uint64_t size;
+    // The mapped file behind bytes, asked whether it shrank (mapped_file.h);
+    // null for data that cannot.
+    const MappedFile* file = nullptr;
 };
 
 constexpr uint8_t kPastEndEven = 0xFF;

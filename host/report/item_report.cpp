@@ -1,5 +1,7 @@
 #include "host/report/item_report.h"
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -7,6 +9,7 @@
 #include <ostream>
 
 #include "host/base/diagnostics.h"
+#include "host/base/mapped_file.h"
 #include "host/base/names.h"
 #include "host/report/extract.h"
 #include "host/report/hashes.h"
@@ -61,6 +64,10 @@ std::string ItemReport::NameOf(const Item& item, const std::string& extension) {
 
 void ItemReport::Add(const Item& item) {
     if (sinks_.stop.AskedWhile(while_scanning_)) return;
+    // Once the input is shorter than mapped, the bytes past its new end read
+    // as zeros: an item found from then on may rest on them, so none is
+    // reported (the scan stops too).
+    if (Shrank(data_)) return;
     const std::string extension = SafeExtension(item.extension);
     ReportedItem reported;
     reported.item = item;
@@ -79,7 +86,11 @@ void ItemReport::Add(const Item& item) {
         };
         reported.digests = HashBytes(options_.hashes, bytes, item.size_in_file, sinks_.stop.flag(), drop);
         if (sinks_.stop.AskedWhile(while_hashing_)) return;
-        if (extract) Extract(&reported);
+        if (Shrank(data_)) {
+            LeftUnreadByShrinking(&reported, extract);
+        } else if (extract) {
+            Extract(&reported);
+        }
     }
     ++file_.streamed;
     file_.streamed_truncated += item.truncated;
@@ -134,7 +145,16 @@ void ItemReport::Extract(ReportedItem* reported) {
     // more resident memory than a small one.
     const auto drop = [&](uint64_t done) { DropMappedPages(data_, item.offset, item.offset + done); };
     std::string error;
-    if (!WriteFileAtomically(path, bytes, item.size_in_file, &error, sinks_.stop.flag(), drop)) {
+    const bool done = WriteFileAtomically(path, bytes, item.size_in_file, &error, sinks_.stop.flag(), drop);
+    // A read past the new end of a shrunk input fails the write (EFAULT), or
+    // reads zeros where another thread met that end first: either way the
+    // file is not the item's.
+    if (Shrank(data_)) {
+        if (done) unlink(path.c_str());
+        LeftUnreadByShrinking(reported, true);
+        return;
+    }
+    if (!done) {
         if (!sinks_.stop.AskedWhile("while writing " + Quoted(path) + "; its unfinished file was removed")) {
             sinks_.diag.Error(error);
         }
@@ -145,6 +165,11 @@ void ItemReport::Extract(ReportedItem* reported) {
     DropMappedPages(data_, item.offset, item.offset + item.size_in_file);
 }
 
+void ItemReport::LeftUnreadByShrinking(ReportedItem* reported, bool extract) {
+    reported->digests.clear();
+    (extract ? reported->not_extracted : reported->not_hashed) = Unread::kShrank;
+}
+
 void ItemReport::Finish() {
     if (file_.over_bound > 0) {
         const char* left = options_.out.empty() ? " not hashed: the bytes hashed" : " not extracted: the bytes extracted";
@@ -152,7 +177,9 @@ void ItemReport::Finish() {
                          " from an input stay within " + std::to_string(kExtractBound) + " times its size");
     }
     if (!options_.json) table_.Finish();
-    if (file_.part) {
+    // A part whose scan was cut short gets no closing line: hound join
+    // then refuses it as unfinished.
+    if (file_.part && file_.cut_short.empty()) {
         sinks_.out.Line(options_.json ? PartJsonLine(file_, ItemOptions(options_)) : "  " + PartText(file_));
     }
     sinks_.out.Flush();

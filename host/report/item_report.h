@@ -59,6 +59,8 @@ private:
     std::string NameOf(const Item& item, const std::string& extension);
     Unread LeftUnread(const Item& item);
     void Extract(ReportedItem* reported);
+    // The input shrank while the item's bytes were read: no digest, no file.
+    void LeftUnreadByShrinking(ReportedItem* reported, bool extract);
 
     const Options& options_;
     const MappedData& data_;

@@ -77,6 +77,7 @@ std::string UnreadText(Unread unread, uint64_t inside_at) {
     case Unread::kNo: break;
     case Unread::kInsideTruncated: return std::string(kInsideTruncated) + HexOffset(inside_at);
     case Unread::kOverBound: return "beyond " + std::to_string(kExtractBound) + " times the input's size";
+    case Unread::kShrank: return "the input became shorter while it was read";
     }
     return "";
 }
@@ -87,7 +88,10 @@ Unread UnreadCode(std::string_view text, uint64_t* inside_at) {
         *inside_at = std::strtoull(std::string(text.substr(kInsideTruncated.size())).c_str(), nullptr, 16);
         return Unread::kInsideTruncated;
     }
-    return text == UnreadText(Unread::kOverBound, 0) ? Unread::kOverBound : Unread::kNo;
+    for (Unread unread : {Unread::kOverBound, Unread::kShrank}) {
+        if (text == UnreadText(unread, 0)) return unread;
+    }
+    return Unread::kNo;
 }
 
 std::string HexOffset(uint64_t offset) {
@@ -297,6 +301,7 @@ std::string AuditHead(const RunReport& run) {
         }
         text << file.size << " bytes  " << Count(file.items.size() + file.streamed, "item", "items");
         if (file.part) text << "  " << PartText(file);
+        if (!file.cut_short.empty()) text << "  scan stopped: " << Printable(file.cut_short);
         text << '\n';
     }
     text << "items (input, offset hex, offset, size, plug-in, extracted file, description, "
@@ -307,12 +312,16 @@ std::string AuditHead(const RunReport& run) {
 std::string AuditItemLine(const FileReport& file, const ReportedItem& reported, const std::string& plugin) {
     // Items that the extraction rule leaves out are counted in the tail, not
     // listed: however many there are, the audit stays small.
-    if (reported.not_extracted != Unread::kNo) return "";
+    if (ByExtractionRule(reported.not_extracted)) return "";
     const Item& item = reported.item;
     std::ostringstream text;
     text << "  " << Printable(file.path) << "  " << HexOffset(item.offset) << "  " << item.offset
          << "  " << item.size << "  " << plugin << "  "
-         << (reported.written ? reported.name : "(not written)") << "  \""
+         << (reported.written ? reported.name
+             : reported.not_extracted == Unread::kNo
+                 ? "(not written)"
+                 : "(not written: " + UnreadText(reported.not_extracted, reported.inside_at) + ")")
+         << "  \""
          << Printable(item.description) << '"';
     for (const Digest& digest : reported.digests) text << "  " << digest.type << ':' << digest.hex;
     const std::string flags = Flags(item);

@@ -53,7 +53,7 @@ std::string AuditText(const RunReport& run);
 // document is DfxmlHead, a DfxmlObject per item and kDfxmlTail; the audit is
 // AuditHead, an AuditItemLine per item and AuditTail. Counts include the
 // items streamed (FileReport::streamed). An item that the extraction rule
-// left out (ReportedItem::not_extracted) gets no audit line; AuditTail counts it.
+// left out (ByExtractionRule) gets no audit line; AuditTail counts it.
 std::string DfxmlHead(const RunReport& run);
 std::string DfxmlObject(const FileReport& file, const ReportedItem& item, const std::string& plugin);
 constexpr const char* kDfxmlTail = "</dfxml>\n";

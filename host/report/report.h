@@ -10,13 +10,21 @@
 #include "host/base/item.h"
 #include "host/report/hashes.h"
 
-// Why the extraction rule (item_report.cpp) left an item's bytes unread:
-// neither extracted nor hashed.
+// Why an item's bytes were left unread (neither extracted nor hashed), or
+// with --out why the item was not extracted. The first two are the
+// extraction rule's (item_report.cpp): the audit counts such items instead
+// of listing them.
 enum class Unread : uint8_t {
     kNo,
     kInsideTruncated,  // it starts inside an earlier truncated item
     kOverBound,        // the bytes read from the input reached their bound
+    kShrank,           // the input became shorter while its bytes were read
 };
+
+// True for the reasons of the extraction rule.
+inline bool ByExtractionRule(Unread unread) {
+    return unread == Unread::kInsideTruncated || unread == Unread::kOverBound;
+}
 
 // The text of the JSON fields "not_extracted" and "not_hashed"; inside_at:
 // the offset of the truncated item, for kInsideTruncated.
@@ -43,6 +51,7 @@ struct FileReport {
     uint64_t size = 0;
     std::string stem;   // safe file-name stem, unique within the run
     std::string error;  // not empty when the file could not be scanned
+    std::string cut_short;  // not empty when its scan ended early: why
     std::vector<ReportedItem> items;
     // --range or --part: the items of positions [part_begin, part_end), then
     // those that the scan finds behind part_end until, at next_part_from, it

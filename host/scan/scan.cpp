@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <thread>
 
+#include "host/base/mapped_file.h"
 #include "host/scan/candidates.h"
 
 uint64_t SizeInFile(uint64_t offset, uint64_t size, uint64_t file_size, bool* truncated) {
@@ -32,6 +33,7 @@ Scanner::Scanner(const HostReader* reader, uint64_t size, std::vector<Detector> 
 Scanner::Scanner(const MappedData* data, std::vector<Detector> detectors, const ScanOptions& options)
     : own_reader_(MakeReader(data)), reader_(&own_reader_), data_(data), size_(data->size),
       detectors_(std::move(detectors)), options_(options) {
+    if (data->file != nullptr) shrank_ = &data->file->shrank_flag();
     std::vector<CandidateFilter> filters;
     bool any_filter = false;
     for (const Detector& detector : detectors_) {
@@ -98,7 +100,8 @@ bool Scanner::Deliver(const Item& item, const ItemFn& on_item) const {
 }
 
 bool Scanner::Stopped() const {
-    return options_.stop != nullptr && options_.stop->load(std::memory_order_relaxed) != 0;
+    return (options_.stop != nullptr && options_.stop->load(std::memory_order_relaxed) != 0) ||
+           (shrank_ != nullptr && shrank_->load(std::memory_order_relaxed));
 }
 
 bool Scanner::Ask(uint64_t position, uint64_t mask, const SinkFn& sink, Item* item,

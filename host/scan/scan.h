@@ -95,7 +95,8 @@ public:
     Scanner(const HostReader* reader, uint64_t size, std::vector<Detector> detectors,
             const ScanOptions& options);
     // A scan of data through hound's reader (MakeReader); each plug-in is
-    // asked only where its filter lets it answer yes.
+    // asked only where its filter lets it answer yes. When data is a mapped
+    // file that shrinks, the scan ends as on a stop request (mapped_file.h).
     Scanner(const MappedData* data, std::vector<Detector> detectors, const ScanOptions& options);
     ~Scanner();
     Scanner(const Scanner&) = delete;
@@ -152,6 +153,7 @@ private:
     HostReader own_reader_{};
     const HostReader* reader_;
     const MappedData* data_ = nullptr;  // null: the bytes are reached only through reader_
+    const std::atomic<bool>* shrank_ = nullptr;  // set when data_'s file shrank
     uint64_t size_;
     std::vector<Detector> detectors_;
     ScanOptions options_;

@@ -502,6 +502,72 @@ TEST_F(EndToEnd, FileShortenedWhileScannedStopsTheRunWithOneLine) {
     EXPECT_EQ(run.exit_code, 1);
     EXPECT_EQ(Lines(run.err),
               (std::vector<std::string>{"hound: '" + input + "' became shorter while it was read; stopped"}));
+
+    // Shortened to 1 MiB once the scan gets there: on one thread (a file
+    // below a chunk's size is scanned in order) the items before are all
+    // reported and extracted; on four (chunks) as many as were joined by
+    // then. Either way every line is whole, the reports tell what was done,
+    // and no lock or unfinished file is left.
+    constexpr uint64_t kMiB = 1 << 20;
+    const struct {
+        uint64_t size;
+        const char* threads;
+        std::vector<uint64_t> items;  // offsets of 100-byte items; those below 1 MiB are reported (one thread)
+    } rows[] = {
+        {3 * kMiB, "1", {100, 500000, kMiB - 50, 2 * kMiB}},
+        {64 * kMiB, "4", {100, 5 * kMiB, 40 * kMiB}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.threads);
+        const std::string image = Path(std::string("shrinks-") + row.threads + ".img");
+        Image(4096).Save(image);
+        fs::resize_file(image, row.size);
+        {
+            std::fstream file(image, std::ios::binary | std::ios::in | std::ios::out);
+            for (uint64_t offset : row.items) {
+                const std::vector<uint8_t> bytes = ProbeItem(100, "x", 100);
+                file.seekp(static_cast<std::streamoff>(offset));
+                file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+            }
+        }
+        const std::string out = Path(std::string("shrunk-") + row.threads);
+        const HoundRun cut = RunHound({"scan", image, "--plugins", Plugins({"probe"}), "--order", "probe", "-q",
+                                       "--no-check", "--json", "--threads", row.threads, "--out", out, "--dfxml",
+                                       out + ".xml"},
+                                      "HOUND_PROBE_TRUNCATE=" + ShellQuote(image) +
+                                          " HOUND_PROBE_TRUNCATE_AT=" + std::to_string(kMiB));
+        EXPECT_EQ(cut.exit_code, 1);
+        EXPECT_EQ(Lines(cut.err),
+                  (std::vector<std::string>{"hound: '" + image + "' became shorter while it was read; stopped"}));
+        EXPECT_TRUE(cut.out.empty() || cut.out.back() == '\n') << cut.out;
+        std::vector<uint64_t> offsets;
+        std::vector<std::string> files = {"audit.txt"};
+        for (const json& object : JsonLines(cut.out)) {
+            offsets.push_back(object["offset"]);
+            ASSERT_TRUE(object.contains("extracted")) << object.dump();
+            files.push_back(ItemName(fs::path(image).filename(), object["offset"], "x"));
+            EXPECT_EQ(ReadBytes(object["extracted"]), ProbeItem(100, "x", 100));
+        }
+        std::vector<uint64_t> before_the_cut;
+        for (uint64_t offset : row.items) {
+            if (offset < kMiB) before_the_cut.push_back(offset);
+        }
+        if (std::string(row.threads) == "1") {
+            EXPECT_EQ(offsets, before_the_cut);
+        }
+        EXPECT_EQ(FilesBelow(out), files);  // no lock file, no unfinished file
+        EXPECT_EQ(ReadDfxml(out + ".xml").size(), offsets.size());
+        const auto audit_bytes = ReadBytes(out + "/audit.txt");
+        const std::string audit(audit_bytes.begin(), audit_bytes.end());
+        for (const std::string& text : {std::to_string(row.size) + " bytes  " + std::to_string(offsets.size()) +
+                                            (offsets.size() == 1 ? " item" : " items") +
+                                            "  scan stopped: it became shorter while it was read (" +
+                                            std::to_string(kMiB) + " of " + std::to_string(row.size) +
+                                            " bytes left)\n",
+                                        std::string("became shorter while it was read; stopped\n")}) {
+            EXPECT_NE(audit.find(text), std::string::npos) << text << "\n" << audit;
+        }
+    }
 }
 
 TEST_F(EndToEnd, PluginsThatCannotBeUsedAreReportedAndTheOthersScan) {

@@ -7,10 +7,12 @@
 // (Initialize answers 0), PROBE_DESCRIPTION. With HOUND_PROBE_LOG set, the
 // slots append one line per call of Initialize and Finalize to that file,
 // and an idle probe one line for its first Detect. With HOUND_PROBE_TRUNCATE
-// set, the first Detect shortens that file to nothing, as another program
-// might while the host reads it.
+// set, the first Detect at or past HOUND_PROBE_TRUNCATE_AT (default 0)
+// shortens that file to that many bytes, as another program might while the
+// host reads it.
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 
@@ -64,9 +66,13 @@ uint32_t KX_CALL Detect(uint32_t, const HostReader* reader, uint64_t position,
     if (!logged) Log("Detect");
     logged = true;
 #endif
-    static bool truncated = false;
+    static std::atomic<bool> truncated{false};
     const char* victim = std::getenv("HOUND_PROBE_TRUNCATE");
-    if (victim != nullptr && !truncated && truncate(victim, 0) == 0) truncated = true;
+    if (victim != nullptr && !truncated) {
+        const char* at = std::getenv("HOUND_PROBE_TRUNCATE_AT");
+        const off_t length = at != nullptr ? static_cast<off_t>(std::strtoull(at, nullptr, 0)) : 0;
+        if (position >= static_cast<uint64_t>(length) && !truncated.exchange(true)) truncate(victim, length);
+    }
     static const char kMagic[4] = {'P', 'R', 'B', '!'};
     for (int i = 0; i < 4; ++i) {
         if ((reader->ReadByte(reader->context, position + i) & 0xFF) != uint8_t(kMagic[i])) return 0;
