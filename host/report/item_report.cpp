@@ -72,12 +72,13 @@ void ItemReport::Add(const Item& item) {
     ReportedItem reported;
     reported.item = item;
     reported.name = NameOf(item, extension);
-    const bool extract = !options_.out.empty() && !sinks_.files.extraction_failed;
-    const Unread unread = extract || !options_.hashes.empty() ? LeftUnread(item) : Unread::kNo;
+    const bool out = !options_.out.empty();
+    const Unread unread = out || !options_.hashes.empty() ? LeftUnread(item) : Unread::kNo;
     if (unread != Unread::kNo) {
-        (extract ? reported.not_extracted : reported.not_hashed) = unread;
+        (out ? reported.not_extracted : reported.not_hashed) = unread;
         reported.inside_at = truncated_start_;
     } else {
+        const bool extract = out && !sinks_.files.extraction_failed;
         // The pages read leave memory block by block, as in Extract (which
         // lets the last block go itself).
         const uint8_t* bytes = item.size_in_file > 0 ? data_.bytes + item.offset : data_.bytes;
@@ -87,9 +88,11 @@ void ItemReport::Add(const Item& item) {
         reported.digests = HashBytes(options_.hashes, bytes, item.size_in_file, sinks_.stop.flag(), drop);
         if (sinks_.stop.AskedWhile(while_hashing_)) return;
         if (Shrank(data_)) {
-            LeftUnreadByShrinking(&reported, extract);
+            LeftUnreadByShrinking(&reported, out);
         } else if (extract) {
             Extract(&reported);
+        } else if (out) {
+            reported.not_extracted = Unread::kWriteFailed;
         }
     }
     ++file_.streamed;
@@ -128,7 +131,8 @@ Unread ItemReport::LeftUnread(const Item& item) {
     return Unread::kNo;
 }
 
-// Writes the item below --out. A failed write ends the extraction of the run.
+// Writes the item below --out. A failed write ends the extraction of the
+// run: this item and those after it carry kWriteFailed.
 void ItemReport::Extract(ReportedItem* reported) {
     const Item& item = reported->item;
     const std::string folder = options_.out + "/" + SafeExtension(item.extension);
@@ -137,6 +141,7 @@ void ItemReport::Extract(ReportedItem* reported) {
     if (failure) {
         sinks_.diag.Error("cannot create " + Quoted(folder) + ": " + failure.message());
         sinks_.files.extraction_failed = true;
+        reported->not_extracted = Unread::kWriteFailed;
         return;
     }
     const uint8_t* bytes = item.size_in_file > 0 ? data_.bytes + item.offset : data_.bytes;
@@ -155,8 +160,12 @@ void ItemReport::Extract(ReportedItem* reported) {
         return;
     }
     if (!done) {
-        if (!sinks_.stop.AskedWhile("while writing " + Quoted(path) + "; its unfinished file was removed")) {
+        if (sinks_.stop.AskedWhile("while writing " + Quoted(path) + "; its unfinished file was removed")) {
+            reported->not_extracted = Unread::kStopped;
+            reported->inside_at = static_cast<uint64_t>(sinks_.stop.signal());
+        } else {
             sinks_.diag.Error(error);
+            reported->not_extracted = Unread::kWriteFailed;
         }
         sinks_.files.extraction_failed = true;
         return;

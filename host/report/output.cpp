@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cinttypes>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -10,6 +11,7 @@
 #include <ostream>
 #include <sstream>
 
+#include "host/base/interrupt.h"
 #include "host/base/names.h"
 #include "host/check/formats.h"
 #include "host/options.h"
@@ -60,6 +62,7 @@ std::string OutPath(const std::string& out_dir, const std::string& name) {
 namespace {
 
 constexpr std::string_view kInsideTruncated = "inside the truncated item at ";
+constexpr std::string_view kStoppedBy = "stopped by ";
 
 }  // namespace
 
@@ -78,6 +81,8 @@ std::string UnreadText(Unread unread, uint64_t inside_at) {
     case Unread::kInsideTruncated: return std::string(kInsideTruncated) + HexOffset(inside_at);
     case Unread::kOverBound: return "beyond " + std::to_string(kExtractBound) + " times the input's size";
     case Unread::kShrank: return "the input became shorter while it was read";
+    case Unread::kWriteFailed: return "the extraction stopped at a failed write";
+    case Unread::kStopped: return std::string(kStoppedBy) + StopSignalName(static_cast<int>(inside_at));
     }
     return "";
 }
@@ -88,7 +93,13 @@ Unread UnreadCode(std::string_view text, uint64_t* inside_at) {
         *inside_at = std::strtoull(std::string(text.substr(kInsideTruncated.size())).c_str(), nullptr, 16);
         return Unread::kInsideTruncated;
     }
-    for (Unread unread : {Unread::kOverBound, Unread::kShrank}) {
+    if (text.rfind(kStoppedBy, 0) == 0) {
+        for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+            if (text.substr(kStoppedBy.size()) == StopSignalName(signal)) *inside_at = static_cast<uint64_t>(signal);
+        }
+        return Unread::kStopped;
+    }
+    for (Unread unread : {Unread::kOverBound, Unread::kShrank, Unread::kWriteFailed}) {
         if (text == UnreadText(unread, 0)) return unread;
     }
     return Unread::kNo;

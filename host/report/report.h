@@ -19,6 +19,8 @@ enum class Unread : uint8_t {
     kInsideTruncated,  // it starts inside an earlier truncated item
     kOverBound,        // the bytes read from the input reached their bound
     kShrank,           // the input became shorter while its bytes were read
+    kWriteFailed,      // a write failed, then or before: nothing more is extracted in the run
+    kStopped,          // a stop signal came while it was written
 };
 
 // True for the reasons of the extraction rule.
@@ -27,19 +29,20 @@ inline bool ByExtractionRule(Unread unread) {
 }
 
 // The text of the JSON fields "not_extracted" and "not_hashed"; inside_at:
-// the offset of the truncated item, for kInsideTruncated.
+// the offset of the truncated item for kInsideTruncated, the signal's number
+// for kStopped.
 std::string UnreadText(Unread unread, uint64_t inside_at);
 // The code of such a text (kNo for "" or a text that is none of them), with
-// the truncated item's offset in *inside_at.
+// the truncated item's offset or the signal in *inside_at.
 Unread UnreadCode(std::string_view text, uint64_t* inside_at);
 
 struct ReportedItem {
     Item item;
     std::string name;      // "<ext>/<file name>": its place below the output folder
     bool written = false;  // extracted to that place
-    Unread not_extracted = Unread::kNo;  // with --out: why it was not, by the extraction rule
+    Unread not_extracted = Unread::kNo;  // with --out: why it was not
     Unread not_hashed = Unread::kNo;     // without --out: why no digest was taken, by the same rule
-    uint64_t inside_at = 0;              // for kInsideTruncated: the truncated item's offset
+    uint64_t inside_at = 0;  // for kInsideTruncated: the truncated item's offset; for kStopped: the signal
     std::vector<Digest> digests;  // of the bytes in the file, in the order asked
 };
 

@@ -704,6 +704,22 @@ TEST_F(EndToEnd, WriteFailureLeavesNoPartialFileAndExitsNonZero) {
         EXPECT_TRUE(fs::is_directory(out + "/large"));
         EXPECT_EQ(Lines(run.out).at(0), input + ": 3 items in 200000 bytes");
     }
+    // Every JSON line says what became of its item, the audit too.
+    const std::string out = Path("out-json");
+    const HoundRun run = RunHound({"scan", input, "--plugins", Plugins({"probe"}), "--order", "probe", "--json",
+                                   "--out", out},
+                                  "ulimit -f 128;");
+    EXPECT_EQ(run.exit_code, 1);
+    const std::vector<json> objects = JsonLines(run.out);
+    ASSERT_EQ(objects.size(), 3u) << run.out;
+    EXPECT_EQ(objects[0]["extracted"], out + "/" + ItemName("full.img", 10, "small"));
+    for (size_t i : {1, 2}) {
+        EXPECT_EQ(objects[i]["not_extracted"], "the extraction stopped at a failed write");
+        EXPECT_EQ(objects[i].count("sha256"), 1u);  // hashed all the same
+    }
+    const auto audit = ReadBytes(out + "/audit.txt");
+    EXPECT_NE(std::string(audit.begin(), audit.end()).find("(not written: the extraction stopped at a failed write)"),
+              std::string::npos);
 }
 
 TEST_F(EndToEnd, ProgressShowsOnATerminalOnlyAndNotWithQuiet) {

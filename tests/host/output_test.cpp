@@ -212,6 +212,28 @@ TEST(AuditOutput, InputsItemsCountsMessagesAndTime) {
     }
 }
 
+TEST(UnreadReasons, EachTextReadsBackAsItsCode) {
+    const struct {
+        Unread unread;
+        uint64_t at;
+        const char* text;
+    } rows[] = {
+        {Unread::kNo, 0, ""},
+        {Unread::kInsideTruncated, 0x64, "inside the truncated item at 0x00000064"},
+        {Unread::kOverBound, 0, "beyond 4 times the input's size"},
+        {Unread::kShrank, 0, "the input became shorter while it was read"},
+        {Unread::kWriteFailed, 0, "the extraction stopped at a failed write"},
+        {Unread::kStopped, 15, "stopped by SIGTERM"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.text);
+        EXPECT_EQ(UnreadText(row.unread, row.at), row.text);
+        uint64_t at = 99;
+        EXPECT_EQ(UnreadCode(row.text, &at), row.unread);
+        EXPECT_EQ(at, row.at);
+    }
+}
+
 TEST(HexOffsets, AtLeastEightDigits) {
     EXPECT_EQ(HexOffset(0), "0x00000000");
     EXPECT_EQ(HexOffset(0xABCDEF), "0x00abcdef");
