@@ -129,7 +129,7 @@ CLI::Validator Checked(const std::string& option, const std::function<std::strin
 struct ScanTexts {
     std::string order = DefaultOrder();
     std::string hashes = kDefaultHashes;
-    std::string min_size, max_size, range, part;
+    std::string min_size, max_size, max_files, range, part;
 };
 
 CLI::App* AddScan(CLI::App& app, Options* options, ScanTexts* texts) {
@@ -191,6 +191,15 @@ CLI::App* AddScan(CLI::App& app, Options* options, ScanTexts* texts) {
                      "Report only items of at most N bytes; a larger one counts as not found")
         ->type_name("N")
         ->check(byte_count("--max-size", &options->max_size));
+    scan->add_option("--max-files", texts->max_files,
+                     "Extract at most N files from one input (default " + std::to_string(kDefaultMaxFiles) +
+                         "); the items after them are reported, not extracted")
+        ->type_name("N")
+        ->needs("--out")
+        ->check(Checked("--max-files", [options](const std::string& text) -> std::string {
+            if (ParseSize(text, &options->max_files)) return "";
+            return "--max-files: '" + text + "' is not a count";
+        }));
     scan->add_option("--hash", texts->hashes,
                      "Digests of each item's bytes for the JSON, DFXML and audit, comma-separated: "
                      "md5, sha1, sha256, sha512; or none")

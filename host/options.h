@@ -13,6 +13,8 @@ constexpr const char* kHoundVersion = "0.1.0";
 
 enum class Command : uint8_t { kScan, kSigns, kJoin };
 
+constexpr uint64_t kDefaultMaxFiles = 10000000;
+
 struct Options {
     Command command = Command::kScan;
     std::string signs_file;        // hound signs: the signature file
@@ -25,6 +27,7 @@ struct Options {
     std::string dfxml;  // empty: no DFXML report
     std::string out;    // empty: nothing extracted
     bool out_append = false;  // --out may hold earlier runs' files
+    uint64_t max_files = kDefaultMaxFiles;  // --out: files extracted from one input at most
     uint64_t min_size = 0;
     uint64_t max_size = std::numeric_limits<uint64_t>::max();
     bool quiet = false;

@@ -61,6 +61,7 @@ std::string SettingsLine(const Options& options, const std::string& plugin_dir) 
            " dfxml=" + (options.dfxml.empty() ? "none" : options.dfxml) +
            " out=" + (options.out.empty() ? "none" : options.out) +
            (options.out_append ? " out-append=yes" : "") +
+           (options.max_files != kDefaultMaxFiles ? " max-files=" + std::to_string(options.max_files) : "") +
            " signs=" + (options.scan_signs.empty() ? "beside " + SignaturePluginName() : options.scan_signs) +
            " check=" + (options.no_check ? "no" : "yes") + " hash=" + Joined(options.hashes);
 }

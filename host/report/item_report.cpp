@@ -112,18 +112,24 @@ void ItemReport::Add(const Item& item) {
 // input whatever the plug-ins report: a truncated item's file runs to the
 // end of the input, so an item that starts inside it is already there
 // (unless --nested asks for items inside items), and no input gives more
-// than kExtractBound times its size. kNo when the item's bytes may be read;
-// otherwise why not.
+// than kExtractBound times its size, nor with --out more than --max-files
+// files. kNo when the item's bytes may be read; otherwise why not.
 Unread ItemReport::LeftUnread(const Item& item) {
     if (!options_.nested && item.offset < truncated_end_) {
         ++file_.inside_truncated;
         return Unread::kInsideTruncated;
+    }
+    const bool out = !options_.out.empty();
+    if (out && files_ >= options_.max_files) {
+        ++file_.file_bound;
+        return Unread::kFileBound;
     }
     if (item.size_in_file > budget_) {
         ++file_.over_bound;
         return Unread::kOverBound;
     }
     budget_ -= item.size_in_file;
+    files_ += out;
     if (item.truncated && item.offset + item.size_in_file > truncated_end_) {
         truncated_start_ = item.offset;
         truncated_end_ = item.offset + item.size_in_file;
@@ -184,6 +190,11 @@ void ItemReport::Finish() {
         const char* left = options_.out.empty() ? " not hashed: the bytes hashed" : " not extracted: the bytes extracted";
         sinks_.diag.Note(std::to_string(file_.over_bound) + " items of " + Quoted(file_.path) + left +
                          " from an input stay within " + std::to_string(kExtractBound) + " times its size");
+    }
+    if (file_.file_bound > 0) {
+        sinks_.diag.Note(std::to_string(file_.file_bound) + " items of " + Quoted(file_.path) +
+                         " not extracted: at most " + std::to_string(options_.max_files) +
+                         " files are extracted from an input (--max-files)");
     }
     if (!options_.json) table_.Finish();
     // A part whose scan was cut short gets no closing line: hound join

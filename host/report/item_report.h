@@ -75,6 +75,7 @@ private:
     // The extraction rule (see LeftUnread).
     uint64_t truncated_start_ = 0, truncated_end_ = 0;
     uint64_t budget_ = 0;  // bytes that may still be extracted from the input
+    uint64_t files_ = 0;   // with --out: items whose bytes the rule let through
     // What a stop seen here interrupted, for the line that tells it.
     const std::string while_scanning_, while_hashing_;
 };

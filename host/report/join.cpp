@@ -294,6 +294,7 @@ int RunJoin(const Options& options, std::ostream& out, std::ostream& err) {
             const Unread unread = file.items.back().not_extracted;
             if (unread == Unread::kInsideTruncated) ++file.inside_truncated;
             if (unread == Unread::kOverBound) ++file.over_bound;
+            if (unread == Unread::kFileBound) ++file.file_bound;
         }
     }
     out << std::flush;

@@ -80,6 +80,7 @@ std::string UnreadText(Unread unread, uint64_t inside_at) {
     case Unread::kNo: break;
     case Unread::kInsideTruncated: return std::string(kInsideTruncated) + HexOffset(inside_at);
     case Unread::kOverBound: return "beyond " + std::to_string(kExtractBound) + " times the input's size";
+    case Unread::kFileBound: return "beyond the --max-files files of an input";
     case Unread::kShrank: return "the input became shorter while it was read";
     case Unread::kWriteFailed: return "the extraction stopped at a failed write";
     case Unread::kStopped: return std::string(kStoppedBy) + StopSignalName(static_cast<int>(inside_at));
@@ -99,7 +100,7 @@ Unread UnreadCode(std::string_view text, uint64_t* inside_at) {
         }
         return Unread::kStopped;
     }
-    for (Unread unread : {Unread::kOverBound, Unread::kShrank, Unread::kWriteFailed}) {
+    for (Unread unread : {Unread::kOverBound, Unread::kFileBound, Unread::kShrank, Unread::kWriteFailed}) {
         if (text == UnreadText(unread, 0)) return unread;
     }
     return Unread::kNo;
@@ -344,7 +345,7 @@ std::string AuditItemLine(const FileReport& file, const ReportedItem& reported, 
 std::string AuditTail(const RunReport& run) {
     std::ostringstream text;
     std::map<std::string, uint64_t> per_type;
-    uint64_t scanned = 0, total = 0, truncated = 0, inside = 0, over = 0;
+    uint64_t scanned = 0, total = 0, truncated = 0, inside = 0, over = 0, files_over = 0;
     for (const FileReport& file : run.files) {
         for (const ReportedItem& reported : file.items) {
             ++per_type[SafeExtension(reported.item.extension)];
@@ -356,6 +357,7 @@ std::string AuditTail(const RunReport& run) {
         truncated += file.streamed_truncated;
         inside += file.inside_truncated;
         over += file.over_bound;
+        files_over += file.file_bound;
     }
     text << "counts per type:\n";
     for (const auto& [type, count] : per_type) text << "  " << type << "  " << count << '\n';
@@ -363,7 +365,9 @@ std::string AuditTail(const RunReport& run) {
          << Count(run.files.size(), "input", "inputs") << '\n';
     text << "truncated: " << truncated << " (reaching past the end of their input)\n"
          << "not extracted: " << inside << " inside an earlier truncated item, " << over
-         << " beyond " << kExtractBound << " times their input's size\n"
+         << " beyond " << kExtractBound << " times their input's size"
+         << (files_over > 0 ? ", " + std::to_string(files_over) + " beyond the --max-files files of their input" : "")
+         << '\n'
          << "extraction rule: an item that starts inside an earlier truncated item of its input "
             "is neither extracted nor hashed (its bytes are in that item's file) unless --nested is "
             "given; the bytes extracted from an input stay within "

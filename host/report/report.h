@@ -11,13 +11,14 @@
 #include "host/report/hashes.h"
 
 // Why an item's bytes were left unread (neither extracted nor hashed), or
-// with --out why the item was not extracted. The first two are the
+// with --out why the item was not extracted. The first three are the
 // extraction rule's (item_report.cpp): the audit counts such items instead
 // of listing them.
 enum class Unread : uint8_t {
     kNo,
     kInsideTruncated,  // it starts inside an earlier truncated item
     kOverBound,        // the bytes read from the input reached their bound
+    kFileBound,        // the files extracted from the input reached --max-files
     kShrank,           // the input became shorter while its bytes were read
     kWriteFailed,      // a write failed, then or before: nothing more is extracted in the run
     kStopped,          // a stop signal came while it was written
@@ -25,7 +26,7 @@ enum class Unread : uint8_t {
 
 // True for the reasons of the extraction rule.
 inline bool ByExtractionRule(Unread unread) {
-    return unread == Unread::kInsideTruncated || unread == Unread::kOverBound;
+    return unread == Unread::kInsideTruncated || unread == Unread::kOverBound || unread == Unread::kFileBound;
 }
 
 // The text of the JSON fields "not_extracted" and "not_hashed"; inside_at:
@@ -68,6 +69,7 @@ struct FileReport {
     // neither extracted nor hashed.
     uint64_t inside_truncated = 0;
     uint64_t over_bound = 0;
+    uint64_t file_bound = 0;  // with --out: past --max-files
     // Items that went out as they were found instead of being kept in items.
     uint64_t streamed = 0;
     uint64_t streamed_truncated = 0;

@@ -369,6 +369,26 @@ TEST_F(EndToEnd, ExtractedBytesStayBoundedWhenTruncatedItemsRepeat) {
     EXPECT_LE(extracted_bytes(Path("nested")), 4u * 5000);
     EXPECT_EQ(FilesBelow(Path("nested")).size(), 1u + 40 - 35);
 
+    // --max-files bounds the number of files as the rule bounds their bytes.
+    const HoundRun few = Scan({input, "--out", Path("few"), "--nested", "--max-files", "3", "--json"});
+    ASSERT_EQ(few.exit_code, 0) << few.err;
+    EXPECT_EQ(Lines(few.err), (std::vector<std::string>{"hound: note: 37 items of '" + input + "' not extracted: "
+                                                        "at most 3 files are extracted from an input (--max-files)"}));
+    const std::vector<json> few_objects = JsonLines(few.out);
+    ASSERT_EQ(few_objects.size(), 40u);
+    EXPECT_EQ(few_objects[2].count("extracted"), 1u);
+    EXPECT_EQ(few_objects[3]["not_extracted"], "beyond the --max-files files of an input");
+    EXPECT_EQ(few_objects[3].count("sha256"), 0u);
+    EXPECT_EQ(FilesBelow(Path("few")).size(), 1u + 3);
+    const auto few_audit_bytes = ReadBytes(Path("few/audit.txt"));
+    const std::string few_audit(few_audit_bytes.begin(), few_audit_bytes.end());
+    for (const char* text : {"not extracted: 0 inside an earlier truncated item, 0 beyond 4 times their input's size, "
+                             "37 beyond the --max-files files of their input\n",
+                             " max-files=3 "}) {
+        EXPECT_NE(few_audit.find(text), std::string::npos) << text << "\n" << few_audit;
+    }
+    EXPECT_EQ(audit.find("max-files"), std::string::npos) << "the default is not told";
+
     // Without --out the same rule bounds the bytes hashed.
     const std::vector<json> hashed = JsonLines(Scan({input, "--json"}).out);
     ASSERT_EQ(hashed.size(), 40u);

@@ -154,7 +154,7 @@ TEST(CommandLine, ScanWithEveryOption) {
     const Parsed p = Parse({"scan", "a.img", "b.img", "--plugins", "/p", "--order", "markhound",
                             "--nested", "--json", "--dfxml", "r.xml", "--out", "o", "--min-size",
                             "1K", "--max-size", "0x100000", "--quiet", "--no-check",
-                            "--out-append"});
+                            "--out-append", "--max-files", "2K"});
     ASSERT_EQ(p.code, -1) << p.err;
     EXPECT_EQ(p.options.files, (std::vector<std::string>{"a.img", "b.img"}));
     EXPECT_EQ(p.options.plugins_dir, "/p");
@@ -164,6 +164,7 @@ TEST(CommandLine, ScanWithEveryOption) {
     EXPECT_EQ(p.options.dfxml, "r.xml");
     EXPECT_EQ(p.options.out, "o");
     EXPECT_TRUE(p.options.out_append);
+    EXPECT_EQ(p.options.max_files, 2048u);
     EXPECT_EQ(p.options.min_size, 1024u);
     EXPECT_EQ(p.options.max_size, 0x100000u);
     EXPECT_TRUE(p.options.quiet);
@@ -180,6 +181,7 @@ TEST(CommandLine, Defaults) {
     EXPECT_FALSE(p.options.no_check);
     EXPECT_EQ(p.options.min_size, 0u);
     EXPECT_EQ(p.options.max_size, ~uint64_t{0});
+    EXPECT_EQ(p.options.max_files, 10000000u);
     EXPECT_EQ(p.options.command_line, "hound scan a.img");
 }
 
@@ -210,6 +212,8 @@ TEST(CommandLine, MistakesExitWithTwoAndOneLine) {
         {"scan", "a", "--part", "1/2", "--range", "0:1"},
         {"join"},
         {"scan", "a", "--out-append"},  // without --out
+        {"scan", "a", "--max-files", "9"},  // without --out
+        {"scan", "a", "--out", "o", "--max-files", "many"},
         {"frobnicate"},
     };
     for (const auto& args : rows) {
@@ -227,7 +231,7 @@ TEST(CommandLine, HelpNamesEveryOptionAndExitsWithZero) {
         EXPECT_EQ(p.code, 0);
         for (const char* option : {"--plugins", "--order", "--nested", "--json", "--dfxml", "--out",
                                    "--out-append", "--min-size", "--max-size", "--quiet", "--no-check", "--signs",
-                                   "--hash", "--range", "--part", "FILE"}) {
+                                   "--hash", "--range", "--part", "--max-files", "FILE"}) {
             EXPECT_NE(p.out.find(option), std::string::npos) << option;
         }
     }

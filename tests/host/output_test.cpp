@@ -221,6 +221,7 @@ TEST(UnreadReasons, EachTextReadsBackAsItsCode) {
         {Unread::kNo, 0, ""},
         {Unread::kInsideTruncated, 0x64, "inside the truncated item at 0x00000064"},
         {Unread::kOverBound, 0, "beyond 4 times the input's size"},
+        {Unread::kFileBound, 0, "beyond the --max-files files of an input"},
         {Unread::kShrank, 0, "the input became shorter while it was read"},
         {Unread::kWriteFailed, 0, "the extraction stopped at a failed write"},
         {Unread::kStopped, 15, "stopped by SIGTERM"},
