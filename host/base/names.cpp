@@ -120,6 +120,44 @@ std::string ValidUtf8(std::string_view text) {
     return Recode(text, [](uint32_t cp) { return cp; });
 }
 
+bool IsValidUtf8(std::string_view text) {
+    for (size_t i = 0; i < text.size();) {
+        uint32_t cp;
+        const size_t length = DecodeOne(text, i, &cp);
+        if (length == 0) return false;
+        i += length;
+    }
+    return true;
+}
+
+std::string HexBytes(std::string_view bytes) {
+    static const char kDigits[] = "0123456789abcdef";
+    std::string hex;
+    for (char c : bytes) {
+        hex += kDigits[static_cast<uint8_t>(c) >> 4];
+        hex += kDigits[static_cast<uint8_t>(c) & 0xF];
+    }
+    return hex;
+}
+
+bool FromHex(std::string_view hex, std::string* bytes) {
+    const auto digit = [](char c) {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+        return -1;
+    };
+    if (hex.size() % 2 != 0) return false;
+    std::string out;
+    for (size_t i = 0; i < hex.size(); i += 2) {
+        const int high = digit(hex[i]), low = digit(hex[i + 1]);
+        if (high < 0 || low < 0) return false;
+        out += static_cast<char>(high << 4 | low);
+    }
+    *bytes = out;
+    return true;
+}
+
 std::string Printable(std::string_view text) {
     return Recode(text, [](uint32_t cp) { return IsControl(cp) ? uint32_t{'?'} : cp; });
 }

@@ -28,6 +28,15 @@ std::string ItemFileName(const std::string& stem, uint64_t offset, const std::st
 // sequence becomes U+FFFD.
 std::string ValidUtf8(std::string_view text);
 
+// True when every byte of text belongs to a well-formed UTF-8 sequence.
+bool IsValidUtf8(std::string_view text);
+
+// The bytes as lower-case hexadecimal, two digits each, and back: for paths
+// that are not UTF-8, which a JSON text cannot hold as they are. FromHex
+// is false for text that is not an even number of hexadecimal digits.
+std::string HexBytes(std::string_view bytes);
+bool FromHex(std::string_view hex, std::string* bytes);
+
 // ValidUtf8, with control characters (C0, DEL, C1) replaced by '?'.
 std::string Printable(std::string_view text);
 

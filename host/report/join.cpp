@@ -42,6 +42,15 @@ struct Input {
     std::vector<Json> pending;  // items not yet closed by their part line
 };
 
+// A path field as the scan wrote it: from "<key>_bytes" when the path is
+// not UTF-8 (the text field then holds U+FFFD for the other bytes).
+std::string RawPath(const Json& line, const std::string& key) {
+    std::string bytes;
+    const auto raw = line.find(key + "_bytes");
+    if (raw != line.end() && raw->is_string() && FromHex(raw->get<std::string>(), &bytes)) return bytes;
+    return line.value(key, std::string());
+}
+
 std::string Dump(const Json& line) {
     return line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
@@ -87,7 +96,7 @@ std::vector<Json> Join(const std::vector<Part>& parts, std::set<std::string>* ke
     uint64_t reach = 0;
     for (const Part& part : parts) {
         for (Json item : part.items) {
-            const std::string extracted = item.value("extracted", std::string());
+            const std::string extracted = RawPath(item, "extracted");
             if (item["offset"].get<uint64_t>() < reach) {
                 // The whole scan was inside an earlier item here; or it asks
                 // here too, and an earlier part reported the same item.
@@ -121,7 +130,7 @@ ReportedItem ToReported(const Json& line, const std::string& stem, const std::st
     if (known == plugins->end()) plugins->push_back(plugin);
     item.check = CheckStateCode(line.value("check", std::string()));
     item.check_format = FindFormat(line.value("checker", std::string()));
-    const std::string extracted = line.value("extracted", std::string());
+    const std::string extracted = RawPath(line, "extracted");
     reported.written = !extracted.empty();
     const std::string prefix = out_dir + "/";
     reported.name = reported.written && extracted.rfind(prefix, 0) == 0
@@ -166,7 +175,7 @@ bool ReadLines(std::istream& in, const std::string& path, std::vector<std::strin
                 << ": not a JSON line of hound scan --json\n";
             return false;
         }
-        const std::string file = line["file"];
+        const std::string file = RawPath(line, "file");
         if (inputs->find(file) == inputs->end()) order->push_back(file);
         Input& input = (*inputs)[file];
         if (!line.contains("part")) {

@@ -57,6 +57,13 @@ std::string OutPath(const std::string& out_dir, const std::string& name) {
     return out_dir + "/" + name;
 }
 
+// A path as JSON holds it: key as valid UTF-8 text, and when that text is
+// not the path's bytes, key_bytes with them in hexadecimal.
+void PutPath(nlohmann::ordered_json& line, const std::string& key, const std::string& path) {
+    line[key] = ValidUtf8(path);
+    if (!IsValidUtf8(path)) line[key + "_bytes"] = HexBytes(path);
+}
+
 }  // namespace
 
 namespace {
@@ -159,7 +166,7 @@ std::string JsonLine(const FileReport& file, const ReportedItem& reported,
                      const std::string& plugin, const std::string& out_dir) {
     const Item& item = reported.item;
     nlohmann::ordered_json line;
-    line["file"] = ValidUtf8(file.path);
+    PutPath(line, "file", file.path);
     line["offset"] = item.offset;
     line["offset_hex"] = HexOffset(item.offset);
     line["size"] = item.size;
@@ -175,7 +182,7 @@ std::string JsonLine(const FileReport& file, const ReportedItem& reported,
     line["plugin"] = plugin;
     for (const Digest& digest : reported.digests) line[digest.type] = digest.hex;
     if (file.part && item.offset >= file.part_end) line["after_range"] = true;
-    if (reported.written) line["extracted"] = ValidUtf8(OutPath(out_dir, reported.name));
+    if (reported.written) PutPath(line, "extracted", OutPath(out_dir, reported.name));
     if (reported.not_extracted != Unread::kNo) {
         line["not_extracted"] = UnreadText(reported.not_extracted, reported.inside_at);
     }
@@ -185,7 +192,7 @@ std::string JsonLine(const FileReport& file, const ReportedItem& reported,
 
 std::string PartJsonLine(const FileReport& file, const std::string& options) {
     nlohmann::ordered_json line;
-    line["file"] = ValidUtf8(file.path);
+    PutPath(line, "file", file.path);
     line["part"] = {{"begin", file.part_begin},
                     {"end", file.part_end},
                     {"next_part_from", file.next_part_from},

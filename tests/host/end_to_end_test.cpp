@@ -327,6 +327,50 @@ TEST_F(EndToEnd, PartsJoinedInOrderGiveTheWholeScan) {
     }
 }
 
+// Paths that are not UTF-8 keep their bytes from the command line to the
+// JSON lines ("file_bytes", "extracted_bytes"), and hound join finds the
+// parts' files by them: it removes those of the items it leaves out.
+TEST_F(EndToEnd, PathsThatAreNotUtf8KeepTheirBytes) {
+    const std::string input = OverlappingImage().Save(Path("disk-\xFF.img"));
+    const auto hex = [](const std::string& bytes) {
+        std::string text;
+        char digits[3];
+        for (char c : bytes) {
+            std::snprintf(digits, sizeof digits, "%02x", static_cast<unsigned>(static_cast<uint8_t>(c)));
+            text += digits;
+        }
+        return text;
+    };
+    const std::string whole = Path("whole-\xFE"), parts = Path("parts-\xFE");
+    const HoundRun run = Scan({input, "--json", "--out", whole});
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    const std::vector<json> objects = JsonLines(run.out);
+    ASSERT_EQ(objects.size(), 7u);
+    for (const json& object : objects) {
+        EXPECT_EQ(object["file"], Path("disk-\xEF\xBF\xBD.img"));
+        EXPECT_EQ(object["file_bytes"], hex(input));
+        const std::string name = ItemName("disk-_.img", object["offset"], object["ext"]);
+        EXPECT_EQ(object["extracted_bytes"], hex(whole + "/" + name));
+        EXPECT_TRUE(fs::exists(whole + "/" + name)) << name;
+    }
+    std::vector<std::string> join = {"join", "--out", parts};
+    for (const char* part : {"1/2", "2/2"}) {
+        const HoundRun scanned = Scan({input, "--json", "--out", parts, "--part", part});
+        ASSERT_EQ(scanned.exit_code, 0) << scanned.err;
+        join.push_back(Path(std::string("part-") + part[0] + ".jsonl"));
+        WriteBytes(join.back(), std::vector<uint8_t>(scanned.out.begin(), scanned.out.end()));
+    }
+    const HoundRun joined = RunHound(join);
+    ASSERT_EQ(joined.exit_code, 0) << joined.err;
+    EXPECT_EQ(joined.err, "");
+    EXPECT_EQ(JsonLines(joined.out).size(), objects.size());
+    std::vector<std::string> kept = FilesBelow(parts), expected = FilesBelow(whole);
+    kept.erase(std::remove_if(kept.begin(), kept.end(), [](const std::string& f) { return f.rfind("audit", 0) == 0; }),
+               kept.end());
+    expected.erase(std::remove(expected.begin(), expected.end(), "audit.txt"), expected.end());
+    EXPECT_EQ(kept, expected);
+}
+
 TEST_F(EndToEnd, ExtractedBytesStayBoundedWhenTruncatedItemsRepeat) {
     // 40 headers, each claiming a megabyte: every item is truncated, and
     // each one after the first starts inside the first.

@@ -82,7 +82,16 @@ TEST(Texts, ValidUtf8KeepsWellFormedSequencesAndReplacesTheRest) {
     for (const auto& row : rows) {
         SCOPED_TRACE(row.input);
         EXPECT_EQ(ValidUtf8(row.input), row.expected);
+        EXPECT_EQ(IsValidUtf8(row.input), row.input == row.expected);
+        // The bytes, whatever they are, come back from their hexadecimal form.
+        std::string bytes;
+        EXPECT_TRUE(FromHex(HexBytes(row.input), &bytes));
+        EXPECT_EQ(bytes, row.input);
     }
+    EXPECT_EQ(HexBytes("o\xFF/"), "6fff2f");
+    std::string bytes = "kept";
+    for (const char* bad : {"6", "6g", "zz"}) EXPECT_FALSE(FromHex(bad, &bytes)) << bad;
+    EXPECT_EQ(bytes, "kept");
 }
 
 TEST(Texts, PrintableReplacesControlCharacters) {

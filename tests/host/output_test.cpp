@@ -135,6 +135,16 @@ TEST(JsonOutput, LargeOffsetsAndBadTextsStayValid) {
     EXPECT_EQ(json["size"].get<uint64_t>(), ~uint64_t{0});
     EXPECT_EQ(json["file"], "gr\xEF\xBF\xBD\xEF\xBF\xBD" "e.img");
     EXPECT_EQ(json["description"], "a\"b\\c\x01");
+    // Paths that are not UTF-8 also carry their bytes, for hound join; others do not.
+    EXPECT_EQ(json["file_bytes"], "6772f6df652e696d67");
+    item.written = true;
+    const auto extracted = nlohmann::json::parse(JsonLine(file, item, "p", "o\xFE"));
+    EXPECT_EQ(extracted["extracted"], "o\xEF\xBF\xBD/bin/x");
+    EXPECT_EQ(extracted["extracted_bytes"], "6ffe2f62696e2f78");
+    EXPECT_EQ(nlohmann::json::parse(PartJsonLine(file))["file_bytes"], "6772f6df652e696d67");
+    const auto plain = nlohmann::json::parse(JsonLine(SampleFile(), item, "p", "o"));
+    EXPECT_FALSE(plain.contains("file_bytes"));
+    EXPECT_FALSE(plain.contains("extracted_bytes"));
 }
 
 TEST(XmlText, EscapesMarkupAndDropsForbiddenCharacters) {
