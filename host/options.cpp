@@ -7,6 +7,7 @@
 #include <functional>
 #include <set>
 
+#include "host/base/names.h"
 #include "host/known_plugins.h"
 #include "host/report/hashes.h"
 
@@ -134,7 +135,15 @@ struct ScanTexts {
 
 CLI::App* AddScan(CLI::App& app, Options* options, ScanTexts* texts) {
     CLI::App* scan = app.add_subcommand("scan", "Scan files for embedded items");
-    scan->add_option("FILE", options->files, "Files (or block devices) to scan")->required();
+    scan->add_option("FILE", options->files,
+                     "Files (or block devices) to scan; one whose name begins with '-' as ./-name, or "
+                     "after --")
+        ->required()
+        ->check(Checked("FILE", [](const std::string& path) -> std::string {
+            if (path != "-") return "";
+            return "FILE: '-' would be the standard input, which hound cannot scan (it maps its inputs): "
+                   "give a file or block device, or ./- for a file named '-'";
+        }));
     scan->add_option("--plugins", options->plugins_dir,
                      "Folder of the plug-ins (default: the folder of the hound executable if they are "
                      "there, else ../lib/hound beside it)")
@@ -256,6 +265,25 @@ CLI::App* AddJoin(CLI::App& app, Options* options) {
     return join;
 }
 
+// A word after "scan" (and before "--") that CLI11 takes for a short option
+// hound does not have: most likely a file whose name begins with '-'. ""
+// when there is none.
+std::string DashFileName(const CLI::App& scan, int argc, const char* const* argv) {
+    bool in_scan = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string word = argv[i];
+        if (!in_scan) {
+            in_scan = word == "scan";
+            continue;
+        }
+        if (word == "--") return "";
+        if (word.size() < 2 || word[0] != '-' || word[1] == '-') continue;
+        if (word.size() == 2 && scan.get_option_no_throw(word) != nullptr) continue;
+        return word;
+    }
+    return "";
+}
+
 // What the options of a scan say together, once each has been read.
 std::string ScanProblem(const Options& options) {
     if (options.part.given && options.files.size() != 1) return "--range and --part take one FILE";
@@ -288,6 +316,13 @@ int ParseCommandLine(int argc, const char* const* argv, Options* options, std::o
         err << "hound: " << e.what() << '\n';
         return kExitUsage;
     } catch (const CLI::ParseError& e) {
+        const std::string dash = DashFileName(*scan, argc, argv);
+        if (!dash.empty() && (dynamic_cast<const CLI::RequiredError*>(&e) != nullptr ||
+                              dynamic_cast<const CLI::ExtrasError*>(&e) != nullptr)) {
+            err << "hound: " << Quoted(dash) << " is not an option of hound scan; to scan a file of that name, give "
+                << Quoted("./" + dash) << " or put -- in front of the file names\n";
+            return kExitUsage;
+        }
         const int code = app.exit(e, out, err);
         return code == 0 ? kExitOk : kExitUsage;
     }

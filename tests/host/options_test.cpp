@@ -225,6 +225,31 @@ TEST(CommandLine, MistakesExitWithTwoAndOneLine) {
     }
 }
 
+// File names that the command line cannot take as they stand get a line
+// that says what to give instead.
+TEST(CommandLine, FileNamesThatLookLikeOptionsSayWhatToGive) {
+    const struct {
+        std::vector<const char*> args;
+        const char* message;  // "": parsed, the file is "-dash.img"
+    } rows[] = {
+        {{"scan", "-"}, "hound: FILE: '-' would be the standard input, which hound cannot scan"},
+        {{"scan", "-dash.img"}, "hound: '-dash.img' is not an option of hound scan; to scan a file of that name, "
+                                "give './-dash.img' or put -- in front of the file names\n"},
+        {{"scan", "a.img", "-dash.img", "-q"}, "give './-dash.img' or put --"},
+        {{"scan", "-q", "--", "-dash.img"}, ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.args.back());
+        const Parsed p = Parse(row.args);
+        EXPECT_EQ(p.code, *row.message == '\0' ? -1 : kExitUsage);
+        EXPECT_NE(p.err.find(row.message), std::string::npos) << p.err;
+        EXPECT_EQ(std::count(p.err.begin(), p.err.end(), '\n'), *row.message == '\0' ? 0 : 1) << p.err;
+        if (*row.message == '\0') {
+            EXPECT_EQ(p.options.files, (std::vector<std::string>{"-dash.img"}));
+        }
+    }
+}
+
 TEST(CommandLine, HelpNamesEveryOptionAndExitsWithZero) {
     for (const auto& args : std::vector<std::vector<const char*>>{{"--help"}, {"scan", "--help"}}) {
         const Parsed p = Parse(args);
