@@ -113,6 +113,10 @@ FileReport ScanInput(const std::string& path, std::set<std::string>* stems, cons
     file.size = data.size();
     file.stem = UniqueName(SafeStem(path), stems);
     const PartBounds bounds = BoundsIn(options.part, data.size());
+    if (options.part.given && options.part.k == 0 && options.part.begin >= data.size()) {
+        sinks.diag.Note("--range begins at " + std::to_string(options.part.begin) + ", at or past the end of " +
+                        Quoted(path) + " (" + std::to_string(data.size()) + " bytes): nothing is scanned");
+    }
     file.part = options.part.given;
     file.part_begin = bounds.begin;
     file.part_end = bounds.end;

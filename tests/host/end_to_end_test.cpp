@@ -325,6 +325,12 @@ TEST_F(EndToEnd, PartsJoinedInOrderGiveTheWholeScan) {
         EXPECT_EQ(Lines(joined.err).size(), row.problem.empty() ? 0u : 1u) << joined.err;
         EXPECT_NE(joined.err.find(row.problem), std::string::npos) << joined.err;
     }
+
+    // A range that begins past the end scans nothing, and says so.
+    const HoundRun past = Scan({input, "--json", "--range", "1M:"});
+    EXPECT_EQ(past.exit_code, 0);
+    EXPECT_EQ(Lines(past.err), (std::vector<std::string>{"hound: note: --range begins at 1048576, at or past the "
+                                                         "end of '" + input + "' (5006 bytes): nothing is scanned"}));
 }
 
 // Paths that are not UTF-8 keep their bytes from the command line to the
