@@ -17,6 +17,10 @@ std::string SafeExtension(std::string_view extension);
 constexpr size_t kMaxStem = 100;
 std::string SafeStem(std::string_view input_path);
 
+// The private plug-in folder of hound scan --signs, made in $TMPDIR, begins
+// with this name.
+constexpr const char* kSignsFolderPrefix = "hound-signs-";
+
 // name, or name with "-2", "-3", ... before its extension: never one taken.
 // Stems of inputs and names of items alike.
 std::string UniqueName(const std::string& name, std::set<std::string>* taken);

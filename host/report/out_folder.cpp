@@ -7,24 +7,58 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "host/base/names.h"
 
 namespace {
 
-// Anything in the folder but the lock file, which a killed run leaves behind.
+using FileId = std::pair<dev_t, ino_t>;
+
+// The folder of temporary files ($TMPDIR, else /tmp) and the folders above
+// it, nearest first.
+std::vector<FileId> TemporaryFolders() {
+    const char* tmpdir = std::getenv("TMPDIR");
+    std::string at = tmpdir != nullptr && *tmpdir != '\0' ? tmpdir : "/tmp";
+    std::vector<FileId> folders;
+    struct stat info;
+    for (int depth = 0; depth < 256 && stat(at.c_str(), &info) == 0; ++depth, at += "/..") {
+        const FileId id = {info.st_dev, info.st_ino};
+        if (!folders.empty() && folders.back() == id) break;  // "/" is its own parent
+        folders.push_back(id);
+    }
+    return folders;
+}
+
+// Anything in the folder but what no run put there: the lock file, which a
+// killed run leaves behind; $TMPDIR when it lies inside the folder, or the
+// folder on the way to it; and when $TMPDIR is the folder itself, the
+// private plug-in folder that this run made there for --signs.
 bool HoldsFiles(const std::string& dir) {
     DIR* folder = opendir(dir.c_str());
     if (folder == nullptr) return false;
+    const std::vector<FileId> temporary = TemporaryFolders();
+    struct stat info;
+    const bool is_temporary = fstat(dirfd(folder), &info) == 0 && !temporary.empty() &&
+                              temporary.front() == FileId{info.st_dev, info.st_ino};
     bool holds = false;
     while (const dirent* entry = readdir(folder)) {
         const std::string name = entry->d_name;
-        if (name != "." && name != ".." && name != kLockFileName) holds = true;
+        if (name == "." || name == ".." || name == kLockFileName) continue;
+        if (is_temporary && name.rfind(kSignsFolderPrefix, 0) == 0) continue;
+        if (fstatat(dirfd(folder), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(info.st_mode) &&
+            std::find(temporary.begin(), temporary.end(), FileId{info.st_dev, info.st_ino}) != temporary.end()) {
+            continue;
+        }
+        holds = true;
     }
     closedir(folder);
     return holds;

@@ -34,7 +34,7 @@ bool SignsFolder::Prepare(const std::string& signs_file, const std::string& read
     }
     const char* tmpdir = std::getenv("TMPDIR");
     const std::string temp = tmpdir != nullptr && *tmpdir != '\0' ? tmpdir : "/tmp";
-    std::string folder = temp + "/hound-signs-XXXXXX";
+    std::string folder = temp + "/" + kSignsFolderPrefix + "XXXXXX";
     if (mkdtemp(folder.data()) == nullptr) {
         *error = "cannot make a folder for --signs in " + Quoted(temp) + ": " + std::strerror(errno);
         return false;

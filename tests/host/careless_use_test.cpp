@@ -241,6 +241,22 @@ TEST_F(CarelessUse, OutFolderHoldingFilesIsRefusedWithoutOutAppend) {
                                                        "runs: give --out-append to add to them, or an empty folder"});
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(FilesBelow(Path("out")), std::vector<std::string>{"jpg/old.jpg"});
+
+    // No earlier run put there $TMPDIR inside the folder, nor the private
+    // plug-in folder of --signs that this run makes in $TMPDIR.
+    const struct {
+        const char *out, *tmpdir;
+    } rows[] = {{"with-tmp", "with-tmp/tmp"}, {"is-tmp", "is-tmp"}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.tmpdir);
+        fs::create_directories(Path(row.tmpdir));
+        const HoundRun fresh = RunHound(Args({"--out", Path(row.out), "--signs", BuiltPlugin("signs.ini")}),
+                                        "TMPDIR=" + ShellQuote(Path(row.tmpdir)));
+        EXPECT_EQ(fresh.exit_code, 0) << fresh.err;
+        EXPECT_EQ(FilesBelow(Path(row.out)), (std::vector<std::string>{"aaa/victim.img-0000000000000064.aaa",
+                                                                       "audit.txt",
+                                                                       "bbb/victim.img-00000000000003e8.bbb"}));
+    }
 }
 
 TEST_F(CarelessUse, OutAppendTakesNewNamesAndTheAuditListsEveryRun) {
