@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 
 #include "host/base/names.h"
 
@@ -89,6 +90,23 @@ std::string DfxmlProblem(const std::string& dfxml, const FileId& target) {
     return "";
 }
 
+// True when folder lies inside out, a folder not made yet: their paths are
+// compared as far as they exist resolved (links, "..") and lexically beyond.
+bool InsideNew(const std::string& folder, const std::string& out) {
+    std::error_code failure;
+    const auto resolved = [&](const std::string& path) {
+        std::filesystem::path full = std::filesystem::weakly_canonical(std::filesystem::absolute(path), failure);
+        return full.filename().empty() ? full.parent_path() : full;
+    };
+    const std::filesystem::path top = resolved(out), at = resolved(folder);
+    if (failure) return false;
+    auto a = at.begin();
+    for (auto t = top.begin(); t != top.end(); ++t, ++a) {
+        if (a == at.end() || *a != *t) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 std::vector<std::string> CheckOutputPaths(const std::string& dfxml, const std::string& out,
@@ -101,17 +119,19 @@ std::vector<std::string> CheckOutputPaths(const std::string& dfxml, const std::s
 
     if (!dfxml.empty()) {
         const FileId target = Identify(dfxml);
-        std::string problem = DfxmlProblem(dfxml, target);
+        const std::string inside = "--dfxml " + Quoted(dfxml) + " lies inside the --out folder " + Quoted(out) +
+                                   ", where the audit and the extracted files go; refused";
+        // Inside an --out folder not made yet, its folder is missing too: the first is what matters.
+        std::string problem = !out.empty() && !out_id.exists && InsideNew(Folder(dfxml), out)
+                                  ? inside
+                                  : DfxmlProblem(dfxml, target);
         for (size_t i = 0; problem.empty() && i < inputs.size(); ++i) {
             if (target.Same(input_ids[i])) {
                 problem = "--dfxml " + Quoted(dfxml) + " is the input " + Quoted(inputs[i]) +
                           "; refused, so as not to overwrite it";
             }
         }
-        if (problem.empty() && out_id.exists && Inside(Folder(dfxml), out_id)) {
-            problem = "--dfxml " + Quoted(dfxml) + " lies inside the --out folder " + Quoted(out) +
-                      ", where the audit and the extracted files go; refused";
-        }
+        if (problem.empty() && out_id.exists && Inside(Folder(dfxml), out_id)) problem = inside;
         if (!problem.empty()) problems.push_back(problem);
     }
     // The standard output, when it is a file: ">> disk.img" would grow the evidence.

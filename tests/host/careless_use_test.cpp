@@ -102,6 +102,9 @@ TEST_F(CarelessUse, DfxmlThatCannotBeWrittenOrIsEvidenceIsRefusedBeforeTheScan) 
         {{"--dfxml", Path("out/../out/jpg.xml"), "--out", Path("./out")},
          "--dfxml '" + Path("out/../out/jpg.xml") + "' lies inside the --out folder '" + Path("./out") +
              "', where the audit and the extracted files go; refused"},
+        {{"--dfxml", Path("new/sub/r.xml"), "--out", Path("out/../new/")},  // a folder not made yet
+         "--dfxml '" + Path("new/sub/r.xml") + "' lies inside the --out folder '" + Path("out/../new/") +
+             "', where the audit and the extracted files go; refused"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.line);
@@ -111,6 +114,7 @@ TEST_F(CarelessUse, DfxmlThatCannotBeWrittenOrIsEvidenceIsRefusedBeforeTheScan) 
         EXPECT_EQ(run.out, "");
         EXPECT_EQ(ReadBytes(input_), original_);
         EXPECT_EQ(FilesBelow(Path("out")), std::vector<std::string>{});
+        EXPECT_FALSE(fs::exists(Path("new")));
     }
 }
 
