@@ -228,10 +228,15 @@ int RunScan(const Options& options, const Environment& environment, std::ostream
     }
 
     if (!options.json && run.files.size() > 1) {
-        size_t items = 0;
-        for (const FileReport& file : run.files) items += file.streamed;
+        size_t items = 0, scanned = 0;
+        for (const FileReport& file : run.files) {
+            items += file.streamed;
+            scanned += file.error.empty();
+        }
+        // Inputs that could not be scanned count apart, as in the audit.
+        const std::string inputs = std::to_string(run.files.size()) + " inputs";
         printer.Line("total: " + std::to_string(items) + (items == 1 ? " item" : " items") + " in " +
-                     std::to_string(run.files.size()) + " inputs");
+                     (scanned == run.files.size() ? inputs : std::to_string(scanned) + " of " + inputs));
         printer.Flush();
     }
     run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
