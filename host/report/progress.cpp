@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <ostream>
 
 namespace {
@@ -31,15 +32,28 @@ std::string RenderProgress(uint64_t done, uint64_t total, uint64_t items, double
                            size_t width) {
     done = std::min(done, total);
     const double fraction = total == 0 ? 1.0 : static_cast<double>(done) / static_cast<double>(total);
-    const double mib = 1024.0 * 1024.0;
     const double rate = seconds > 0 ? static_cast<double>(done) / 1e6 / seconds : 0.0;
-    const std::string left =
-        rate > 0 ? Duration(static_cast<double>(total - done) / 1e6 / rate) + " left" : "--:-- left";
+    const double seconds_left = rate > 0 ? static_cast<double>(total - done) / 1e6 / rate : -1;
+    // A hundred hours and more would widen the field; so long, the figure hardly matters.
+    const std::string left = seconds_left < 0         ? "--:--"
+                             : seconds_left >= 359999.5 ? "--:--:--"
+                                                        : Duration(seconds_left);
+    // Decimal units throughout; done and total in the one unit that keeps
+    // the total below 1000 of it, so that the fields keep their widths.
+    static const struct {
+        const char* name;
+        double bytes;
+    } kUnits[] = {{"kB", 1e3}, {"MB", 1e6}, {"GB", 1e9}, {"TB", 1e12}, {"PB", 1e15}, {"EB", 1e18}};
+    size_t unit = 0;
+    while (unit + 1 < std::size(kUnits) && static_cast<double>(total) / kUnits[unit].bytes >= 999.95) ++unit;
     char tail[160];
-    std::snprintf(tail, sizeof tail, " %3d%%  %.1f/%.1f MiB  %.1f MB/s  %llu item%s  %s",
-                  static_cast<int>(fraction * 100), static_cast<double>(done) / mib,
-                  static_cast<double>(total) / mib, rate, static_cast<unsigned long long>(items),
-                  items == 1 ? "" : "s", left.c_str());
+    // The rate in MB/s, in GB/s from 1000 MB/s on.
+    const bool fast = rate >= 999.95;
+    std::snprintf(tail, sizeof tail, " %3d%% %5.1f/%5.1f %s %5.1f %s/s %6llu %s %8s left",
+                  static_cast<int>(fraction * 100), static_cast<double>(done) / kUnits[unit].bytes,
+                  static_cast<double>(total) / kUnits[unit].bytes, kUnits[unit].name, fast ? rate / 1e3 : rate,
+                  fast ? "GB" : "MB",
+                  static_cast<unsigned long long>(items), items == 1 ? "item " : "items", left.c_str());
     std::string line(tail);
     // The bar takes what the numbers leave, between 10 and 40 characters.
     const size_t room = width > line.size() + 2 ? width - line.size() - 2 : 0;

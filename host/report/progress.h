@@ -7,8 +7,9 @@
 #include <iosfwd>
 #include <string>
 
-// One line of at most width characters, e.g.
-// "[#####.....]  48%  12.0/25.0 MiB  31.5 MB/s  3 items  0:01 left".
+// One line of at most width characters, the same length for a given width
+// whatever the numbers (within their fields), e.g.
+// "[####......]  48%  12.6/ 26.2 MB  31.5 MB/s      3 items      0:01 left".
 std::string RenderProgress(uint64_t done, uint64_t total, uint64_t items, double seconds,
                            size_t width);
 
