@@ -1,5 +1,7 @@
 // BMP checker: the file header and the bitmap header checked against each
 // other and against the file size field, which gives the item's end.
+#include <iterator>
+
 #include "host/check/check.h"
 
 namespace {
@@ -33,7 +35,7 @@ bool KnownDepth(uint32_t bits) {
 }  // namespace
 
 // The texts of the reasons, by code.
-extern const char* const kBmpReasons[] = {
+const char* const kReasons[] = {
     "",
     "cut short",
     "reserved field set",
@@ -45,8 +47,7 @@ extern const char* const kBmpReasons[] = {
     "bad pixel offset",
     "size too small",
 };
-extern const size_t kBmpReasonCount = sizeof kBmpReasons / sizeof kBmpReasons[0];
-static_assert(sizeof kBmpReasons / sizeof kBmpReasons[0] == kReasonCount, "one text per reason");
+static_assert(std::size(kReasons) == kReasonCount, "one text per reason");
 
 CheckResult CheckBmp(CheckBytes bytes) {
     if (bytes.size < kFileHeader + 12) return CheckInvalid(kCutShort);
@@ -88,3 +89,5 @@ CheckResult CheckBmp(CheckBytes bytes) {
     if (file_size > bytes.size) return CheckInvalid(kCutShort);
     return CheckValid(file_size);
 }
+
+extern const Checker kBmpChecker = {CheckBmp, kReasons, std::size(kReasons), nullptr};

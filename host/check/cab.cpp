@@ -1,6 +1,8 @@
 // CAB checker: the cabinet header's fields checked against each other and
 // the cabinet size, and every folder's first data block found within it.
 // The item ends at the cabinet size.
+#include <iterator>
+
 #include "host/check/check.h"
 
 namespace {
@@ -24,7 +26,7 @@ constexpr uint32_t kKnownFlags = 0x0007;
 }  // namespace
 
 // The texts of the reasons, by code.
-extern const char* const kCabReasons[] = {
+const char* const kReasons[] = {
     "",
     "cut short",
     "reserved field set",
@@ -33,8 +35,7 @@ extern const char* const kCabReasons[] = {
     "bad file table offset",
     "bad folder",
 };
-extern const size_t kCabReasonCount = sizeof kCabReasons / sizeof kCabReasons[0];
-static_assert(sizeof kCabReasons / sizeof kCabReasons[0] == kReasonCount, "one text per reason");
+static_assert(std::size(kReasons) == kReasonCount, "one text per reason");
 
 CheckResult CheckCab(CheckBytes bytes) {
     if (bytes.size < kHeader) return CheckInvalid(kCutShort);
@@ -68,3 +69,5 @@ CheckResult CheckCab(CheckBytes bytes) {
     }
     return CheckValid(size);
 }
+
+extern const Checker kCabChecker = {CheckCab, kReasons, std::size(kReasons), nullptr};

@@ -9,6 +9,18 @@
 
 #include "host/base/item.h"
 
+// What a format's file hands the format table (host/check/formats.cpp).
+struct Checker {
+    CheckFn check;
+    // The texts of the checker's reason codes, by code (code 0: "").
+    const char* const* reasons;
+    size_t reason_count;
+    // Optional: false where no item of the format can pass its check, and
+    // cheap, so that a plug-in whose items start where it is asked need not
+    // be asked there. Asked only where the format's magic stands.
+    bool (*may_start)(CheckBytes bytes);
+};
+
 inline CheckResult CheckValid(uint64_t end) { return {CheckState::kValid, end, kNoFormat, 0}; }
 inline CheckResult CheckInvalid(uint8_t reason) { return {CheckState::kInvalid, 0, kNoFormat, reason}; }
 inline CheckResult CheckUnknown(uint8_t reason) { return {CheckState::kUnchecked, 0, kNoFormat, reason}; }

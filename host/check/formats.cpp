@@ -4,35 +4,8 @@
 #include <cstring>
 
 // Each format's checker, reasons and pre-check live in host/check/<format>.cpp.
-CheckResult CheckJpeg(CheckBytes bytes);
-bool JpegMayStart(CheckBytes bytes);
-extern const char* const kJpegReasons[];
-extern const size_t kJpegReasonCount;
-CheckResult CheckPng(CheckBytes bytes);
-extern const char* const kPngReasons[];
-extern const size_t kPngReasonCount;
-CheckResult CheckGif(CheckBytes bytes);
-extern const char* const kGifReasons[];
-extern const size_t kGifReasonCount;
-CheckResult CheckZip(CheckBytes bytes);
-bool ZipMayStart(CheckBytes bytes);
-extern const char* const kZipReasons[];
-extern const size_t kZipReasonCount;
-CheckResult CheckBmp(CheckBytes bytes);
-extern const char* const kBmpReasons[];
-extern const size_t kBmpReasonCount;
-CheckResult CheckRiff(CheckBytes bytes);
-extern const char* const kRiffReasons[];
-extern const size_t kRiffReasonCount;
-CheckResult CheckPdf(CheckBytes bytes);
-extern const char* const kPdfReasons[];
-extern const size_t kPdfReasonCount;
-CheckResult CheckCab(CheckBytes bytes);
-extern const char* const kCabReasons[];
-extern const size_t kCabReasonCount;
-CheckResult CheckW64(CheckBytes bytes);
-extern const char* const kW64Reasons[];
-extern const size_t kW64ReasonCount;
+extern const Checker kJpegChecker, kPngChecker, kGifChecker, kZipChecker, kBmpChecker, kRiffChecker,
+    kPdfChecker, kCabChecker, kW64Checker;
 
 namespace {
 
@@ -42,23 +15,22 @@ std::vector<Format> MakeFormats() {
     return {
         // Two bytes name a JPEG: a JPEG plug-in's item at an FF D8 that is
         // not followed by a marker is then invalid, as its pre-check assumes.
-        {"jpeg", {{0, "\xFF\xD8"sv}}, CheckJpeg, kJpegReasons, kJpegReasonCount, JpegMayStart,
+        {"jpeg", {{0, "\xFF\xD8"sv}}, &kJpegChecker,
          {"\xff\xd9"sv, "\xff\xc0"sv, "\xff\xc2"sv, "\xff\xc4"sv, "\xff\xdb"sv, "\xff\xda"sv, "\xff\xdd"sv,
           "\xff\xd0"sv}},
-        {"png", {{0, "\x89PNG\r\n\x1A\n"sv}}, CheckPng, kPngReasons, kPngReasonCount, nullptr,
+        {"png", {{0, "\x89PNG\r\n\x1A\n"sv}}, &kPngChecker,
          {"\x00\x00\x00\x0dIHDR"sv, "IDAT"sv, "\x00\x00\x00\x00IEND\xae\x42\x60\x82"sv}},
-        {"gif", {{0, "GIF87a"sv}, {0, "GIF89a"sv}}, CheckGif, kGifReasons, kGifReasonCount, nullptr,
+        {"gif", {{0, "GIF87a"sv}, {0, "GIF89a"sv}}, &kGifChecker,
          {","sv, "!\xf9\x04"sv, ";"sv}},
-        {"zip", {{0, "PK\x03\x04"sv}}, CheckZip, kZipReasons, kZipReasonCount, ZipMayStart,
+        {"zip", {{0, "PK\x03\x04"sv}}, &kZipChecker,
          {"PK\x01\x02"sv, "PK\x05\x06"sv}},
-        {"bmp", {{0, "BM"sv}}, CheckBmp, kBmpReasons, kBmpReasonCount},
-        {"riff", {{0, "RIFF"sv}}, CheckRiff, kRiffReasons, kRiffReasonCount, nullptr,
+        {"bmp", {{0, "BM"sv}}, &kBmpChecker},
+        {"riff", {{0, "RIFF"sv}}, &kRiffChecker,
          {"WAVE"sv, "fmt \x10\x00\x00\x00"sv, "data"sv, "VP8 "sv}},
-        {"pdf", {{0, "%PDF-"sv}}, CheckPdf, kPdfReasons, kPdfReasonCount, nullptr,
+        {"pdf", {{0, "%PDF-"sv}}, &kPdfChecker,
          {"startxref\x0a"sv, "%%EOF\x0a"sv, "xref\x0a"sv, "1 0 obj"sv}},
-        {"cab", {{0, "MSCF"sv}}, CheckCab, kCabReasons, kCabReasonCount, nullptr, {"\x03\x01"sv}},
-        {"w64", {{0, "riff\x2E\x91\xCF\x11\xA5\xD6\x28\xDB\x04\xC1\x00\x00"sv}}, CheckW64, kW64Reasons,
-         kW64ReasonCount, nullptr,
+        {"cab", {{0, "MSCF"sv}}, &kCabChecker, {"\x03\x01"sv}},
+        {"w64", {{0, "riff\x2E\x91\xCF\x11\xA5\xD6\x28\xDB\x04\xC1\x00\x00"sv}}, &kW64Checker,
          {"wave\xF3\xAC\xD3\x11\x8C\xD1\x00\xC0\x4F\x8E\xDB\x8A"sv, "fmt \xF3\xAC\xD3\x11"sv,
           "data\xF3\xAC\xD3\x11"sv}},
     };
@@ -93,7 +65,7 @@ CheckResult CheckItem(CheckBytes bytes) {
     const std::vector<Format>& formats = Formats();
     for (size_t i = 0; i < formats.size(); ++i) {
         if (!HasMagic(formats[i], bytes)) continue;
-        CheckResult result = formats[i].check(bytes);
+        CheckResult result = formats[i].checker->check(bytes);
         result.format = static_cast<uint8_t>(i);
         return result;
     }
@@ -103,13 +75,13 @@ CheckResult CheckItem(CheckBytes bytes) {
 bool FormatMayStart(uint8_t format, CheckBytes bytes) {
     if (format >= Formats().size()) return true;
     const Format& row = Formats()[format];
-    return row.may_start == nullptr || !HasMagic(row, bytes) || row.may_start(bytes);
+    return row.checker->may_start == nullptr || !HasMagic(row, bytes) || row.checker->may_start(bytes);
 }
 
 const char* FormatName(uint8_t format) { return format < Formats().size() ? Formats()[format].name : ""; }
 
 const char* ReasonText(uint8_t format, uint8_t reason) {
     if (format >= Formats().size()) return "";
-    const Format& row = Formats()[format];
-    return reason < row.reason_count ? row.reasons[reason] : "";
+    const Checker& checker = *Formats()[format].checker;
+    return reason < checker.reason_count ? checker.reasons[reason] : "";
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "host/base/item.h"
+#include "host/check/check.h"
 
 // Bytes that stand at offset from an item's start.
 struct Magic {
@@ -19,14 +20,7 @@ struct Magic {
 struct Format {
     const char* name;           // "jpeg", "png", ...: the checker's name in every output
     std::vector<Magic> magics;  // any one of them names the format
-    CheckFn check;
-    // The texts of the checker's reason codes, by code (code 0: "").
-    const char* const* reasons;
-    size_t reason_count;
-    // Optional: false where no item of the format can pass its check, and
-    // cheap, so that a plug-in whose items start where it is asked need not
-    // be asked there. Asked only where the format's magic stands.
-    bool (*may_start)(CheckBytes bytes) = nullptr;
+    const Checker* checker;     // from host/check/<format>.cpp
     // Byte strings that the checker looks for, for the fuzz target's dictionary.
     std::vector<std::string_view> words = {};
 };

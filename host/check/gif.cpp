@@ -1,6 +1,7 @@
 // GIF checker: giflib reads the block structure, decodes every frame's LZW
 // data a row at a time and skips the extensions, up to the trailer record
 // (not merely the first 00 3B); the item ends after the trailer.
+#include <iterator>
 #include <vector>
 
 #include <gif_lib.h>
@@ -68,7 +69,7 @@ CheckResult Frame(GifFileType* gif, uint64_t* pixels) {
 }  // namespace
 
 // The texts of the reasons, by code.
-extern const char* const kGifReasons[] = {
+const char* const kReasons[] = {
     "",
     "bad image descriptor",
     "empty frame",
@@ -80,8 +81,7 @@ extern const char* const kGifReasons[] = {
     "bad extension",
     "no frame",
 };
-extern const size_t kGifReasonCount = sizeof kGifReasons / sizeof kGifReasons[0];
-static_assert(sizeof kGifReasons / sizeof kGifReasons[0] == kReasonCount, "one text per reason");
+static_assert(std::size(kReasons) == kReasonCount, "one text per reason");
 
 CheckResult CheckGif(CheckBytes bytes) {
     Source source{bytes, 0};
@@ -117,3 +117,5 @@ CheckResult CheckGif(CheckBytes bytes) {
         }
     }
 }
+
+extern const Checker kGifChecker = {CheckGif, kReasons, std::size(kReasons), nullptr};

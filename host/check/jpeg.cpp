@@ -10,6 +10,7 @@
 // not touch the image data and are let pass.
 #include <csetjmp>
 #include <cstdio>
+#include <iterator>
 #include <vector>
 
 #include <jpeglib.h>
@@ -127,7 +128,7 @@ CheckResult Run(CheckBytes bytes, bool header_only) {
 }  // namespace
 
 // The texts of the reasons, by code.
-extern const char* const kJpegReasons[] = {
+const char* const kReasons[] = {
     "",
     "memory limit",
     "process not decoded here",
@@ -137,8 +138,7 @@ extern const char* const kJpegReasons[] = {
     "corrupt data",
     "pixel limit",
 };
-extern const size_t kJpegReasonCount = sizeof kJpegReasons / sizeof kJpegReasons[0];
-static_assert(sizeof kJpegReasons / sizeof kJpegReasons[0] == kReasonCount, "one text per reason");
+static_assert(std::size(kReasons) == kReasonCount, "one text per reason");
 
 CheckResult CheckJpeg(CheckBytes bytes) { return Run(bytes, false); }
 
@@ -148,3 +148,5 @@ bool JpegMayStart(CheckBytes bytes) {
     }
     return Run(bytes, true).state != CheckState::kInvalid;
 }
+
+extern const Checker kJpegChecker = {CheckJpeg, kReasons, std::size(kReasons), JpegMayStart};

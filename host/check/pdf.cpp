@@ -5,6 +5,7 @@
 // after the last %%EOF so reached (and its line end).
 #include <cctype>
 #include <cstring>
+#include <iterator>
 
 #include "host/check/check.h"
 
@@ -68,13 +69,12 @@ bool ClosesTrailer(CheckBytes bytes, uint64_t eof) {
 }  // namespace
 
 // The texts of the reasons, by code.
-extern const char* const kPdfReasons[] = {
+const char* const kReasons[] = {
     "",
     "bad header",
     "no trailer",
 };
-extern const size_t kPdfReasonCount = sizeof kPdfReasons / sizeof kPdfReasons[0];
-static_assert(sizeof kPdfReasons / sizeof kPdfReasons[0] == kReasonCount, "one text per reason");
+static_assert(std::size(kReasons) == kReasonCount, "one text per reason");
 
 CheckResult CheckPdf(CheckBytes bytes) {
     if (bytes.size < 8 || std::memcmp(bytes.data, "%PDF-", 5) != 0 || !std::isdigit(bytes.data[5]) ||
@@ -100,3 +100,5 @@ CheckResult CheckPdf(CheckBytes bytes) {
     }
     return end > 0 ? CheckValid(end) : CheckInvalid(kNoTrailer);
 }
+
+extern const Checker kPdfChecker = {CheckPdf, kReasons, std::size(kReasons), nullptr};

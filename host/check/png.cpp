@@ -4,6 +4,7 @@
 // tell a real PNG from bytes that merely look like one, and inflating it
 // cost more than the rest of the scan on a disk of PNG icons.
 #include <cstring>
+#include <iterator>
 #include <memory>
 
 #include <spng.h>
@@ -73,7 +74,7 @@ struct CtxFree {
 }  // namespace
 
 // The texts of the reasons, by code.
-extern const char* const kPngReasons[] = {
+const char* const kReasons[] = {
     "",
     "no memory",
     "bad header",
@@ -82,8 +83,7 @@ extern const char* const kPngReasons[] = {
     "IHDR not first",
     "chunk CRC",
 };
-extern const size_t kPngReasonCount = sizeof kPngReasons / sizeof kPngReasons[0];
-static_assert(sizeof kPngReasons / sizeof kPngReasons[0] == kReasonCount, "one text per reason");
+static_assert(std::size(kReasons) == kReasonCount, "one text per reason");
 
 CheckResult CheckPng(CheckBytes bytes) {
     PngReason reason = kNoReason;
@@ -99,3 +99,5 @@ CheckResult CheckPng(CheckBytes bytes) {
     if (spng_get_ihdr(ctx.get(), &ihdr) != 0) return CheckInvalid(kBadHeader);
     return CheckValid(end);
 }
+
+extern const Checker kPngChecker = {CheckPng, kReasons, std::size(kReasons), nullptr};

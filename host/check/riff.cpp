@@ -2,6 +2,7 @@
 // RIFF size exactly, with form-specific chunks where hound knows the form.
 // The item ends after the RIFF chunk (and its pad byte, when present).
 #include <cstring>
+#include <iterator>
 
 #include "host/check/check.h"
 
@@ -45,7 +46,7 @@ RiffReason CheckWave(const uint8_t* chunk, uint32_t size, bool* fmt_seen, bool* 
 }  // namespace
 
 // The texts of the reasons, by code.
-extern const char* const kRiffReasons[] = {
+const char* const kReasons[] = {
     "",
     "cut short",
     "bad form type",
@@ -58,8 +59,7 @@ extern const char* const kRiffReasons[] = {
     "bad fmt chunk",
     "data before fmt",
 };
-extern const size_t kRiffReasonCount = sizeof kRiffReasons / sizeof kRiffReasons[0];
-static_assert(sizeof kRiffReasons / sizeof kRiffReasons[0] == kReasonCount, "one text per reason");
+static_assert(std::size(kReasons) == kReasonCount, "one text per reason");
 
 CheckResult CheckRiff(CheckBytes bytes) {
     if (bytes.size < 12) return CheckInvalid(kCutShort);
@@ -93,3 +93,5 @@ CheckResult CheckRiff(CheckBytes bytes) {
     const uint64_t padded = end + (end & 1);
     return CheckValid(padded <= bytes.size && (end & 1) && p[end] == 0 ? padded : end);
 }
+
+extern const Checker kRiffChecker = {CheckRiff, kReasons, std::size(kReasons), nullptr};

@@ -4,6 +4,7 @@
 // "fmt " must be sane and come before "data". The item ends at the file
 // size, beyond 4 GiB too.
 #include <cstring>
+#include <iterator>
 
 #include "host/check/check.h"
 
@@ -39,11 +40,10 @@ bool IsWaveChunk(const uint8_t* guid, const uint8_t (&name)[4]) {
 }  // namespace
 
 // The texts of the reasons, by code.
-extern const char* const kW64Reasons[] = {
+const char* const kReasons[] = {
     "", "cut short", "bad size", "no wave GUID", "bad chunk", "bad fmt chunk", "data before fmt", "no data chunk",
 };
-extern const size_t kW64ReasonCount = sizeof kW64Reasons / sizeof kW64Reasons[0];
-static_assert(sizeof kW64Reasons / sizeof kW64Reasons[0] == kReasonCount, "one text per reason");
+static_assert(std::size(kReasons) == kReasonCount, "one text per reason");
 
 CheckResult CheckW64(CheckBytes bytes) {
     if (bytes.size < kHeader) return CheckInvalid(kCutShort);
@@ -73,3 +73,5 @@ CheckResult CheckW64(CheckBytes bytes) {
     }
     return data_seen ? CheckValid(end) : CheckInvalid(kNoDataChunk);
 }
+
+extern const Checker kW64Checker = {CheckW64, kReasons, std::size(kReasons), nullptr};

@@ -4,6 +4,7 @@
 // against its directory entry) and reads the entries, which checks their
 // compressed data and CRCs. The item ends after the record and its comment.
 #include <cstring>
+#include <iterator>
 #include <vector>
 
 #include <zip.h>
@@ -175,7 +176,7 @@ bool ReadEntries(zip_t* archive, ZipReason* reason) {
 }  // namespace
 
 // The texts of the reasons, by code.
-extern const char* const kZipReasons[] = {
+const char* const kReasons[] = {
     "",
     "no central directory",
     "no memory",
@@ -183,8 +184,7 @@ extern const char* const kZipReasons[] = {
     "bad entry",
     "bad entry data",
 };
-extern const size_t kZipReasonCount = sizeof kZipReasons / sizeof kZipReasons[0];
-static_assert(sizeof kZipReasons / sizeof kZipReasons[0] == kReasonCount, "one text per reason");
+static_assert(std::size(kReasons) == kReasonCount, "one text per reason");
 
 bool ZipMayStart(CheckBytes bytes) {
     if (bytes.size < 4 || Le32(bytes.data) != kLocalSignature) return true;
@@ -212,3 +212,5 @@ CheckResult CheckZip(CheckBytes bytes) {
     zip_discard(archive);
     return good ? CheckValid(end) : CheckInvalid(reason);
 }
+
+extern const Checker kZipChecker = {CheckZip, kReasons, std::size(kReasons), ZipMayStart};

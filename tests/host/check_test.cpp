@@ -132,7 +132,7 @@ TEST(Checkers, EveryFormatHasRealFiles) {
         EXPECT_TRUE(std::any_of(std::begin(kFiles), std::end(kFiles),
                                 [&](const FileRow& row) { return std::string(row.format) == format.name; }));
         EXPECT_FALSE(format.magics.empty());
-        EXPECT_EQ(format.reasons[0], std::string());
+        EXPECT_EQ(format.checker->reasons[0], std::string());
     }
 }
 
