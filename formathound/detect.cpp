@@ -1,0 +1,49 @@
+#include "formathound/detect.h"
+
+#include "formathound/magics.h"
+#include "formathound/walks.h"
+
+namespace formathound {
+
+namespace {
+
+// The walk of each WalkId, in its order.
+constexpr WalkFn kWalks[] = {
+    &WalkIsoMedia,
+};
+static_assert(sizeof(kWalks) / sizeof(kWalks[0]) == static_cast<size_t>(WalkId::kCount),
+              "one walk per WalkId");
+
+bool Matches(Source& source, const Magic& magic) {
+    for (uint32_t i = 0; i < magic.count; ++i) {
+        const uint8_t* byte = source.Peek(magic.tests[i].offset, 1);
+        if (byte == nullptr || *byte != magic.tests[i].value) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+uint32_t Detect(const HostReader* reader, uint64_t position, FoundItem* item) {
+    if (reader == nullptr || item == nullptr) return 0;
+    Source source(reader, position);
+    bool tried[static_cast<size_t>(WalkId::kCount)] = {};
+    for (const Magic& magic : kMagics) {
+        const auto walk = static_cast<size_t>(magic.walk);
+        if (tried[walk] || !Matches(source, magic)) continue;
+        tried[walk] = true;
+        // Each walk starts with a fresh step count and read budget.
+        Source walked(reader, position);
+        Found found{0, "", ""};
+        if (kWalks[walk](walked, &found) && found.size > 0) {
+            item->offset = position;
+            item->size = found.size;
+            item->extension = found.extension;
+            item->description = found.description;
+            return 1;
+        }
+    }
+    return 0;
+}
+
+}  // namespace formathound

@@ -1,0 +1,23 @@
+// The walks: each follows one family's structure from the candidate
+// position to the item's own end, through the Source alone, and accepts
+// only a structure that walks cleanly to that end.
+#pragma once
+#include <cstdint>
+
+#include "formathound/source.h"
+
+namespace formathound {
+
+// What an accepting walk found: the item's exact size from the candidate
+// position, and the texts chosen by its content (constants).
+struct Found {
+    uint64_t size;
+    const char* extension;
+    const char* description;
+};
+
+using WalkFn = bool (*)(Source& source, Found* found);
+
+bool WalkIsoMedia(Source& source, Found* found);
+
+}  // namespace formathound

@@ -1,0 +1,85 @@
+// formathound's walks on bytes built by hand: the rules that tool-made files
+// do not reach (64-bit sizes, boxes missing or out of place, hostile sizes).
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "formathound/detect.h"
+#include "tests/fakes/fake_reader.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes Be32(uint32_t v) {
+    return {static_cast<uint8_t>(v >> 24), static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 8),
+            static_cast<uint8_t>(v)};
+}
+
+Bytes Cat(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const Bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
+    return out;
+}
+
+Bytes Text(const std::string& text) { return Bytes(text.begin(), text.end()); }
+
+// A box of that type around body, with a 32-bit size.
+Bytes Box(const std::string& type, const Bytes& body) {
+    return Cat({Be32(static_cast<uint32_t>(8 + body.size())), Text(type), body});
+}
+
+// The same with size 1 and a 64-bit size behind the type.
+Bytes LargeBox(const std::string& type, const Bytes& body) {
+    return Cat({Be32(1), Text(type), Be32(0), Be32(static_cast<uint32_t>(16 + body.size())), body});
+}
+
+Bytes Ftyp(const std::string& brand) { return Box("ftyp", Cat({Text(brand), Be32(0), Text("isom")})); }
+Bytes Moov() { return Box("moov", Box("mvhd", Bytes(100, 0))); }
+Bytes Mdat() { return Box("mdat", Bytes(300, 0x55)); }
+
+struct Case {
+    const char* label;
+    Bytes data;
+    uint64_t size;  // 0: not found
+    const char* extension;
+};
+
+std::vector<Case> Cases() {
+    const Bytes mp4 = Cat({Ftyp("isom"), Moov(), Mdat()});
+    return {
+        {"ftyp moov mdat", mp4, mp4.size(), "mp4"},
+        {"then bytes of no box", Cat({mp4, Text("not a box at all")}), mp4.size(), "mp4"},
+        {"64-bit mdat", Cat({Ftyp("M4A "), LargeBox("mdat", Bytes(50, 1)), Moov()}), 20 + 66 + 116, "m4a"},
+        {"QuickTime without ftyp", Cat({Box("wide", {}), Mdat(), Moov()}), 8 + 308 + 116, "mov"},
+        {"HEIF: ftyp meta mdat", Cat({Ftyp("heic"), Box("meta", Bytes(40, 0)), Mdat()}), 20 + 48 + 308,
+         "heic"},
+        {"brand names 3GP", Cat({Ftyp("3gp5"), Moov(), Mdat()}), mp4.size(), "3gp"},
+        {"lone mdat", Mdat(), 0, ""},
+        {"moov without data", Cat({Ftyp("isom"), Moov()}), 0, ""},
+        {"moov without mvhd", Cat({Ftyp("isom"), Box("moov", Box("trak", Bytes(20, 0))), Mdat()}), 0, ""},
+        {"mdat past the end", Cat({Ftyp("isom"), Moov(), Be32(1000), Text("mdat")}), 0, ""},
+        {"mdat of size 0", Cat({Ftyp("isom"), Moov(), Be32(0), Text("mdat"), Bytes(20, 0)}), 0, ""},
+        {"box size below its header", Cat({Ftyp("isom"), Be32(4), Text("moov")}), 0, ""},
+        {"ftyp not first", Cat({Box("free", {}), Ftyp("isom"), Moov(), Mdat()}), 0, ""},
+        {"ftyp of odd size", Cat({Box("ftyp", Bytes(9, 'a')), Moov(), Mdat()}), 0, ""},
+    };
+}
+
+TEST(FormathoundWalks, AcceptOnlyStructuresThatWalkToTheirEnd) {
+    for (const Case& c : Cases()) {
+        const uint64_t at = (uint64_t{1} << 32) - 5;  // positions past 32 bits
+        FakeReader reader(c.data, at);
+        FoundItem item = PoisonedItem();
+        const uint32_t answer = formathound::Detect(reader.reader(), at, &item);
+        EXPECT_EQ(answer, c.size > 0 ? 1u : 0u) << c.label;
+        if (answer == 1 && c.size > 0) {
+            EXPECT_EQ(item.offset, at) << c.label;
+            EXPECT_EQ(item.size, c.size) << c.label;
+            EXPECT_STREQ(item.extension, c.extension) << c.label;
+        }
+    }
+}
+
+}  // namespace
