@@ -10,6 +10,7 @@ namespace {
 // The walk of each WalkId, in its order.
 constexpr WalkFn kWalks[] = {
     &WalkIsoMedia,
+    &WalkOgg,
 };
 static_assert(sizeof(kWalks) / sizeof(kWalks[0]) == static_cast<size_t>(WalkId::kCount),
               "one walk per WalkId");

@@ -10,6 +10,7 @@ namespace formathound {
 // The walks, one per format family (formathound/<family>.cpp).
 enum class WalkId : uint8_t {
     kIsoMedia,  // ISO base media: MP4, MOV, 3GP, HEIF, AVIF, CR3
+    kOgg,       // Ogg: Vorbis, Opus, Theora, Speex, FLAC
     kCount,
 };
 
@@ -48,6 +49,8 @@ inline constexpr Magic kMagics[] = {
     Text(WalkId::kIsoMedia, 4, "wide"),
     Text(WalkId::kIsoMedia, 4, "free"),
     Text(WalkId::kIsoMedia, 4, "skip"),
+    // An Ogg page of version 0 that begins a stream.
+    {WalkId::kOgg, 4, {{0, 'O'}, {1, 'g'}, {4, 0}, {5, 0x02}}},
 };
 
 inline constexpr size_t kMagicCount = sizeof(kMagics) / sizeof(kMagics[0]);

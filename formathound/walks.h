@@ -19,5 +19,6 @@ struct Found {
 using WalkFn = bool (*)(Source& source, Found* found);
 
 bool WalkIsoMedia(Source& source, Found* found);
+bool WalkOgg(Source& source, Found* found);
 
 }  // namespace formathound

@@ -39,6 +39,9 @@ const MadeFile kFiles[] = {
     {"mov", FF VIDEO TONE "-c:v mjpeg -c:a pcm_s16le -shortest OUT.mov", "mov"},
     {"m4a", FF TONE "-c:a aac OUT.m4a", "m4a"},
     {"3gp", FF VIDEO "-s 176x144 -c:v h263 OUT.3gp", "3gp"},
+    {"ogg vorbis", "sox -V1 -n -b 16 OUT.wav synth 1 sine 440 && oggenc -Q OUT.wav -o OUT.ogg", "ogg"},
+    {"opus", "sox -V1 -n -b 16 OUT.wav synth 1 sine 440 && opusenc --quiet OUT.wav OUT.opus", "opus"},
+    {"ogv", FF VIDEO TONE "-c:v libtheora -c:a libvorbis -shortest OUT.ogv", "ogv"},
 };
 
 #undef VIDEO

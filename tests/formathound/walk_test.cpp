@@ -2,6 +2,7 @@
 // do not reach (64-bit sizes, boxes missing or out of place, hostile sizes).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,25 @@ Bytes Ftyp(const std::string& brand) { return Box("ftyp", Cat({Text(brand), Be32
 Bytes Moov() { return Box("moov", Box("mvhd", Bytes(100, 0))); }
 Bytes Mdat() { return Box("mdat", Bytes(300, 0x55)); }
 
+Bytes Le32(uint32_t v) {
+    return {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v >> 16),
+            static_cast<uint8_t>(v >> 24)};
+}
+
+// An Ogg page holding one packet of under 255 bytes, with its CRC-32.
+Bytes OggPage(uint8_t flags, uint32_t serial, uint32_t sequence, const Bytes& packet) {
+    Bytes page = Cat({Text("OggS"), {0, flags}, Bytes(8, 0), Le32(serial), Le32(sequence), Le32(0),
+                      {1, static_cast<uint8_t>(packet.size())}, packet});
+    uint32_t crc = 0;
+    for (const uint8_t byte : page) {
+        crc ^= uint32_t{byte} << 24;
+        for (int bit = 0; bit < 8; ++bit) crc = crc & 0x80000000u ? crc << 1 ^ 0x04C11DB7u : crc << 1;
+    }
+    const Bytes field = Le32(crc);
+    std::copy(field.begin(), field.end(), page.begin() + 22);
+    return page;
+}
+
 struct Case {
     const char* label;
     Bytes data;
@@ -48,6 +68,9 @@ struct Case {
 
 std::vector<Case> Cases() {
     const Bytes mp4 = Cat({Ftyp("isom"), Moov(), Mdat()});
+    const Bytes speex = Text("Speex   1.2"), theora = Text("\x80theora.");
+    const Bytes ogg = Cat({OggPage(2, 7, 0, speex), OggPage(2, 8, 0, theora), OggPage(0, 7, 1, speex),
+                           OggPage(4, 8, 1, theora), OggPage(4, 7, 2, speex)});
     return {
         {"ftyp moov mdat", mp4, mp4.size(), "mp4"},
         {"then bytes of no box", Cat({mp4, Text("not a box at all")}), mp4.size(), "mp4"},
@@ -64,6 +87,16 @@ std::vector<Case> Cases() {
         {"box size below its header", Cat({Ftyp("isom"), Be32(4), Text("moov")}), 0, ""},
         {"ftyp not first", Cat({Box("free", {}), Ftyp("isom"), Moov(), Mdat()}), 0, ""},
         {"ftyp of odd size", Cat({Box("ftyp", Bytes(9, 'a')), Moov(), Mdat()}), 0, ""},
+        // Ogg: two streams interleaved, each to its end-of-stream page.
+        {"Ogg two streams", ogg, ogg.size(), "ogv"},
+        {"Ogg then a chained link", Cat({ogg, OggPage(2, 9, 0, speex)}), ogg.size(), "ogv"},
+        {"Ogg page CRC broken", Cat({Bytes(ogg.begin(), ogg.end() - 1), {static_cast<uint8_t>(ogg.back() ^ 1)}}),
+         0, ""},
+        {"Ogg sequence gap", Cat({OggPage(2, 7, 0, speex), OggPage(4, 7, 2, speex)}), 0, ""},
+        {"Ogg stream never ended", Cat({OggPage(2, 7, 0, speex), OggPage(2, 8, 0, theora),
+                                        OggPage(4, 8, 1, theora)}), 0, ""},
+        {"Ogg page of another serial", Cat({OggPage(2, 7, 0, speex), OggPage(4, 5, 1, speex)}), 0, ""},
+        {"Ogg Speex", Cat({OggPage(2, 7, 0, speex), OggPage(4, 7, 1, speex)}), 2 * 39, "spx"},
     };
 }
 
