@@ -11,6 +11,7 @@ namespace {
 constexpr WalkFn kWalks[] = {
     &WalkIsoMedia,
     &WalkOgg,
+    &WalkMatroska,
 };
 static_assert(sizeof(kWalks) / sizeof(kWalks[0]) == static_cast<size_t>(WalkId::kCount),
               "one walk per WalkId");

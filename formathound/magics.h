@@ -11,6 +11,7 @@ namespace formathound {
 enum class WalkId : uint8_t {
     kIsoMedia,  // ISO base media: MP4, MOV, 3GP, HEIF, AVIF, CR3
     kOgg,       // Ogg: Vorbis, Opus, Theora, Speex, FLAC
+    kMatroska,  // Matroska, WebM
     kCount,
 };
 
@@ -51,6 +52,8 @@ inline constexpr Magic kMagics[] = {
     Text(WalkId::kIsoMedia, 4, "skip"),
     // An Ogg page of version 0 that begins a stream.
     {WalkId::kOgg, 4, {{0, 'O'}, {1, 'g'}, {4, 0}, {5, 0x02}}},
+    // The EBML header's ID.
+    Text(WalkId::kMatroska, 0, "\x1A\x45\xDF\xA3"),
 };
 
 inline constexpr size_t kMagicCount = sizeof(kMagics) / sizeof(kMagics[0]);

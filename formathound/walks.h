@@ -20,5 +20,6 @@ using WalkFn = bool (*)(Source& source, Found* found);
 
 bool WalkIsoMedia(Source& source, Found* found);
 bool WalkOgg(Source& source, Found* found);
+bool WalkMatroska(Source& source, Found* found);
 
 }  // namespace formathound

@@ -42,6 +42,10 @@ const MadeFile kFiles[] = {
     {"ogg vorbis", "sox -V1 -n -b 16 OUT.wav synth 1 sine 440 && oggenc -Q OUT.wav -o OUT.ogg", "ogg"},
     {"opus", "sox -V1 -n -b 16 OUT.wav synth 1 sine 440 && opusenc --quiet OUT.wav OUT.opus", "opus"},
     {"ogv", FF VIDEO TONE "-c:v libtheora -c:a libvorbis -shortest OUT.ogv", "ogv"},
+    {"mkv", FF VIDEO TONE "-c:v mpeg4 -c:a libvorbis -shortest OUT.mkv", "mkv"},
+    {"mkv flac", FF VIDEO TONE "-c:v mpeg4 -c:a flac -shortest OUT.mkv", "mkv"},
+    {"mkv to a pipe", FF VIDEO TONE "-c:v mpeg4 -c:a libvorbis -shortest -f matroska - | tee OUT.mkv", "mkv"},
+    {"webm", FF VIDEO TONE "-c:v libvpx -c:a libvorbis -shortest OUT.webm", "webm"},
 };
 
 #undef VIDEO

@@ -59,6 +59,20 @@ Bytes OggPage(uint8_t flags, uint32_t serial, uint32_t sequence, const Bytes& pa
     return page;
 }
 
+// An EBML element: its ID bytes, a one-byte size (under 127) and its body.
+Bytes Ebml(const Bytes& id, const Bytes& body) {
+    return Cat({id, {static_cast<uint8_t>(0x80 | body.size())}, body});
+}
+// The same with a size of eight bytes, all value bits set: unknown size.
+Bytes EbmlOpen(const Bytes& id, const Bytes& body) {
+    return Cat({id, {0x01, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, body});
+}
+Bytes EbmlHeader(const std::string& doc_type) {
+    return Ebml({0x1A, 0x45, 0xDF, 0xA3}, Cat({Ebml({0x42, 0x86}, {1}), Ebml({0x42, 0x82}, Text(doc_type))}));
+}
+const Bytes kSegment = {0x18, 0x53, 0x80, 0x67}, kInfo = {0x15, 0x49, 0xA9, 0x66},
+            kTracks = {0x16, 0x54, 0xAE, 0x6B}, kCluster = {0x1F, 0x43, 0xB6, 0x75};
+
 struct Case {
     const char* label;
     Bytes data;
@@ -68,6 +82,11 @@ struct Case {
 
 std::vector<Case> Cases() {
     const Bytes mp4 = Cat({Ftyp("isom"), Moov(), Mdat()});
+    const Bytes block = Ebml({0xA3}, Bytes(7, 0x42));
+    const Bytes cluster = Ebml(kCluster, block);
+    const Bytes children = Cat({Ebml(kInfo, Bytes(5, 0)), Ebml(kTracks, Bytes(6, 0)), cluster});
+    const Bytes mkv = Cat({EbmlHeader("matroska"), Ebml(kSegment, children)});
+    const Bytes open = Cat({EbmlHeader("matroska"), EbmlOpen(kSegment, children)});
     const Bytes speex = Text("Speex   1.2"), theora = Text("\x80theora.");
     const Bytes ogg = Cat({OggPage(2, 7, 0, speex), OggPage(2, 8, 0, theora), OggPage(0, 7, 1, speex),
                            OggPage(4, 8, 1, theora), OggPage(4, 7, 2, speex)});
@@ -96,6 +115,19 @@ std::vector<Case> Cases() {
         {"Ogg stream never ended", Cat({OggPage(2, 7, 0, speex), OggPage(2, 8, 0, theora),
                                         OggPage(4, 8, 1, theora)}), 0, ""},
         {"Ogg page of another serial", Cat({OggPage(2, 7, 0, speex), OggPage(4, 5, 1, speex)}), 0, ""},
+        // Matroska: Segments of known and of unknown size.
+        {"Matroska", Cat({mkv, Text("after")}), mkv.size(), "mkv"},
+        {"WebM", Cat({EbmlHeader("webm"), Ebml(kSegment, children)}), 16 + 5 + children.size(), "webm"},
+        {"Matroska Segment past the data", Bytes(mkv.begin(), mkv.end() - 1), 0, ""},
+        {"Matroska Segment without Tracks",
+         Cat({EbmlHeader("matroska"), Ebml(kSegment, Cat({Ebml(kInfo, Bytes(5, 0)), cluster}))}), 0, ""},
+        {"Matroska Segment of unknown size", Cat({open, Text("after")}), open.size(), "mkv"},
+        {"Matroska Cluster of unknown size",
+         Cat({EbmlHeader("matroska"), EbmlOpen(kSegment, Cat({Ebml(kInfo, {}), Ebml(kTracks, {}),
+                                                              EbmlOpen(kCluster, block), Ebml(kCluster, block)})),
+              Text("after")}),
+         20 + 12 + 5 + 5 + 12 + 9 + 5 + 9, "mkv"},
+        {"Matroska of another DocType", Cat({EbmlHeader("matroskb"), Ebml(kSegment, children)}), 0, ""},
         {"Ogg Speex", Cat({OggPage(2, 7, 0, speex), OggPage(4, 7, 1, speex)}), 2 * 39, "spx"},
     };
 }
