@@ -12,6 +12,7 @@ constexpr WalkFn kWalks[] = {
     &WalkIsoMedia,
     &WalkOgg,
     &WalkMatroska,
+    &WalkFlac,
 };
 static_assert(sizeof(kWalks) / sizeof(kWalks[0]) == static_cast<size_t>(WalkId::kCount),
               "one walk per WalkId");

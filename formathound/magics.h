@@ -12,6 +12,7 @@ enum class WalkId : uint8_t {
     kIsoMedia,  // ISO base media: MP4, MOV, 3GP, HEIF, AVIF, CR3
     kOgg,       // Ogg: Vorbis, Opus, Theora, Speex, FLAC
     kMatroska,  // Matroska, WebM
+    kFlac,      // FLAC
     kCount,
 };
 
@@ -54,6 +55,7 @@ inline constexpr Magic kMagics[] = {
     {WalkId::kOgg, 4, {{0, 'O'}, {1, 'g'}, {4, 0}, {5, 0x02}}},
     // The EBML header's ID.
     Text(WalkId::kMatroska, 0, "\x1A\x45\xDF\xA3"),
+    Text(WalkId::kFlac, 0, "fLaC"),
 };
 
 inline constexpr size_t kMagicCount = sizeof(kMagics) / sizeof(kMagics[0]);

@@ -21,5 +21,6 @@ using WalkFn = bool (*)(Source& source, Found* found);
 bool WalkIsoMedia(Source& source, Found* found);
 bool WalkOgg(Source& source, Found* found);
 bool WalkMatroska(Source& source, Found* found);
+bool WalkFlac(Source& source, Found* found);
 
 }  // namespace formathound

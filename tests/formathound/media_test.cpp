@@ -45,6 +45,9 @@ const MadeFile kFiles[] = {
     {"mkv", FF VIDEO TONE "-c:v mpeg4 -c:a libvorbis -shortest OUT.mkv", "mkv"},
     {"mkv flac", FF VIDEO TONE "-c:v mpeg4 -c:a flac -shortest OUT.mkv", "mkv"},
     {"mkv to a pipe", FF VIDEO TONE "-c:v mpeg4 -c:a libvorbis -shortest -f matroska - | tee OUT.mkv", "mkv"},
+    {"flac", "sox -V1 -n -b 16 OUT.wav synth 1 sine 440 && flac -s -f OUT.wav -o OUT.flac", "flac"},
+    {"flac by ffmpeg", FF TONE "-c:a flac OUT.flac", "flac"},
+    {"flac of unknown length", FF TONE "-c:a flac -f flac - | tee OUT.flac", "flac"},
     {"webm", FF VIDEO TONE "-c:v libvpx -c:a libvorbis -shortest OUT.webm", "webm"},
 };
 
