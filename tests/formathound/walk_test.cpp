@@ -73,6 +73,32 @@ Bytes EbmlHeader(const std::string& doc_type) {
 const Bytes kSegment = {0x18, 0x53, 0x80, 0x67}, kInfo = {0x15, 0x49, 0xA9, 0x66},
             kTracks = {0x16, 0x54, 0xAE, 0x6B}, kCluster = {0x1F, 0x43, 0xB6, 0x75};
 
+// CRC of bytes, MSB first, initial value 0, of the given width and polynomial.
+uint32_t Crc(const Bytes& bytes, int width, uint32_t polynomial) {
+    const uint32_t top = uint32_t{1} << (width - 1), mask = top | (top - 1);
+    uint32_t crc = 0;
+    for (const uint8_t byte : bytes) {
+        crc ^= uint32_t{byte} << (width - 8);
+        for (int bit = 0; bit < 8; ++bit) crc = (crc & top ? crc << 1 ^ polynomial : crc << 1) & mask;
+    }
+    return crc;
+}
+
+// "fLaC" and a STREAMINFO of 192-sample blocks, mono, 16 bits, 44.1 kHz.
+Bytes FlacStart(uint32_t total) {
+    return Cat({Text("fLaC"), {0x80, 0, 0, 34, 0, 192, 0, 192}, Bytes(6, 0), {0x0A, 0xC4, 0x40, 0xF0},
+                Be32(total), Bytes(16, 0)});
+}
+
+// A frame of 192 samples numbered number, with its CRC-8 and CRC-16.
+Bytes FlacFrame(uint8_t number, const Bytes& body) {
+    Bytes frame = {0xFF, 0xF8, 0x19, 0x08, number};
+    frame.push_back(static_cast<uint8_t>(Crc(frame, 8, 0x07)));
+    frame.insert(frame.end(), body.begin(), body.end());
+    const uint32_t crc = Crc(frame, 16, 0x8005);
+    return Cat({frame, {static_cast<uint8_t>(crc >> 8), static_cast<uint8_t>(crc)}});
+}
+
 struct Case {
     const char* label;
     Bytes data;
@@ -87,6 +113,9 @@ std::vector<Case> Cases() {
     const Bytes children = Cat({Ebml(kInfo, Bytes(5, 0)), Ebml(kTracks, Bytes(6, 0)), cluster});
     const Bytes mkv = Cat({EbmlHeader("matroska"), Ebml(kSegment, children)});
     const Bytes open = Cat({EbmlHeader("matroska"), EbmlOpen(kSegment, children)});
+    const Bytes flac_frames = Cat({FlacFrame(0, Bytes(30, 3)), FlacFrame(1, Bytes(30, 4))});
+    Bytes flac_broken = flac_frames;
+    flac_broken.back() ^= 1;
     const Bytes speex = Text("Speex   1.2"), theora = Text("\x80theora.");
     const Bytes ogg = Cat({OggPage(2, 7, 0, speex), OggPage(2, 8, 0, theora), OggPage(0, 7, 1, speex),
                            OggPage(4, 8, 1, theora), OggPage(4, 7, 2, speex)});
@@ -128,6 +157,13 @@ std::vector<Case> Cases() {
               Text("after")}),
          20 + 12 + 5 + 5 + 12 + 9 + 5 + 9, "mkv"},
         {"Matroska of another DocType", Cat({EbmlHeader("matroskb"), Ebml(kSegment, children)}), 0, ""},
+        // FLAC: frames to STREAMINFO's total, or to the last CRC-16 that holds.
+        {"FLAC of known length", Cat({FlacStart(384), flac_frames, Text("after")}), 42 + 2 * 38, "flac"},
+        {"FLAC short of its length", Cat({FlacStart(576), flac_frames, Text("after")}), 0, ""},
+        {"FLAC of unknown length", Cat({FlacStart(0), flac_frames, Text("after")}), 42 + 2 * 38, "flac"},
+        {"FLAC frame CRC-16 broken", Cat({FlacStart(0), flac_broken, Text("after")}), 42 + 38, "flac"},
+        {"FLAC frame CRC-16 broken, length known", Cat({FlacStart(384), flac_broken}), 0, ""},
+        {"FLAC frames misnumbered", Cat({FlacStart(0), FlacFrame(1, Bytes(30, 3))}), 0, ""},
         {"Ogg Speex", Cat({OggPage(2, 7, 0, speex), OggPage(4, 7, 1, speex)}), 2 * 39, "spx"},
     };
 }
