@@ -3,6 +3,8 @@
 // sample size, the UTF-8 coded frame or sample number, CRC-8) tells no
 // frame length: a frame runs to the next header that holds and numbers the
 // next frame, where the CRC-16 of the frame, kept while scanning, holds.
+// The last frame, which no header follows, is measured by reading its
+// subframes (Rice-coded residuals) to their end and its CRC-16 checked.
 // The item ends behind the frame that completes STREAMINFO's total samples;
 // with the total unknown, behind the last frame whose CRC-16 holds.
 #include <cstring>
@@ -44,6 +46,7 @@ struct Header {
     uint32_t length;  // bytes with the CRC-8
     uint32_t block;   // samples
     bool variable;    // numbered by sample, not by frame
+    uint32_t channels, bits;  // channel assignment code, bits per sample
 };
 
 constexpr uint32_t kMaxHeader = 16;
@@ -86,7 +89,8 @@ bool ReadHeader(Source& source, uint64_t at, const StreamInfo& info, uint64_t fr
     const bool variable = p[1] & 1;
     if (crc != 0 || number != (variable ? samples : frames) || (info.max_block && block > info.max_block))
         return false;
-    *header = {n + 1, block, variable};
+    constexpr uint32_t kBits[8] = {0, 8, 12, 0, 16, 20, 24, 32};
+    *header = {n + 1, block, variable, channels, size_code == 0 ? info.bits : kBits[size_code]};
     return true;
 }
 
@@ -94,6 +98,138 @@ bool ReadHeader(Source& source, uint64_t at, const StreamInfo& info, uint64_t fr
 // one bit more for a side channel, with subframe headers and padding.
 uint64_t MaxFrame(const StreamInfo& info, const Header& header) {
     return header.length + 2 + (uint64_t{header.block} * (info.bits + 1) + 64) * info.channels / 8 + 8;
+}
+
+// Bits of the frame, read through the Source up to a limit.
+class BitReader {
+public:
+    BitReader(Source& source, uint64_t at, uint64_t limit) : source_(source), bit_(at * 8), limit_(limit * 8) {}
+    bool ok() const { return ok_ && bit_ <= limit_; }
+    uint64_t bit() const { return bit_; }
+    void Skip(uint64_t bits) { bit_ = bits > limit_ - (bit_ < limit_ ? bit_ : limit_) ? limit_ + 1 : bit_ + bits; }
+    uint32_t Bits(uint32_t count) {
+        uint32_t value = 0;
+        while (count-- > 0 && ok()) value = value << 1 | Bit();
+        return value;
+    }
+    // The zeros before the next one bit.
+    uint32_t Unary() {
+        uint32_t zeros = 0;
+        while (ok() && Bit() == 0) ++zeros;
+        return zeros;
+    }
+
+private:
+    uint32_t Bit() {
+        const uint64_t byte = bit_ >> 3;
+        if (chunk_ == nullptr || byte < chunk_at_ || byte >= chunk_end_) {
+            const uint64_t left = source_.size() > byte ? source_.size() - byte : 0;
+            const uint32_t count = left < 4096 ? static_cast<uint32_t>(left) : 4096;
+            chunk_ = count > 0 ? source_.Peek(byte, count) : nullptr;
+            if (chunk_ == nullptr) {
+                ok_ = false;
+                return 1;
+            }
+            chunk_at_ = byte;
+            chunk_end_ = byte + count;
+        }
+        const uint32_t value = chunk_[byte - chunk_at_] >> (7 - (bit_ & 7)) & 1;
+        ++bit_;
+        return value;
+    }
+
+    Source& source_;
+    uint64_t bit_, limit_;
+    bool ok_ = true;
+    const uint8_t* chunk_ = nullptr;
+    uint64_t chunk_at_ = 0, chunk_end_ = 0;
+};
+
+// The residual of a subframe: Rice-coded partitions, or escaped raw bits.
+bool SkipResidual(BitReader& bits, uint32_t block, uint32_t order) {
+    const uint32_t method = bits.Bits(2);
+    if (method > 1) return false;
+    const uint32_t parameter_bits = method ? 5 : 4, escape = method ? 31 : 15;
+    const uint32_t partition_order = bits.Bits(4);
+    const uint32_t per_partition = block >> partition_order;
+    if (per_partition << partition_order != block || per_partition < order) return false;
+    for (uint32_t i = 0; i < (uint32_t{1} << partition_order) && bits.ok(); ++i) {
+        const uint32_t count = i == 0 ? per_partition - order : per_partition;
+        const uint32_t parameter = bits.Bits(parameter_bits);
+        if (parameter == escape) {
+            bits.Skip(uint64_t{count} * bits.Bits(5));
+            continue;
+        }
+        for (uint32_t k = 0; k < count && bits.ok(); ++k) {
+            bits.Unary();
+            bits.Skip(parameter);
+        }
+    }
+    return bits.ok();
+}
+
+// The frame's length from its subframes, read to its end; 0 when they do
+// not parse or run past limit.
+uint64_t FrameLength(Source& source, uint64_t at, const Header& header, uint64_t limit) {
+    BitReader bits(source, at + header.length, limit);
+    const uint32_t channels = header.channels < 8 ? header.channels + 1 : 2;
+    for (uint32_t c = 0; c < channels; ++c) {
+        // A side channel carries one bit more.
+        const bool side = (header.channels == 8 && c == 1) || (header.channels == 9 && c == 0) ||
+                          (header.channels == 10 && c == 1);
+        uint32_t sample_bits = header.bits + (side ? 1 : 0);
+        if (bits.Bits(1) != 0) return 0;
+        const uint32_t type = bits.Bits(6);
+        if (bits.Bits(1)) {
+            const uint32_t wasted = bits.Unary() + 1;
+            if (wasted >= sample_bits) return 0;
+            sample_bits -= wasted;
+        }
+        if (type == 0) {
+            bits.Skip(sample_bits);
+        } else if (type == 1) {
+            bits.Skip(uint64_t{header.block} * sample_bits);
+        } else if (type >= 8 && type <= 12) {
+            bits.Skip(uint64_t{type - 8} * sample_bits);
+            if (!SkipResidual(bits, header.block, type - 8)) return 0;
+        } else if (type >= 32) {
+            const uint32_t order = type - 31;
+            bits.Skip(uint64_t{order} * sample_bits);
+            const uint32_t precision = bits.Bits(4) + 1;
+            if (precision == 16) return 0;
+            bits.Skip(5 + uint64_t{order} * precision);
+            if (!SkipResidual(bits, header.block, order)) return 0;
+        } else {
+            return 0;
+        }
+        if (!bits.ok()) return 0;
+    }
+    const uint64_t end = (bits.bit() + 7) / 8 + 2;  // padding, then the CRC-16
+    return end <= limit ? end - at : 0;
+}
+
+// The CRC-16 of count bytes at offset; false when out of reach.
+bool Crc16Of(Source& source, uint64_t at, uint64_t count, uint32_t* crc) {
+    *crc = 0;
+    while (count > 0) {
+        const uint32_t part = count < 4096 ? static_cast<uint32_t>(count) : 4096;
+        const uint8_t* bytes = source.Peek(at, part);
+        if (bytes == nullptr) return false;
+        for (uint32_t i = 0; i < part; ++i) *crc = Crc16(*crc, bytes[i]);
+        at += part;
+        count -= part;
+    }
+    return true;
+}
+
+// The last frame, which no header follows: its length read from its
+// subframes, its CRC-16 checked; sets end behind it.
+bool LastFrameHolds(Source& source, uint64_t at, const Header& header, uint64_t limit, uint64_t* end) {
+    const uint64_t length = FrameLength(source, at, header, limit < source.size() ? limit : source.size());
+    uint32_t crc = 1;
+    if (length == 0 || !Crc16Of(source, at, length, &crc) || crc != 0) return false;
+    *end = at + length;
+    return true;
 }
 
 }  // namespace
@@ -135,6 +271,10 @@ bool WalkFlac(Source& source, Found* found) {
         const bool last = info.total != 0 && samples == info.total;
         // Scan for the frame's end, the CRC-16 kept over the bytes so far.
         const uint64_t limit = at + (info.max_frame ? info.max_frame : MaxFrame(info, header));
+        if (last) {
+            if (!LastFrameHolds(source, at, header, limit, &end)) return false;
+            break;
+        }
         uint64_t next = 0, first_end = 0;
         uint32_t crc = 0;
         const uint8_t* chunk = nullptr;
@@ -142,12 +282,11 @@ bool WalkFlac(Source& source, Found* found) {
         for (uint64_t q = at; q <= limit && q <= source.size(); ++q) {
             if (q >= at + header.length + 3 && crc == 0) {
                 if (first_end == 0) first_end = q;
-                if (last) break;
                 if (q + 1 < source.size()) {
                     if (chunk == nullptr || q + 2 > chunk_end) chunk = nullptr;
                     const uint8_t* sync = chunk != nullptr ? chunk + (q - chunk_at) : source.Peek(q, 2);
                     Header following;
-                    if (sync != nullptr && sync[0] == 0xFF && (sync[1] & 0xFE) == (variable ? 0xF9 : 0xF8) &&
+                    if (sync != nullptr && sync[0] == 0xFF && sync[1] == (variable ? 0xF9 : 0xF8) &&
                         ReadHeader(source, q, info, frames, samples, &following)) {
                         next = q;
                         header = following;
@@ -171,10 +310,12 @@ bool WalkFlac(Source& source, Found* found) {
             at = next;
             continue;
         }
-        // No next frame: the stream ends here, complete only when its total
-        // is unknown or reached.
-        if (first_end != 0 && (last || info.total == 0)) end = first_end;
-        else if (info.total != 0 || end == 0) return false;
+        // No next frame: this one ends the stream, complete only when the
+        // total is unknown; else the stream ends behind the frame before.
+        if (info.total != 0) return false;
+        if (first_end == 0 || !LastFrameHolds(source, at, header, limit, &end)) {
+            if (end == 0) return false;
+        }
         break;
     }
     *found = {end, "flac", "FLAC audio"};
