@@ -4,7 +4,8 @@
 // A Segment of known size ends the item at its end, its children walked to
 // fit it exactly; one of unknown size is walked by its top-level elements
 // (Clusters of unknown size by their own children) to the first element of
-// no such ID. The Segment needs Info, Tracks and a Cluster.
+// no such ID. The Segment needs Info, Tracks and a Cluster. Matroska whose
+// tracks are all audio is named mka.
 #include <cstring>
 
 #include "formathound/walks.h"
@@ -95,7 +96,26 @@ bool ReadDocType(Source& source, const Element& header, Found* found) {
 
 struct Seen {
     bool info = false, tracks = false, cluster = false;
+    bool video = false, audio = false;  // track types in Tracks
 };
+
+// The TrackType (1 video, 2 audio) of each TrackEntry in Tracks.
+void ReadTrackTypes(Source& source, const Element& tracks, Seen* seen) {
+    const uint64_t end = tracks.data + tracks.size;
+    for (uint64_t at = tracks.data; at < end;) {
+        Element entry;
+        if (!source.Step() || !ReadHead(source, at, &entry) || !Fits(entry, end)) return;
+        for (uint64_t child_at = entry.data; entry.id == 0xAE && child_at < entry.data + entry.size;) {
+            Element child;
+            if (!source.Step() || !ReadHead(source, child_at, &child) || !Fits(child, entry.data + entry.size)) return;
+            const uint8_t* type = child.id == 0x83 && child.size == 1 ? source.Peek(child.data, 1) : nullptr;
+            seen->video = seen->video || (type != nullptr && *type == 1);
+            seen->audio = seen->audio || (type != nullptr && *type == 2);
+            child_at = child.data + child.size;
+        }
+        at = entry.data + entry.size;
+    }
+}
 
 // Top-level elements from at up to end (the Segment's end, or the data's
 // for a Segment of unknown size); the offset where the walk stopped, or
@@ -121,6 +141,7 @@ uint64_t WalkChildren(Source& source, uint64_t at, uint64_t end, bool known, See
             continue;
         }
         if (!Fits(element, end)) return kUnknown;
+        if (element.id == kTracks) ReadTrackTypes(source, element, seen);
         at = element.data + element.size;
     }
     return at;
@@ -144,6 +165,8 @@ bool WalkMatroska(Source& source, Found* found) {
         end = WalkChildren(source, segment.data, segment.data + segment.size, true, &seen);
     }
     if (end == kUnknown || !seen.info || !seen.tracks || !seen.cluster) return false;
+    // Matroska of audio tracks alone.
+    if (seen.audio && !seen.video && std::strcmp(found->extension, "mkv") == 0) *found = {0, "mka", "Matroska audio"};
     found->size = end;
     return true;
 }

@@ -48,6 +48,7 @@ const MadeFile kFiles[] = {
     {"flac", "sox -V1 -n -b 16 OUT.wav synth 1 sine 440 && flac -s -f OUT.wav -o OUT.flac", "flac"},
     {"flac by ffmpeg", FF TONE "-c:a flac OUT.flac", "flac"},
     {"flac of unknown length", FF TONE "-c:a flac -f flac - | tee OUT.flac", "flac"},
+    {"mka", FF TONE "-c:a libvorbis OUT.mka", "mka"},
     {"webm", FF VIDEO TONE "-c:v libvpx -c:a libvorbis -shortest OUT.webm", "webm"},
 };
 
