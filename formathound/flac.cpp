@@ -96,8 +96,9 @@ bool ReadHeader(Source& source, uint64_t at, const StreamInfo& info, uint64_t fr
 
 // The most bytes a frame of this header can take: every subframe verbatim,
 // one bit more for a side channel, with subframe headers and padding.
-uint64_t MaxFrame(const StreamInfo& info, const Header& header) {
-    return header.length + 2 + (uint64_t{header.block} * (info.bits + 1) + 64) * info.channels / 8 + 8;
+uint64_t MaxFrame(const Header& header) {
+    const uint64_t channels = header.channels < 8 ? header.channels + 1 : 2;
+    return header.length + 2 + (uint64_t{header.block} * (header.bits + 1) + 64) * channels / 8 + 8;
 }
 
 // Bits of the frame, read through the Source up to a limit.
@@ -106,7 +107,8 @@ public:
     BitReader(Source& source, uint64_t at, uint64_t limit) : source_(source), bit_(at * 8), limit_(limit * 8) {}
     bool ok() const { return ok_ && bit_ <= limit_; }
     uint64_t bit() const { return bit_; }
-    void Skip(uint64_t bits) { bit_ = bits > limit_ - (bit_ < limit_ ? bit_ : limit_) ? limit_ + 1 : bit_ + bits; }
+    // Past the limit, the reader stays past it (and not ok).
+    void Skip(uint64_t bits) { bit_ = bit_ > limit_ || bits > limit_ - bit_ ? limit_ + 1 : bit_ + bits; }
     uint32_t Bits(uint32_t count) {
         uint32_t value = 0;
         while (count-- > 0 && ok()) value = value << 1 | Bit();
@@ -236,7 +238,9 @@ bool LastFrameHolds(Source& source, uint64_t at, const Header& header, uint64_t 
 
 bool WalkFlac(Source& source, Found* found) {
     const uint8_t* head = source.Peek(0, 4 + 4 + 34);
-    if (head == nullptr || std::memcmp(head, "fLaC", 4) != 0 || (head[4] & 0x7F) != 0 || Be32(head + 4) << 8 >> 8 != 34)
+    // STREAMINFO first, of 34 bytes.
+    if (head == nullptr || std::memcmp(head, "fLaC", 4) != 0 || (head[4] & 0x7F) != 0 ||
+        (Be32(head + 4) & 0xFFFFFF) != 34)
         return false;
     const uint8_t* s = head + 8;
     StreamInfo info;
@@ -270,7 +274,7 @@ bool WalkFlac(Source& source, Found* found) {
         if (info.total != 0 && samples > info.total) return false;
         const bool last = info.total != 0 && samples == info.total;
         // Scan for the frame's end, the CRC-16 kept over the bytes so far.
-        const uint64_t limit = at + (info.max_frame ? info.max_frame : MaxFrame(info, header));
+        const uint64_t limit = at + (info.max_frame ? info.max_frame : MaxFrame(header));
         if (last) {
             if (!LastFrameHolds(source, at, header, limit, &end)) return false;
             break;

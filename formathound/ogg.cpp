@@ -110,7 +110,9 @@ bool WalkOgg(Source& source, Found* found) {
                 (flags & kContinued))
                 return false;
             const Codec* codec = FindCodec(page + kHeaderBytes + segments, first_packet);
-            if (first == nullptr) first = codec;
+            // The first stream of a known codec names the item (a skeleton
+            // or other index stream may come before it).
+            if (first == nullptr || first == &kOther) first = codec;
             video = video || codec == kTheora;
             stream = &streams[stream_count++];
             *stream = {serial, 0, false};
