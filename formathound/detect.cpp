@@ -35,10 +35,11 @@ uint32_t Detect(const HostReader* reader, uint64_t position, FoundItem* item) {
         const auto walk = static_cast<size_t>(magic.walk);
         if (tried[walk] || !Matches(source, magic)) continue;
         tried[walk] = true;
-        // Each walk starts with a fresh step count and read budget.
-        Source walked(reader, position);
+        // Each walk starts with a fresh step count and read budget, and
+        // reuses the bytes that the magic tests already read.
+        source.Restart();
         Found found{0, "", ""};
-        if (kWalks[walk](walked, &found) && found.size > 0) {
+        if (kWalks[walk](source, &found) && found.size > 0) {
             item->offset = position;
             item->size = found.size;
             item->extension = found.extension;

@@ -35,6 +35,11 @@ public:
     bool Read(uint64_t offset, void* out, uint64_t count);
     // One structural step of the walk; false once kMaxSteps are taken.
     bool Step() { return ++steps_ <= kMaxSteps; }
+    // A fresh step count and read budget for the next walk; the window stays.
+    void Restart() {
+        steps_ = 0;
+        read_ = 0;
+    }
 
     // Big- and little-endian numbers at offset; false when out of reach.
     bool Be16(uint64_t offset, uint32_t* value);
