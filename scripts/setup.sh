@@ -23,6 +23,10 @@ missing() {
   done
 }
 
+# A mirror in the middle of a sync may fail one index of many; what counts
+# is whether the packages then install.
+update() { apt-get update -qq || echo "setup: apt-get update reported errors; trying the install anyway" >&2; }
+
 install() {
   if [ "$(id -u)" -ne 0 ]; then
     echo "setup: missing packages (run as root to install): $*" >&2
@@ -33,7 +37,7 @@ install() {
 
 need=$(missing "${packages[@]}")
 if [ -n "$need" ]; then
-  [ "$(id -u)" -eq 0 ] && apt-get update -qq
+  [ "$(id -u)" -eq 0 ] && update
   # shellcheck disable=SC2086
   install $need
 fi
@@ -44,16 +48,16 @@ fi
 if [ "$want_windows" = 1 ]; then
   need=$(missing "${windows_packages[@]}")
   if [ -n "$need" ]; then
-    [ "$(id -u)" -eq 0 ] && apt-get update -qq
+    [ "$(id -u)" -eq 0 ] && update
     # shellcheck disable=SC2086
     install $need || exit 3
   fi
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
-    [ "$(id -u)" -eq 0 ] && dpkg --add-architecture i386 && apt-get update -qq
+    [ "$(id -u)" -eq 0 ] && dpkg --add-architecture i386 && update
   fi
   need=$(missing "${wine_packages[@]}")
   if [ -n "$need" ]; then
-    [ "$(id -u)" -eq 0 ] && apt-get update -qq
+    [ "$(id -u)" -eq 0 ] && update
     # shellcheck disable=SC2086
     install $need || echo "setup: Wine cannot be installed here; the Windows tests will not run" >&2
   fi
