@@ -13,6 +13,14 @@ constexpr WalkFn kWalks[] = {
     &WalkOgg,
     &WalkMatroska,
     &WalkFlac,
+    &WalkAvi,
+    &WalkAiff,
+    &WalkMidi,
+    &WalkFlv,
+    &WalkAsf,
+    &WalkMpegPs,
+    &WalkMpegTs,
+    &WalkMpegAudio,
 };
 static_assert(sizeof(kWalks) / sizeof(kWalks[0]) == static_cast<size_t>(WalkId::kCount),
               "one walk per WalkId");

@@ -13,6 +13,14 @@ enum class WalkId : uint8_t {
     kOgg,       // Ogg: Vorbis, Opus, Theora, Speex, FLAC
     kMatroska,  // Matroska, WebM
     kFlac,      // FLAC
+    kAvi,       // RIFF AVI with its AVIX continuation chunks
+    kAiff,      // AIFF, AIFC
+    kMidi,      // Standard MIDI files
+    kFlv,       // Flash video
+    kAsf,       // ASF: WMV, WMA
+    kMpegPs,    // MPEG program streams: mpg, vob
+    kMpegTs,    // MPEG transport streams: ts, m2ts
+    kMpegAudio, // MPEG audio (MP1, MP2, MP3) and ADTS AAC
     kCount,
 };
 
@@ -41,6 +49,9 @@ constexpr Magic Text(WalkId walk, uint16_t offset, const char (&text)[N]) {
     return magic;
 }
 
+// An MPEG audio or ADTS frame sync whose second byte is second.
+constexpr Magic Sync(uint8_t second) { return {WalkId::kMpegAudio, 2, {{0, 0xFF}, {1, second}}}; }
+
 // Rows in the order Detect tries them; the first walk that accepts answers.
 inline constexpr Magic kMagics[] = {
     // A box type at offset 4: with ftyp, or the top-level boxes that old
@@ -56,6 +67,25 @@ inline constexpr Magic kMagics[] = {
     // The EBML header's ID.
     Text(WalkId::kMatroska, 0, "\x1A\x45\xDF\xA3"),
     Text(WalkId::kFlac, 0, "fLaC"),
+    // RIFF of form type AVI, IFF of form type AIFF or AIFC.
+    {WalkId::kAvi, 4, {{0, 'R'}, {1, 'I'}, {8, 'A'}, {9, 'V'}}},
+    {WalkId::kAiff, 4, {{0, 'F'}, {1, 'O'}, {8, 'A'}, {9, 'I'}}},
+    Text(WalkId::kMidi, 0, "MThd"),
+    Text(WalkId::kFlv, 0, "FLV\x01"),
+    // The first bytes of the ASF header object's GUID.
+    Text(WalkId::kAsf, 0, "\x30\x26\xB2\x75"),
+    // A pack start code.
+    Text(WalkId::kMpegPs, 0, "\x00\x00\x01\xBA"),
+    // Three packets in a row by their sync bytes; m2ts puts a 4-byte time
+    // stamp before each.
+    {WalkId::kMpegTs, 3, {{0, 0x47}, {188, 0x47}, {376, 0x47}}},
+    {WalkId::kMpegTs, 3, {{4, 0x47}, {196, 0x47}, {388, 0x47}}},
+    // An ID3v2 tag, or a frame sync with a version and layer that exist:
+    // FF E2-E7 (MPEG 2.5), FF F0-F1 and F8-F9 (ADTS), FF F2-F7 and FA-FF.
+    Text(WalkId::kMpegAudio, 0, "ID3"),
+    Sync(0xE2), Sync(0xE3), Sync(0xE4), Sync(0xE5), Sync(0xE6), Sync(0xE7),
+    Sync(0xF0), Sync(0xF1), Sync(0xF2), Sync(0xF3), Sync(0xF4), Sync(0xF5), Sync(0xF6), Sync(0xF7),
+    Sync(0xF8), Sync(0xF9), Sync(0xFA), Sync(0xFB), Sync(0xFC), Sync(0xFD), Sync(0xFE), Sync(0xFF),
 };
 
 inline constexpr size_t kMagicCount = sizeof(kMagics) / sizeof(kMagics[0]);

@@ -22,5 +22,13 @@ bool WalkIsoMedia(Source& source, Found* found);
 bool WalkOgg(Source& source, Found* found);
 bool WalkMatroska(Source& source, Found* found);
 bool WalkFlac(Source& source, Found* found);
+bool WalkAvi(Source& source, Found* found);
+bool WalkAiff(Source& source, Found* found);
+bool WalkMidi(Source& source, Found* found);
+bool WalkFlv(Source& source, Found* found);
+bool WalkAsf(Source& source, Found* found);
+bool WalkMpegPs(Source& source, Found* found);
+bool WalkMpegTs(Source& source, Found* found);
+bool WalkMpegAudio(Source& source, Found* found);
 
 }  // namespace formathound

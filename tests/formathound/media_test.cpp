@@ -50,6 +50,28 @@ const MadeFile kFiles[] = {
     {"flac of unknown length", FF TONE "-c:a flac -f flac - | tee OUT.flac", "flac"},
     {"mka", FF TONE "-c:a libvorbis OUT.mka", "mka"},
     {"webm", FF VIDEO TONE "-c:v libvpx -c:a libvorbis -shortest OUT.webm", "webm"},
+    {"avi", FF VIDEO TONE "-c:v mpeg4 -c:a pcm_s16le -shortest OUT.avi", "avi"},
+    {"aiff", "sox -V1 -n -b 16 OUT.wav synth 1 sine 440 && sox -V1 OUT.wav OUT.aiff", "aiff"},
+    {"aifc", "sox -V1 -n -b 16 OUT.wav synth 1 sine 440 && sox -V1 OUT.wav OUT.aifc", "aifc"},
+    {"flv", FF VIDEO TONE "-c:v flv -c:a mp3 -ar 44100 -shortest OUT.flv", "flv"},
+    {"flv of audio alone", FF TONE "-c:a mp3 -ar 44100 OUT.flv", "flv"},
+    {"wmv", FF VIDEO TONE "-c:v wmv2 -c:a wmav2 -shortest OUT.wmv", "wmv"},
+    {"wmv to a pipe", FF VIDEO TONE "-c:v wmv2 -c:a wmav2 -shortest -f asf - | tee OUT.wmv", "wmv"},
+    {"wma", FF TONE "-c:a wmav2 OUT.wma", "wma"},
+    {"mpg", FF VIDEO TONE "-c:v mpeg1video -r 25 -c:a mp2 -shortest -f mpeg OUT.mpg", "mpg"},
+    {"vob", FF VIDEO TONE "-c:v mpeg2video -c:a ac3 -shortest -f dvd OUT.vob", "vob"},
+    {"ts", FF VIDEO TONE "-c:v mpeg2video -c:a mp2 -shortest -f mpegts OUT.ts", "ts"},
+    {"m2ts", FF VIDEO TONE "-c:v mpeg2video -c:a ac3 -shortest -f mpegts -mpegts_m2ts_mode 1 OUT.m2ts", "m2ts"},
+    {"mp3 by lame", "sox -V1 -n -b 16 OUT.wav synth 1 sine 440 && lame --quiet OUT.wav OUT.mp3", "mp3"},
+    {"mp3 with id3v1", "sox -V1 -n -b 16 OUT.wav synth 1 sine 440 && lame --quiet --add-id3v2 --tt x --ta y "
+                       "OUT.wav OUT.mp3", "mp3"},
+    {"mp3 by ffmpeg", FF TONE "-c:a libmp3lame OUT.mp3", "mp3"},
+    {"mp2", FF TONE "-c:a mp2 OUT.mp2", "mp2"},
+    {"aac adts", FF TONE "-c:a aac -f adts OUT.aac", "aac"},
+    {"aac adts with id3v2 and ape", FF TONE "-c:a aac -f adts -write_id3v2 1 -write_apetag 1 "
+                                    "-metadata title=x OUT.aac", "aac"},
+    {"mp3 mpeg 2.5 vbr", "sox -V1 -n -b 16 OUT.wav synth 1 sine 440 && lame --quiet -V 4 --resample 8 "
+                         "OUT.wav OUT.mp3", "mp3"},
 };
 
 #undef VIDEO

@@ -8,23 +8,11 @@
 
 #include "formathound/detect.h"
 #include "tests/fakes/fake_reader.h"
+#include "tests/formathound/cases.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-Bytes Be32(uint32_t v) {
-    return {static_cast<uint8_t>(v >> 24), static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 8),
-            static_cast<uint8_t>(v)};
-}
-
-Bytes Cat(std::initializer_list<Bytes> parts) {
-    Bytes out;
-    for (const Bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
-    return out;
-}
-
-Bytes Text(const std::string& text) { return Bytes(text.begin(), text.end()); }
+using namespace formathound_test;
 
 // A box of that type around body, with a 32-bit size.
 Bytes Box(const std::string& type, const Bytes& body) {
@@ -39,11 +27,6 @@ Bytes LargeBox(const std::string& type, const Bytes& body) {
 Bytes Ftyp(const std::string& brand) { return Box("ftyp", Cat({Text(brand), Be32(0), Text("isom")})); }
 Bytes Moov() { return Box("moov", Box("mvhd", Bytes(100, 0))); }
 Bytes Mdat() { return Box("mdat", Bytes(300, 0x55)); }
-
-Bytes Le32(uint32_t v) {
-    return {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v >> 16),
-            static_cast<uint8_t>(v >> 24)};
-}
 
 // An Ogg page holding one packet of under 255 bytes, with its CRC-32.
 Bytes OggPage(uint8_t flags, uint32_t serial, uint32_t sequence, const Bytes& packet) {
@@ -73,17 +56,6 @@ Bytes EbmlHeader(const std::string& doc_type) {
 const Bytes kSegment = {0x18, 0x53, 0x80, 0x67}, kInfo = {0x15, 0x49, 0xA9, 0x66},
             kTracks = {0x16, 0x54, 0xAE, 0x6B}, kCluster = {0x1F, 0x43, 0xB6, 0x75};
 
-// CRC of bytes, MSB first, initial value 0, of the given width and polynomial.
-uint32_t Crc(const Bytes& bytes, int width, uint32_t polynomial) {
-    const uint32_t top = uint32_t{1} << (width - 1), mask = top | (top - 1);
-    uint32_t crc = 0;
-    for (const uint8_t byte : bytes) {
-        crc ^= uint32_t{byte} << (width - 8);
-        for (int bit = 0; bit < 8; ++bit) crc = (crc & top ? crc << 1 ^ polynomial : crc << 1) & mask;
-    }
-    return crc;
-}
-
 // "fLaC" and a STREAMINFO of 192-sample blocks, mono, 16 bits, 44.1 kHz.
 Bytes FlacStart(uint32_t total) {
     return Cat({Text("fLaC"), {0x80, 0, 0, 34, 0, 192, 0, 192}, Bytes(6, 0), {0x0A, 0xC4, 0x40, 0xF0},
@@ -99,14 +71,7 @@ Bytes FlacFrame(uint8_t number, const Bytes& body) {
     return Cat({frame, {static_cast<uint8_t>(crc >> 8), static_cast<uint8_t>(crc)}});
 }
 
-struct Case {
-    const char* label;
-    Bytes data;
-    uint64_t size;  // 0: not found
-    const char* extension;
-};
-
-std::vector<Case> Cases() {
+std::vector<Case> IsoOggMatroskaFlacCases() {
     const Bytes mp4 = Cat({Ftyp("isom"), Moov(), Mdat()});
     const Bytes block = Ebml({0xA3}, Bytes(7, 0x42));
     const Bytes cluster = Ebml(kCluster, block);
@@ -166,6 +131,16 @@ std::vector<Case> Cases() {
         {"FLAC frames misnumbered", Cat({FlacStart(0), FlacFrame(1, {0, 0, 3})}), 0, ""},
         {"Ogg Speex", Cat({OggPage(2, 7, 0, speex), OggPage(4, 7, 1, speex)}), 2 * 39, "spx"},
     };
+}
+
+std::vector<Case> Cases() {
+    std::vector<Case> cases;
+    for (const std::vector<Case>& family :
+         {IsoOggMatroskaFlacCases(), AviCases(), AiffCases(), MidiCases(), FlvCases(), AsfCases(),
+          MpegPsCases(), MpegTsCases(), MpegAudioCases()}) {
+        cases.insert(cases.end(), family.begin(), family.end());
+    }
+    return cases;
 }
 
 TEST(FormathoundWalks, AcceptOnlyStructuresThatWalkToTheirEnd) {
