@@ -1,7 +1,7 @@
 // ISO base media files (MP4, M4A, MOV, 3GP, HEIF, AVIF, CR3): a chain of
 // top-level boxes, each a 32-bit size (1: a 64-bit size follows the type)
 // and a four-letter type. The item ends behind the last box of a top-level
-// type; it needs a movie (moov with an mvhd) and media data, or for still
+// type, or where an ftyp begins the next file; it needs a movie (moov with an mvhd) and media data, or for still
 // images a meta box.
 #include <cstring>
 
@@ -106,7 +106,8 @@ bool WalkIsoMedia(Source& source, Found* found) {
         }
         if (size > source.size() - at) return false;  // cut short
         if (Is(type, "ftyp")) {
-            if (at != 0 || ftyp || size < 16 || size > 4096 || (size - 16) % 4 != 0) return false;
+            if (at != 0) break;  // the next file's
+            if (size < 16 || size > 4096 || (size - 16) % 4 != 0) return false;
             const uint8_t* brand = source.Peek(8, 4);
             if (brand == nullptr) return false;
             ChooseBrand(brand, size - 8, found);

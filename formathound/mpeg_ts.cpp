@@ -8,6 +8,7 @@
 // behind the last packet that holds; a packet cut short is not part of it.
 #include <cstring>
 
+#include "formathound/crc.h"
 #include "formathound/walks.h"
 
 namespace formathound {
@@ -29,23 +30,10 @@ constexpr uint32_t kMaxSection = 1024;
 // Per PID: the last continuity counter in the low four bits, and flags.
 constexpr uint8_t kCounter = 0x0F, kSeen = 0x10, kNamed = 0x20, kPmtPid = 0x40;
 
-// CRC-32, polynomial 0x04C11DB7, MSB first, initial value all ones, no
-// final xor: over a whole section with its CRC field it is zero.
-struct CrcTable {
-    uint32_t entry[256];
-    constexpr CrcTable() : entry() {
-        for (uint32_t i = 0; i < 256; ++i) {
-            uint32_t crc = i << 24;
-            for (int bit = 0; bit < 8; ++bit) crc = crc & 0x80000000u ? crc << 1 ^ 0x04C11DB7u : crc << 1;
-            entry[i] = crc;
-        }
-    }
-};
-constexpr CrcTable kCrc;
-
+// Over a whole section with its CRC field, the CRC is zero.
 uint32_t SectionCrc(const uint8_t* bytes, uint32_t size) {
     uint32_t crc = 0xFFFFFFFFu;
-    for (uint32_t i = 0; i < size; ++i) crc = crc << 8 ^ kCrc.entry[(crc >> 24 ^ bytes[i]) & 0xFF];
+    for (uint32_t i = 0; i < size; ++i) crc = Crc32Step(crc, bytes[i]);
     return crc;
 }
 

@@ -7,6 +7,7 @@
 // stream. A further link of a chain starts a new item of its own.
 #include <cstring>
 
+#include "formathound/crc.h"
 #include "formathound/walks.h"
 
 namespace formathound {
@@ -18,24 +19,12 @@ constexpr uint8_t kContinued = 0x01, kFirst = 0x02, kLast = 0x04;
 // Logical streams of one group; more is no file seen in practice.
 constexpr uint32_t kMaxStreams = 32;
 
-// CRC-32, polynomial 0x04C11DB7, MSB first, initial value 0, no final xor.
-struct CrcTable {
-    uint32_t entry[256];
-    constexpr CrcTable() : entry() {
-        for (uint32_t i = 0; i < 256; ++i) {
-            uint32_t crc = i << 24;
-            for (int bit = 0; bit < 8; ++bit) crc = crc & 0x80000000u ? crc << 1 ^ 0x04C11DB7u : crc << 1;
-            entry[i] = crc;
-        }
-    }
-};
-constexpr CrcTable kCrc;
 
 uint32_t PageCrc(const uint8_t* page, uint32_t size) {
     uint32_t crc = 0;
     for (uint32_t i = 0; i < size; ++i) {
         const uint8_t byte = i >= 22 && i < 26 ? 0 : page[i];  // the CRC field counts as zero
-        crc = crc << 8 ^ kCrc.entry[(crc >> 24 ^ byte) & 0xFF];
+        crc = Crc32Step(crc, byte);
     }
     return crc;
 }

@@ -99,6 +99,7 @@ std::vector<Case> IsoOggMatroskaFlacCases() {
         {"mdat of size 0", Cat({Ftyp("isom"), Moov(), Be32(0), Text("mdat"), Bytes(20, 0)}), 0, ""},
         {"box size below its header", Cat({Ftyp("isom"), Be32(4), Text("moov")}), 0, ""},
         {"ftyp not first", Cat({Box("free", {}), Ftyp("isom"), Moov(), Mdat()}), 0, ""},
+        {"then the next file's ftyp", Cat({mp4, Ftyp("M4A "), Moov(), Mdat()}), mp4.size(), "mp4"},
         {"ftyp of odd size", Cat({Box("ftyp", Bytes(9, 'a')), Moov(), Mdat()}), 0, ""},
         // Ogg: two streams interleaved, each to its end-of-stream page.
         {"Ogg two streams", ogg, ogg.size(), "ogv"},
