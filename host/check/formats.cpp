@@ -5,7 +5,7 @@
 
 // Each format's checker, reasons and pre-check live in host/check/<format>.cpp.
 extern const Checker kJpegChecker, kPngChecker, kGifChecker, kZipChecker, kBmpChecker, kRiffChecker,
-    kPdfChecker, kCabChecker, kW64Checker;
+    kPdfChecker, kCabChecker, kW64Checker, kIsoMediaChecker;
 
 namespace {
 
@@ -26,13 +26,21 @@ std::vector<Format> MakeFormats() {
          {"PK\x01\x02"sv, "PK\x05\x06"sv}},
         {"bmp", {{0, "BM"sv}}, &kBmpChecker},
         {"riff", {{0, "RIFF"sv}}, &kRiffChecker,
-         {"WAVE"sv, "fmt \x10\x00\x00\x00"sv, "data"sv, "VP8 "sv}},
+         {"WAVE"sv, "fmt \x10\x00\x00\x00"sv, "data"sv, "VP8 "sv, "AVI LIST"sv, "AVIXLIST"sv, "hdrl"sv,
+          "avih\x38\x00\x00\x00"sv, "strl"sv, "strh"sv, "strf"sv, "movi"sv, "idx1"sv, "00dc"sv, "01wb"sv}},
         {"pdf", {{0, "%PDF-"sv}}, &kPdfChecker,
          {"startxref\x0a"sv, "%%EOF\x0a"sv, "xref\x0a"sv, "1 0 obj"sv}},
         {"cab", {{0, "MSCF"sv}}, &kCabChecker, {"\x03\x01"sv}},
         {"w64", {{0, "riff\x2E\x91\xCF\x11\xA5\xD6\x28\xDB\x04\xC1\x00\x00"sv}}, &kW64Checker,
          {"wave\xF3\xAC\xD3\x11\x8C\xD1\x00\xC0\x4F\x8E\xDB\x8A"sv, "fmt \xF3\xAC\xD3\x11"sv,
           "data\xF3\xAC\xD3\x11"sv}},
+        // A box type at 4: the first box of MP4, MOV, 3GP and HEIF files.
+        {"isobmff",
+         {{4, "ftyp"sv}, {4, "moov"sv}, {4, "mdat"sv}, {4, "wide"sv}, {4, "free"sv}, {4, "skip"sv}},
+         &kIsoMediaChecker,
+         {"moov"sv, "mvhd"sv, "trak"sv, "tkhd"sv, "mdia"sv, "mdhd"sv, "hdlr"sv, "minf"sv, "stbl"sv, "stsd"sv,
+          "stts"sv, "stsc"sv, "stsz"sv, "stco"sv, "co64"sv, "mdat"sv, "meta"sv, "moof"sv, "traf"sv, "trun"sv,
+          "\x00\x00\x00\x01mdat"sv}},
     };
 }
 

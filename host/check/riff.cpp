@@ -1,10 +1,14 @@
 // RIFF checker (WAV, WebP, AVI and other forms): the chunk walk must fill the
 // RIFF size exactly, with form-specific chunks where hound knows the form.
-// The item ends after the RIFF chunk (and its pad byte, when present).
+// The item ends after the RIFF chunk (and its pad byte, when present); an
+// AVI goes on through the "AVIX" RIFF chunks that directly follow it
+// (OpenDML files over 1 GiB), and libavformat's avi demuxer then reads its
+// headers and every packet from those bytes.
 #include <cstring>
 #include <iterator>
 
 #include "host/check/check.h"
+#include "host/check/demux.h"
 
 namespace {
 
@@ -21,7 +25,8 @@ enum RiffReason : uint8_t {
     kNoDataChunk,
     kBadFmtChunk,
     kDataBeforeFmt,
-    kReasonCount,
+    kFirstDemuxReason,
+    kReasonCount = kFirstDemuxReason + kDemuxReasonCount,
 };
 
 bool IsIdByte(uint8_t c) { return c >= 0x20 && c < 0x7F; }
@@ -43,6 +48,44 @@ RiffReason CheckWave(const uint8_t* chunk, uint32_t size, bool* fmt_seen, bool* 
     return kNoReason;
 }
 
+// The chunks of the RIFF chunk at riff, whose form ends at end (counted from
+// riff), fill it exactly; WAVE and WEBP forms hold their own chunks.
+RiffReason WalkForm(const uint8_t* riff, uint64_t end) {
+    const bool wave = std::memcmp(riff + 8, "WAVE", 4) == 0;
+    const bool webp = std::memcmp(riff + 8, "WEBP", 4) == 0;
+    bool fmt_seen = false, data_seen = false;
+    uint64_t at = 12;
+    while (at < end) {
+        if (end - at < 8) return kBadChunk;
+        const uint8_t* chunk = riff + at;
+        const uint32_t size = Le32(chunk + 4);
+        if (!IsId(chunk)) return kBadChunkId;
+        if (size > end - at - 8) return kChunkPastTheEnd;
+        if (webp && at == 12 && std::memcmp(chunk, "VP8", 3) != 0) return kNoVP8Chunk;
+        if (wave) {
+            if (const RiffReason reason = CheckWave(chunk, size, &fmt_seen, &data_seen)) return reason;
+        }
+        at += 8 + uint64_t{size} + (size & 1);
+    }
+    return wave && !data_seen ? kNoDataChunk : kNoReason;
+}
+
+// The item's end behind a RIFF chunk that ends at end: the pad byte after
+// an odd-sized form belongs to the item when it is zero.
+uint64_t Padded(CheckBytes bytes, uint64_t end) {
+    return (end & 1) && end < bytes.size && bytes.data[end] == 0 ? end + 1 : end;
+}
+
+// The end of the AVIX chunk at at, or 0 where none stands there whole.
+uint64_t Continuation(CheckBytes bytes, uint64_t at) {
+    if (bytes.size - at < 12) return 0;
+    const uint8_t* riff = bytes.data + at;
+    if (std::memcmp(riff, "RIFF", 4) != 0 || std::memcmp(riff + 8, "AVIX", 4) != 0) return 0;
+    const uint64_t end = 8 + uint64_t{Le32(riff + 4)};
+    if (end < 12 || end > bytes.size - at || WalkForm(riff, end) != kNoReason) return 0;
+    return Padded(bytes, at + end);
+}
+
 }  // namespace
 
 // The texts of the reasons, by code.
@@ -58,6 +101,7 @@ const char* const kReasons[] = {
     "no data chunk",
     "bad fmt chunk",
     "data before fmt",
+    HOUND_DEMUX_REASONS,
 };
 static_assert(std::size(kReasons) == kReasonCount, "one text per reason");
 
@@ -68,30 +112,13 @@ CheckResult CheckRiff(CheckBytes bytes) {
     if (!IsId(p + 8)) return CheckInvalid(kBadFormType);
     if (end < 12) return CheckInvalid(kBadSize);
     if (end > bytes.size) return CheckInvalid(kCutShort);
-    const bool wave = std::memcmp(p + 8, "WAVE", 4) == 0;
-    const bool webp = std::memcmp(p + 8, "WEBP", 4) == 0;
-    bool fmt_seen = false, data_seen = false;
-    uint64_t at = 12;
-    while (at < end) {
-        if (end - at < 8) return CheckInvalid(kBadChunk);
-        const uint8_t* chunk = p + at;
-        const uint32_t size = Le32(chunk + 4);
-        if (!IsId(chunk)) return CheckInvalid(kBadChunkId);
-        if (size > end - at - 8) return CheckInvalid(kChunkPastTheEnd);
-        if (webp && at == 12 && std::memcmp(chunk, "VP8", 3) != 0) {
-            return CheckInvalid(kNoVP8Chunk);
-        }
-        if (wave) {
-            if (const RiffReason reason = CheckWave(chunk, size, &fmt_seen, &data_seen)) {
-                return CheckInvalid(reason);
-            }
-        }
-        at += 8 + uint64_t{size} + (size & 1);
-    }
-    if (wave && !data_seen) return CheckInvalid(kNoDataChunk);
-    // A pad byte after an odd-sized form belongs to the item when it is zero.
-    const uint64_t padded = end + (end & 1);
-    return CheckValid(padded <= bytes.size && (end & 1) && p[end] == 0 ? padded : end);
+    if (const RiffReason reason = WalkForm(p, end)) return CheckInvalid(reason);
+    uint64_t item_end = Padded(bytes, end);
+    if (std::memcmp(p + 8, "AVI ", 4) != 0) return CheckValid(item_end);
+    // OpenDML continuations: each whole one extends the item; the first
+    // missing, cut short or broken one ends it before itself.
+    while (const uint64_t next = Continuation(bytes, item_end)) item_end = next;
+    return DemuxResult(Demux(p, item_end, "avi"), kFirstDemuxReason, item_end);
 }
 
 extern const Checker kRiffChecker = {CheckRiff, kReasons, std::size(kReasons), nullptr};

@@ -18,10 +18,17 @@ namespace {
 
 constexpr long kMiddle = std::numeric_limits<long>::min();
 
+// A second of video and sound, and of sound alone.
+const std::string kFfmpeg =
+    "ffmpeg -v error -f lavfi -i testsrc=size=64x48:rate=10:duration=1 -f lavfi -i sine=duration=1";
+const std::string kFfmpegAudio = "ffmpeg -v error -f lavfi -i sine=duration=1";
+// A RIFF AVIX chunk holding a LIST movi with one 4-byte video frame (printf).
+const std::string kAvix = "RIFF\\034\\0\\0\\0AVIXLIST\\020\\0\\0\\0movi00dc\\004\\0\\0\\0\\0\\0\\0\\0";
+
 struct FileRow {
     const char* name;
     const char* format;  // the checker expected
-    const char* command; // makes "item" in the current folder
+    std::string command; // makes "item" in the current folder
     // A byte range overwritten with damage[], which the format's rules must
     // catch: from the file's start, from its end when negative, or at its
     // middle (kMiddle).
@@ -59,9 +66,24 @@ const FileRow kFiles[] = {
     {"CAB", "cab", "convert -size 40x30 gradient:red-blue a.ppm && gcab -c -z item a.ppm", 24, {0x04}},
     {"Wave64", "w64", "sox -n -r 8000 -c 2 -b 16 -t w64 item synth 0.05 sine 440", 40, {0x00, 0x00}},
     {"Wave64, odd last chunk", "w64", "sox -n -r 8000 -c 1 -b 8 -t w64 item synth 0.000375 sine 440", 88, {0x01}},
+    // A first box of size 4 breaks the chain; what the demuxer alone catches
+    // is below (MovieSamplesPastTheItemEndAreInvalid).
+    {"MP4, movie box first", "isobmff", kFfmpeg + " -c:v mpeg4 -c:a aac -movflags +faststart -f mp4 item", 3, {4}},
+    {"QuickTime movie, movie box last", "isobmff", kFfmpeg + " -c:v mpeg4 -c:a aac -f mov item", 3, {4}},
+    {"M4A", "isobmff", kFfmpegAudio + " -c:a aac -f ipod item", 3, {4}},
+    // The header list's ID renamed: the chunk walk holds, the demuxer finds no stream.
+    {"AVI", "riff", kFfmpeg + " -c:v mpeg4 -c:a mp2 -f avi item", 12, {'x'}},
+    // Two OpenDML continuations as a file over 1 GiB has them, one frame each.
+    {"AVI with AVIX continuations", "riff",
+     kFfmpeg + " -c:v mpeg4 -c:a mp2 -f avi item && for i in 1 2; do printf '" + kAvix + "' >> item; done", 12,
+     {'x'}},
 };
 
 CheckResult Check(const std::vector<uint8_t>& bytes) { return CheckItem({bytes.data(), bytes.size()}); }
+
+const FileRow& Row(const std::string& name) {
+    return *std::find_if(std::begin(kFiles), std::end(kFiles), [&](const FileRow& row) { return row.name == name; });
+}
 
 // The pre-check of the named format over bytes.
 bool MayStart(const char* format, const std::vector<uint8_t>& bytes) {
@@ -93,7 +115,8 @@ bool Mentions(const nlohmann::json& value, const std::string& word) {
 
 std::vector<uint8_t> Make(const TempDir& dir, const FileRow& row) {
     const int status = Shell("cd " + ShellQuote(dir.path()) + " && rm -f item && (" + row.command + ") 2>/dev/null");
-    EXPECT_EQ(status, 0) << row.command << " (scripts/setup.sh installs imagemagick, sox, zip, ghostscript, gcab)";
+    EXPECT_EQ(status, 0) << row.command
+                         << " (scripts/setup.sh installs imagemagick, sox, zip, ghostscript, gcab, ffmpeg)";
     return ReadBytes(dir.Native("item"));
 }
 
@@ -152,6 +175,43 @@ TEST(Checkers, UnknownContentIsUncheckedAndHeaderAloneDecidesTheJpegPreCheck) {
     damaged[jpeg.size() / 2 + 1] = 0xD9;
     EXPECT_TRUE(MayStart("jpeg", damaged));
     EXPECT_EQ(Check(damaged).state, CheckState::kInvalid);
+}
+
+// The boxes fit, but the movie's tables index samples behind the last box:
+// the demuxer finds them cut short.
+TEST(Checkers, MovieSamplesPastTheItemEndAreInvalid) {
+    TempDir dir;
+    std::vector<uint8_t> mp4 = Make(dir, Row("MP4, movie box first"));
+    const std::string text(mp4.begin(), mp4.end());
+    const size_t mdat = text.rfind("mdat") - 4;
+    ASSERT_LT(mdat, mp4.size());
+    const uint32_t size = Be32(&mp4[mdat]) - 100;
+    ASSERT_EQ(mdat + size + 100, mp4.size());  // the last box
+    mp4.resize(mp4.size() - 100);
+    for (int i = 0; i < 4; ++i) mp4[mdat + i] = static_cast<uint8_t>(size >> (24 - 8 * i));
+    const CheckResult result = Check(mp4);
+    EXPECT_EQ(result.state, CheckState::kInvalid);
+    EXPECT_STRNE(ReasonText(result.format, result.reason), "");
+}
+
+// Items in a meta box and no movie: a still image, which is not read.
+TEST(Checkers, StillImageInIsoMediaIsUnchecked) {
+    TempDir dir;
+    const CheckResult result = Check(Make(dir, {"HEIF", "isobmff", "convert -size 64x48 xc:red heic:item", 0, {}}));
+    EXPECT_EQ(result.state, CheckState::kUnchecked);
+    EXPECT_STREQ(FormatName(result.format), "isobmff");
+}
+
+// An AVIX continuation cut short is no part of the item, which ends behind
+// the whole ones.
+TEST(Checkers, AviEndsBehindItsLastWholeContinuation) {
+    TempDir dir;
+    const std::vector<uint8_t> avi = Make(dir, Row("AVI with AVIX continuations"));
+    const size_t last = std::string(avi.begin(), avi.end()).rfind("RIFF");
+    const CheckResult result = Check(Slice(avi, 0, avi.size() - 1));
+    EXPECT_EQ(result.state, CheckState::kValid);
+    EXPECT_EQ(result.end, last);
+    EXPECT_GT(last, std::string(avi.begin(), avi.end()).find("AVIX"));
 }
 
 // An entry in the middle of an archive starts no archive, and the search
@@ -218,7 +278,7 @@ TEST(CheckedScan, FlagsInTableJsonAndDfxmlAndNoCheckUnchanged) {
     image.Put(3000, gif);
     image.Put(18000, zip);  // behind the BMP's claimed end
     const std::string path = image.Save(dir.Native("disk.img"));
-    const std::string plugins = PluginFolder(dir.Native("plugins"), {"jpeghound", "markhound"});
+    const std::string plugins = PluginFolder(dir.Native("plugins"), {"jpeghound", "formathound", "markhound"});
     CopySignatureLibrary(plugins);
     const std::vector<std::string> scan = {"scan", path, "--plugins", plugins, "-q"};
     auto with = [&](std::vector<std::string> more) {
