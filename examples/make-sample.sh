@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Makes examples/sample.img: JPEG, PNG, GIF, BMP and WAV items amid filler
-# bytes, and examples/sample.truth with each item's offset, size and type.
-# Needs cjpeg (libjpeg-turbo-progs), convert (imagemagick) and sox.
+# Makes examples/sample.img: JPEG, PNG, GIF, BMP, WAV, Ogg Vorbis and MP4
+# items amid filler bytes, and examples/sample.truth with each item's offset,
+# size and type. Needs cjpeg (libjpeg-turbo-progs), convert (imagemagick),
+# sox, oggenc (vorbis-tools) and ffmpeg.
 # Usage: examples/make-sample.sh [OUTPUT_DIR]   (default: examples/)
 set -euo pipefail
 export LC_ALL=C
@@ -22,6 +23,10 @@ convert=${CONVERT:-convert}
 "$convert" -size 64x48 pattern:checkerboard -fill crimson -colorize 40 -type TrueColor \
     "BMP3:$work/checker.bmp"
 sox -R -n -r 8000 -b 16 -c 1 "$work/tone.wav" synth 0.5 sine 440 fade 0.05 0.5 0.05
+# A fixed stream serial number and bit-exact muxing, so that the bytes repeat.
+oggenc -Q --serial 4242 -q 0 "$work/tone.wav" -o "$work/tone.ogg"
+ffmpeg -nostdin -loglevel error -f lavfi -i testsrc=duration=1:size=96x72:rate=10 -c:v mpeg4 -q:v 8 \
+    -fflags +bitexact -flags:v +bitexact -map_metadata -1 "$work/bars.mp4"
 
 # A GIF item ends at the first 00 3B behind its start: make sure that is the
 # trailer, or the item would be cut short.
@@ -83,6 +88,12 @@ item "$work/gradient.jpg" jpg
 text 30000 >>"$image"
 random_low 25000 14 >>"$image"
 zeros 20000 >>"$image"
+pad_to 512
+item "$work/tone.ogg" ogg
+random_low 5000 15 >>"$image"
+pad_to 512
+item "$work/bars.mp4" mp4
+text 3000 >>"$image"
 pad_to 512
 
 mkdir -p "$dest"

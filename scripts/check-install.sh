@@ -13,7 +13,7 @@ fail() { echo "check-install: $*" >&2; exit 1; }
 
 prefix=$work/prefix
 cmake --install "$build" --prefix "$prefix" >/dev/null
-for file in bin/hound lib/hound/markhound.so lib/hound/photohound.so lib/hound/jpeghound.so \
+for file in bin/hound lib/hound/markhound.so lib/hound/photohound.so lib/hound/jpeghound.so lib/hound/formathound.so \
             lib/hound/signs.ini \
             lib/hound/library/images.ini share/doc/hound/README.md share/doc/hound/LICENSE \
             share/man/man1/hound.1; do
@@ -31,7 +31,7 @@ deb=$(ls "$work"/package/*.deb)
 depends=$(dpkg-deb -f "$deb" Depends)
 grep -q 'libc6' <<<"$depends" || fail "the package's dependencies ($depends) do not name libc6"
 listing=$(dpkg-deb -c "$deb")
-for file in ./usr/bin/hound ./usr/lib/hound/markhound.so ./usr/lib/hound/jpeghound.so \
+for file in ./usr/bin/hound ./usr/lib/hound/markhound.so ./usr/lib/hound/jpeghound.so ./usr/lib/hound/formathound.so \
             ./usr/lib/hound/signs.ini \
             ./usr/share/man/man1/hound.1; do
     grep -q " $file\$" <<<"$listing" || fail "the package lacks $file"

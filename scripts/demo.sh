@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 
 scripts/setup.sh
 cmake --preset default >/dev/null
-cmake --build --preset default -j"$(nproc)" --target hound markhound photohound jpeghound
+cmake --build --preset default -j"$(nproc)" --target hound markhound photohound jpeghound formathound
 # hound refuses an --out folder that holds an earlier run's files.
 rm -rf out/sample
 build/default/bin/hound scan examples/sample.img --out out/sample

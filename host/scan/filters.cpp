@@ -1,6 +1,7 @@
 // Candidate filters of the plug-ins that hound knows, from their own rules.
 #include "host/scan/filters.h"
 
+#include "formathound/magics.h"
 #include "markhound/database/loader.h"
 #include "markhound/database/reload.h"
 #include "markhound/signatures/signature_list.h"
@@ -34,6 +35,25 @@ CandidateFilter StrictJpegFilter() {
     filter.everywhere = false;
     filter.items_at_position = true;
     filter.gates.push_back({{{0, 0xFF}, {1, 0xD8}, {2, 0xFF}}, 3});
+    return filter;
+}
+
+static_assert(formathound::Magic::kMaxTests <= Gate::kMaxTests, "a magic's tests fit in a gate");
+
+CandidateFilter FormatMagicFilter() {
+    CandidateFilter filter;
+    filter.everywhere = false;
+    filter.items_at_position = true;
+    for (const formathound::Magic& magic : formathound::kMagics) {
+        Gate gate{};
+        for (uint32_t t = 0; t < magic.count; ++t) {
+            gate.tests[gate.count++] = {magic.tests[t].offset, magic.tests[t].value};
+        }
+        // Walks of one family share a first gate: keep each gate once.
+        bool known = false;
+        for (const Gate& other : filter.gates) known = known || other == gate;
+        if (!known) filter.gates.push_back(gate);
+    }
     return filter;
 }
 

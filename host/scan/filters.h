@@ -48,6 +48,10 @@ CandidateFilter JpegFilter();
 // marker stand: FF D8 FF, with an item that starts there.
 CandidateFilter StrictJpegFilter();
 
+// The container plug-in answers yes only where one of the magics of its
+// walks stands (formathound/magics.h), with an item that starts there.
+CandidateFilter FormatMagicFilter();
+
 // The signature plug-in answers yes only where, for one of its signatures, every exact
 // element of the (start) pattern equals the byte at its index; the gate of a
 // signature tests its first four exact elements. A signature without an

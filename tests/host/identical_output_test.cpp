@@ -84,7 +84,8 @@ TEST(IdenticalOutput, ThreadsAndFiltersChangeNoByteOfAnyOutput) {
     image.Put(chunk - 130000, bmp);
     const std::string path = image.Save(dir.Native("disk.img"));
 
-    const std::string plugins = PluginFolder(dir.Native("plugins"), {"jpeghound", "photohound", "markhound"});
+    const std::string plugins =
+        PluginFolder(dir.Native("plugins"), {"jpeghound", "photohound", "formathound", "markhound"});
     CopySignatureLibrary(plugins);
 
     // Without the check stage the plug-ins' answers stand; with it the false
@@ -104,8 +105,8 @@ TEST(IdenticalOutput, ThreadsAndFiltersChangeNoByteOfAnyOutput) {
         EXPECT_EQ(bmp_found, !check);
         EXPECT_EQ(png_found, check);
         EXPECT_NE(one.json.find("\"offset\":" + std::to_string(chunk - 100000 + 203776)), std::string::npos);
-        // The BMP and the two JPEGs, or the seven files; and the audit.
-        EXPECT_EQ(one.files.size(), check ? 8u : 4u);
+        // The BMP, the two JPEGs, the Ogg and the MP4, or the nine files; and the audit.
+        EXPECT_EQ(one.files.size(), check ? 10u : 6u);
         const struct {
             const char* name;
             std::vector<std::string> flags;

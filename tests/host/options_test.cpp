@@ -174,7 +174,7 @@ TEST(CommandLine, ScanWithEveryOption) {
 TEST(CommandLine, Defaults) {
     const Parsed p = Parse({"scan", "a.img"});
     ASSERT_EQ(p.code, -1) << p.err;
-    EXPECT_EQ(p.options.order, (std::vector<std::string>{"jpeghound", "markhound"}));
+    EXPECT_EQ(p.options.order, (std::vector<std::string>{"jpeghound", "formathound", "markhound"}));
     EXPECT_FALSE(p.options.nested);
     EXPECT_FALSE(p.options.json);
     EXPECT_TRUE(p.options.plugins_dir.empty());

@@ -106,7 +106,7 @@ std::vector<Found> FoundItems(const HoundRun& run) {
 class RealPlugins : public ::testing::Test {
 protected:
     void SetUp() override {
-        plugins_ = PluginFolder(dir_.path() + "/plugins", {"jpeghound", "photohound", "markhound"});
+        plugins_ = PluginFolder(dir_.path() + "/plugins", {"jpeghound", "photohound", "formathound", "markhound"});
         dir_.Write("plugins/signs.ini", kTestSigns);
     }
     std::string Path(const std::string& name) const { return dir_.path() + "/" + name; }
@@ -234,7 +234,7 @@ std::vector<TruthItem> ReadTruth(const std::string& path) {
 TEST_F(RealPlugins, SampleImageGivesExactlyItsListedItems) {
     const std::string sample = std::string(HOUND_SOURCE_DIR) + "/examples/sample.img";
     const std::vector<TruthItem> truth = ReadTruth(std::string(HOUND_SOURCE_DIR) + "/examples/sample.truth");
-    ASSERT_EQ(truth.size(), 6u);
+    ASSERT_EQ(truth.size(), 8u);
     order_.clear();
     const HoundRun run = Scan({sample, "--out", Path("out"), "--dfxml", Path("sample.xml")});
     ASSERT_EQ(run.exit_code, 0) << run.err;
@@ -246,7 +246,9 @@ TEST_F(RealPlugins, SampleImageGivesExactlyItsListedItems) {
         EXPECT_EQ(found[i].offset, truth[i].offset);
         EXPECT_EQ(found[i].size, truth[i].size);
         EXPECT_EQ(found[i].ext, truth[i].type);
-        EXPECT_EQ(found[i].plugin, truth[i].type == "jpg" ? "jpeghound" : "markhound");
+        const std::string type = truth[i].type;
+        const bool media = type == "ogg" || type == "mp4";
+        EXPECT_EQ(found[i].plugin, type == "jpg" ? "jpeghound" : media ? "formathound" : "markhound");
         EXPECT_FALSE(found[i].truncated);
         char name[64];
         std::snprintf(name, sizeof name, "/%s/sample.img-%016llx.%s", truth[i].type.c_str(),
