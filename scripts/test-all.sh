@@ -50,7 +50,7 @@ run_win32() {
   local zip listing
   zip=$(ls build/win32/hound-*-win32.zip)
   listing=$(cmake -E tar tf "$zip")
-  for file in markhound.dll photohound.dll jpeghound.dll signs.ini library/images.ini README.txt; do
+  for file in markhound.dll photohound.dll jpeghound.dll formathound.dll signs.ini library/images.ini README.txt; do
     grep -qx ".*/$file" <<<"$listing" || { echo "win32: $zip lacks $file"; exit 1; }
   done
   echo "win32: $zip holds the DLLs, the signature library and README.txt"
@@ -74,7 +74,7 @@ fi
 if wanted fuzz; then
   echo "== fuzz"
   fuzz_seconds="${HOUND_FUZZ_SECONDS:-45}"
-  fuzz_targets=(number pattern profile loader sized_match bounded_match jpeg_detect jpeghound_detect
+  fuzz_targets=(number pattern profile loader sized_match bounded_match jpeg_detect jpeghound_detect formathound_detect
                 scan check)
   cmake --preset fuzz >/dev/null
   cmake --build --preset fuzz -j"$(nproc)" --target "${fuzz_targets[@]/%/_fuzz}" check_dict

@@ -17,7 +17,9 @@
 
 namespace {
 
-std::vector<std::string> PluginNames() { return {"markhound.dll", "photohound.dll", "jpeghound.dll"}; }
+std::vector<std::string> PluginNames() {
+    return {"markhound.dll", "photohound.dll", "jpeghound.dll", "formathound.dll"};
+}
 
 // A plug-in copied alone into a fresh folder, so that nothing beside it
 // (such as a signs.ini) changes what its slots do.
@@ -138,6 +140,11 @@ TEST(PluginRecord, ThirtyTwoBytesWithMagicVersionAndZeroWords) {
 const std::vector<uint8_t> kTinyJpeg = {0xFF, 0xD8, 0xFF, 0xC0, 0x00, 0x0B, 0x08, 0x00, 0x01,
                                         0x00, 0x01, 0x01, 0x01, 0x11, 0x00, 0xFF, 0xD9};
 
+// The smallest movie formathound accepts: ftyp, a moov with its mvhd, mdat.
+const std::vector<uint8_t> kTinyMp4 = {0, 0, 0, 20, 'f', 't', 'y', 'p', 'i', 's', 'o', 'm', 0, 0, 0, 0,
+                                       'i', 's', 'o', 'm', 0, 0, 0, 16, 'm', 'o', 'o', 'v', 0, 0, 0, 8,
+                                       'm', 'v', 'h', 'd', 0, 0, 0, 9, 'm', 'd', 'a', 't', 0};
+
 // Every slot and the export, called through raw addresses: each must remove
 // exactly its own argument slots, and a position above 2^32 must arrive whole.
 TEST(PluginSlots, EveryCallRemovesItsArguments) {
@@ -149,7 +156,8 @@ TEST(PluginSlots, EveryCallRemovesItsArguments) {
     };
     const Row rows[] = {{"markhound.dll", 0, kTinyJpeg, 0},
                         {"photohound.dll", 1, kTinyJpeg, 1},
-                        {"jpeghound.dll", 1, StrictImage(), 1}};
+                        {"jpeghound.dll", 1, StrictImage(), 1},
+                        {"formathound.dll", 1, kTinyMp4, 1}};
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         IsolatedPlugin plugin(row.name);
@@ -177,7 +185,7 @@ TEST(PluginSlots, EveryCallRemovesItsArguments) {
         if (row.detect == 1) {
             EXPECT_EQ(item.offset, position);
             EXPECT_EQ(item.size, row.data.size());
-            // The last byte read, by ReadByte or ReadBlock, is the last of EOI.
+            // The last byte read, by ReadByte or ReadBlock, is the item's last.
             uint64_t end = 0;
             for (const FakeReader::Call& read : reader.calls()) end = std::max(end, read.position + read.count);
             EXPECT_EQ(end, position + row.data.size());
