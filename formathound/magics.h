@@ -52,6 +52,14 @@ constexpr Magic Text(WalkId walk, uint16_t offset, const char (&text)[N]) {
 // An MPEG audio or ADTS frame sync whose second byte is second.
 constexpr Magic Sync(uint8_t second) { return {WalkId::kMpegAudio, 2, {{0, 0xFF}, {1, second}}}; }
 
+// A transport stream packet at prefix whose payload begins a section on the
+// PID pid (below 0x100), and the next packet's sync byte.
+constexpr Magic TsStart(uint16_t prefix, uint8_t pid) {
+    return {WalkId::kMpegTs, 4, {{prefix, 0x47}, {static_cast<uint16_t>(prefix + 1), 0x40},
+                                 {static_cast<uint16_t>(prefix + 2), pid},
+                                 {static_cast<uint16_t>(2 * prefix + 188), 0x47}}};
+}
+
 // Rows in the order Detect tries them; the first walk that accepts answers.
 inline constexpr Magic kMagics[] = {
     // A box type at offset 4: with ftyp, or the top-level boxes that old
@@ -76,14 +84,20 @@ inline constexpr Magic kMagics[] = {
     Text(WalkId::kAsf, 0, "\x30\x26\xB2\x75"),
     // A pack start code.
     Text(WalkId::kMpegPs, 0, "\x00\x00\x01\xBA"),
-    // Three packets in a row by their sync bytes; m2ts puts a 4-byte time
-    // stamp before each.
-    {WalkId::kMpegTs, 3, {{0, 0x47}, {188, 0x47}, {376, 0x47}}},
-    {WalkId::kMpegTs, 3, {{4, 0x47}, {196, 0x47}, {388, 0x47}}},
+    // A packet that begins a table section on one of the PIDs that muxers
+    // write first (PAT, CAT, NIT, SDT, EIT, TDT, SIT), and the next packet's
+    // sync byte; m2ts puts a 4-byte time stamp before each packet. (A sync
+    // byte alone passes at one position in 256: searching for it cost more
+    // than all other gates together.)
+    TsStart(0, 0x00), TsStart(0, 0x01), TsStart(0, 0x10), TsStart(0, 0x11), TsStart(0, 0x12),
+    TsStart(0, 0x14), TsStart(0, 0x1F),
+    TsStart(4, 0x00), TsStart(4, 0x01), TsStart(4, 0x10), TsStart(4, 0x11), TsStart(4, 0x12),
+    TsStart(4, 0x14), TsStart(4, 0x1F),
     // An ID3v2 tag, or a frame sync with a version and layer that exist:
-    // FF E2-E7 (MPEG 2.5), FF F0-F1 and F8-F9 (ADTS), FF F2-F7 and FA-FF.
+    // FF E2-E3 (MPEG 2.5, layer III only), FF F0-F1 and F8-F9 (ADTS), FF
+    // F2-F7 and FA-FF.
     Text(WalkId::kMpegAudio, 0, "ID3"),
-    Sync(0xE2), Sync(0xE3), Sync(0xE4), Sync(0xE5), Sync(0xE6), Sync(0xE7),
+    Sync(0xE2), Sync(0xE3),
     Sync(0xF0), Sync(0xF1), Sync(0xF2), Sync(0xF3), Sync(0xF4), Sync(0xF5), Sync(0xF6), Sync(0xF7),
     Sync(0xF8), Sync(0xF9), Sync(0xFA), Sync(0xFB), Sync(0xFC), Sync(0xFD), Sync(0xFE), Sync(0xFF),
 };

@@ -54,7 +54,9 @@ struct Frame {
 bool MpegHeader(const uint8_t* p, Frame* frame) {
     const uint32_t version = p[1] >> 3 & 3, layer = p[1] >> 1 & 3;
     const uint32_t rate_index = p[2] >> 4, sampling = p[2] >> 2 & 3, padding = p[2] >> 1 & 1;
-    if (version == 1 || layer == 0 || rate_index == 0 || rate_index == 15 || sampling == 3 || (p[3] & 3) == 2)
+    // MPEG 2.5 extends layer III alone.
+    if (version == 1 || layer == 0 || (version == 0 && layer != kLayer3) || rate_index == 0 || rate_index == 15 ||
+        sampling == 3 || (p[3] & 3) == 2)
         return false;
     const uint32_t table = version == kVersion1 ? 3 - layer : (layer == kLayer1 ? 3 : 4);
     const uint32_t bit_rate = kBitRates[table][rate_index - 1] * 1000u;

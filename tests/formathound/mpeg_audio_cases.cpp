@@ -74,6 +74,8 @@ std::vector<Case> MpegAudioCases() {
         {"MPEG 1 layer I", Repeat(Frame(0xFF, 0xC4, 0x44, 384), 4), 4 * 384, "mp1"},
         // MPEG 2.5 layer III, 8 kbit/s at 8 kHz, mono: 72 bytes.
         {"MPEG 2.5 layer III", Cat({Repeat(Frame(0xE3, 0x18, 0xC4, 72), 5), after}), 5 * 72, "mp3"},
+        // MPEG 2.5 has no layer II: 144-byte frames that would be one.
+        {"MPEG 2.5 layer II", Repeat(Frame(0xE5, 0x18, 0xC4, 144), 5), 0, ""},
         {"second header of another sampling rate", Cat({l3, Frame(0xFB, 0x90, 0x44, 417), Repeat(l3, 3)}), 0, ""},
         {"last frame cut short", Cat({four, Bytes(l3.begin(), l3.begin() + 300)}), 4 * 384, "mp3"},
         {"ID3v2 with footer, two frames", Cat({id3v2, l3, l3, after}), 40 + 2 * 384, "mp3"},

@@ -58,7 +58,8 @@ std::vector<Case> MpegTsCases() {
     bad_crc[5] ^= 1;  // the stream ID, which nothing else checks
     // Packets of another table before the stream: its PAT comes 8th, or 9th.
     Bytes others;
-    for (uint32_t i = 0; i < 7; ++i) others = Cat({others, Packet(0x12, i, false, {})});
+    // Event table packets, each beginning a section, as a stream may start.
+    for (uint32_t i = 0; i < 7; ++i) others = Cat({others, Packet(0x12, i, true, {})});
     const Bytes eighth = Cat({Bytes(others.begin() + 188, others.end()), ts}), ninth = Cat({others, ts});
     // A PMT over two packets: only its second names PID 0x227.
     Bytes entries;
