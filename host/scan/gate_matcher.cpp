@@ -1,6 +1,7 @@
 // Gate matching with Hyperscan. A gate becomes a fixed-length pattern from
-// its lowest to its highest tested offset, the bytes in between matching
-// anything; the pattern's id says how far its end lies from the position.
+// its lowest tested offset on, the bytes in between matching anything, up
+// to the first wide gap; the pattern's id says how far its end lies from the
+// position, and which tests beyond that gap the match callback checks.
 #include "host/scan/gate_matcher.h"
 
 #include <algorithm>
@@ -27,9 +28,15 @@ struct ThreadScratch {
     }
 };
 
+// Hyperscan searches a bounded repeat of "any byte" slowly once it is wide
+// (a transport stream's sync bytes 188 bytes apart made the search four
+// times slower); tests beyond a wider gap are checked on each match.
+constexpr uint32_t kMaxPatternGap = 16;
+
 // The pattern of a gate, or "" for a gate that can never pass (two tests of
-// one offset with different values). *end_offset gets its highest offset.
-std::string GatePattern(const Gate& gate, uint32_t* end_offset) {
+// one offset with different values). *end_offset gets the highest offset
+// that the pattern covers, *later the tests beyond it.
+std::string GatePattern(const Gate& gate, uint32_t* end_offset, std::vector<ByteTest>* later) {
     std::vector<ByteTest> tests(gate.tests, gate.tests + gate.count);
     std::sort(tests.begin(), tests.end(), [](const ByteTest& a, const ByteTest& b) {
         return a.offset < b.offset || (a.offset == b.offset && a.value < b.value);
@@ -41,26 +48,36 @@ std::string GatePattern(const Gate& gate, uint32_t* end_offset) {
             if (tests[t].value != tests[t - 1].value) return "";
             continue;
         }
+        if (t > 0 && !later->empty()) {
+            later->push_back(tests[t]);
+            continue;
+        }
         if (t > 0) {
             const uint32_t gap = tests[t].offset - tests[t - 1].offset - 1;
+            if (gap > kMaxPatternGap) {
+                later->push_back(tests[t]);
+                continue;
+            }
             if (gap > 0) pattern += ".{" + std::to_string(gap) + "}";
         }
         std::snprintf(escaped, sizeof escaped, "\\x%02x", tests[t].value);
         pattern += escaped;
+        *end_offset = tests[t].offset;
     }
-    *end_offset = tests.back().offset;
     return pattern;
 }
 
-// What a pattern stands for: its gate's highest offset and the plug-ins
-// that the gate lets answer.
+// What a pattern stands for: the highest offset it covers, the tests of its
+// gate beyond that, and the plug-ins that the gate lets answer.
 struct PatternInfo {
     uint32_t end_offset;
+    std::vector<ByteTest> later;
     uint64_t mask;
 };
 
 struct MatchContext {
     const std::vector<PatternInfo>* patterns;
+    const uint8_t* bytes;  // the byte at position p is bytes[p]
     uint64_t base;   // data position of the block's first byte
     uint64_t begin;  // positions before it belong to an earlier search
     uint64_t end;
@@ -75,9 +92,11 @@ int OnMatch(unsigned int id, unsigned long long, unsigned long long to, unsigned
     const uint64_t last = match->base + to - 1;
     if (last < pattern.end_offset) return 0;
     const uint64_t position = last - pattern.end_offset;
-    if (position >= match->begin && position < match->end) {
-        match->hits->push_back({position, pattern.mask});
+    if (position < match->begin || position >= match->end) return 0;
+    for (const ByteTest& test : pattern.later) {
+        if (match->bytes[position + test.offset] != test.value) return 0;
     }
+    match->hits->push_back({position, pattern.mask});
     return 0;
 }
 
@@ -95,25 +114,31 @@ struct GateMatcher::Database {
 std::unique_ptr<GateMatcher> GateMatcher::Make(const std::vector<Entry>& entries) {
     if (hs_valid_platform() != HS_SUCCESS) return nullptr;
     auto database = std::make_unique<Database>();
-    // Gates of one pattern, in one filter or several, share its id.
-    std::map<std::pair<std::string, uint32_t>, size_t> pattern_ids;
+    // Gates of one pattern and the same later tests, in one filter or
+    // several, share its id.
+    std::map<std::pair<std::string, std::string>, size_t> pattern_ids;
     std::vector<std::string> patterns;
     uint32_t max_offset = 0;
     uint32_t min_start = UINT32_MAX;
     for (const Entry& entry : entries) {
         uint32_t end_offset = 0;
-        std::string pattern = GatePattern(entry.gate, &end_offset);
+        std::vector<ByteTest> later;
+        std::string pattern = GatePattern(entry.gate, &end_offset, &later);
         if (pattern.empty()) continue;
-        const auto [known, added] = pattern_ids.insert({{pattern, end_offset}, patterns.size()});
+        std::string key = std::to_string(end_offset);
+        for (const ByteTest& test : later) {
+            key += "," + std::to_string(test.offset) + "=" + std::to_string(test.value);
+        }
+        const auto [known, added] = pattern_ids.insert({{pattern, key}, patterns.size()});
         if (!added) {
             database->patterns[known->second].mask |= entry.mask;
             continue;
         }
         patterns.push_back(std::move(pattern));
-        database->patterns.push_back({end_offset, entry.mask});
-        max_offset = std::max(max_offset, end_offset);
+        database->patterns.push_back({end_offset, std::move(later), entry.mask});
         for (uint32_t t = 0; t < entry.gate.count; ++t) {
             min_start = std::min(min_start, entry.gate.tests[t].offset);
+            max_offset = std::max(max_offset, entry.gate.tests[t].offset);
         }
     }
     if (patterns.empty()) return nullptr;
@@ -150,7 +175,7 @@ void GateMatcher::Find(const uint8_t* bytes, uint64_t begin, uint64_t end,
     // are far smaller.
     const uint64_t block_begin = begin + database_->min_start_offset;
     const uint64_t block_end = end + max_offset_;
-    MatchContext context{&database_->patterns, block_begin, begin, end, hits};
+    MatchContext context{&database_->patterns, bytes, block_begin, begin, end, hits};
     hs_scan(database_->database, reinterpret_cast<const char*>(bytes + block_begin),
             static_cast<unsigned>(block_end - block_begin), 0, scratch.scratch, OnMatch, &context);
     // Matches come in the order of their ends; gates of other lengths and
