@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "host/check/check.h"
+#include "host/check/formats.h"
 #include "host/base/mapped_file.h"
 
 int main(int argc, char** argv) {
@@ -45,9 +45,10 @@ int main(int argc, char** argv) {
         at = static_cast<const uint8_t*>(hit) - data;
         if (data[at + 1] == 0xD8) pairs.push_back(at);
     }
+    const uint8_t jpeg = FindFormat("jpeg");
     const double pre_start = cpu_now();
     uint64_t passed = 0;
-    for (const uint64_t at : pairs) passed += JpegMayStart({data + at, size - at});
+    for (const uint64_t at : pairs) passed += FormatMayStart(jpeg, {data + at, size - at});
     const double pre_seconds = cpu_now() - pre_start;
 
     uint64_t items = 0;
@@ -66,7 +67,7 @@ int main(int argc, char** argv) {
         const double seconds = cpu_now() - start;
         check_seconds += seconds;
         ++items;
-        Cost& cost = by_format[*result.format != 0 ? result.format : "none"];
+        Cost& cost = by_format[result.format != kNoFormat ? FormatName(result.format) : "none"];
         ++cost.items;
         cost.bytes += result.end;
         cost.seconds += seconds;

@@ -7,11 +7,19 @@
 # DIR/image.bin and DIR/image.truth (offset, size and type of each file that
 # lies in one run of clusters; deleted files keep their data in FAT32).
 #
-# Usage: bench/make-disk.sh DIR   (as root: downloads the packages it reads)
+# With --media, audio and video files shipped in Debian packages follow the
+# others (MEDIA below: MP4, MOV, 3GP, AVIF, Matroska, WebM, AVI, FLV, MPEG
+# program streams, Ogg Vorbis, Opus and Theora, FLAC, MP3, AIFF, AIFC,
+# MIDI), in a folder of their own; without it the image is the one of
+# earlier runs.
+#
+# Usage: bench/make-disk.sh DIR [--media]   (as root: downloads the packages it reads)
 set -euo pipefail
 export LC_ALL=C
 
 out=$1
+with_media=0
+[ "${2:-}" = --media ] && with_media=1
 root=$(cd "$(dirname "$0")/.." && pwd)
 work=$out/work
 rm -rf "$out"
@@ -77,6 +85,72 @@ for file in $(grep -iE '\.jpe?g$' "$work/list" | sed -n 1,8p); do
 done
 rm -f "$work/bmp.tmp"
 
+# Media files (--media): TYPE COUNT PATTERN, the first COUNT files of at
+# least 2000 bytes that the pattern names in the unpacked packages, taken as
+# TYPE (what the file is: Opus-only Matroska is mka, Vorbis .oga is ogg;
+# devede's DVD menu templates are program streams, mpg, since their
+# navigation packs are not filled in yet). Unpacked apart from the packages
+# above, so that their picks stay the same.
+python_test=usr/lib/python3.*/test
+mimetype=usr/share/gocode/src/github.com/gabriel-vasile/mimetype/testdata
+MEDIA=(
+    "mp4 2 usr/lib/python3/dist-packages/imageio/resources/images/*.mp4"    # python3-imageio
+    "mp4 1 usr/share/pymecavideo/data/video/*.mp4"                          # python3-mecavideo
+    # golang-github-gabriel-vasile-mimetype-dev's test files:
+    "mp4 1 $mimetype/mp4.mp4"
+    "mov 1 usr/share/gem/examples/data/*.mov"                               # gem-doc
+    "mov 1 $mimetype/mov.mov"
+    "3gp 1 $mimetype/3gp.3gp"
+    "avif 2 $mimetype/avif*.avif"
+    "mkv 1 $mimetype/mkv.mkv"
+    "mka 5 usr/share/sounds/linphone/rings/*.mkv"                           # linphone-common
+    "webm 1 usr/share/help/C/gnome-help/figures/*.webm"                     # gnome-user-docs
+    "webm 1 $mimetype/webm.webm"
+    "avi 1 usr/share/gem/examples/data/*.avi"
+    "avi 4 usr/share/pymecavideo/data/video/*.avi"
+    "flv 1 $mimetype/flv.flv"
+    "mpg 1 usr/share/doc/python-pygame-doc/examples/data/*.mpg"             # python-pygame-doc
+    "mpg 4 usr/share/devedeng/base_*.mpg"                                   # devede
+    "ogg 6 usr/share/sounds/freedesktop/stereo/*.oga"                       # sound-theme-freedesktop
+    "ogg 1 usr/share/doc/python-pygame-doc/examples/data/*.ogg"
+    "ogv 1 usr/share/help/C/lightsoff/figures/*.ogv"                        # lightsoff
+    "ogv 1 usr/share/pymecavideo/data/video/*.ogv"
+    "ogv 1 $mimetype/ogg.ogv"
+    "opus 3 usr/lib/python3/dist-packages/gourmand/data/sound/*.opus"       # gourmand
+    "flac 5 usr/share/hydrogen/data/drumkits/TR808EmulationKit/*.flac"      # hydrogen-data
+    "flac 1 usr/lib/python3/dist-packages/whipper/test/*.flac"              # whipper
+    "mp3 5 usr/share/doc/basic256/examples/*/*.mp3"                         # basic256
+    "mp3 1 usr/share/doc/python-pygame-doc/examples/data/*.mp3"
+    "aiff 4 usr/share/rockdodger/*.aiff"                                    # rockdodger
+    "aiff 4 $python_test/audiodata/*.aiff"                                  # libpython3.N-testsuite
+    "aiff 1 $python_test/*.aif"
+    "aifc 2 $python_test/audiodata/*.aifc"
+    "mid 6 usr/share/games/openttd/baseset/openmsx/*.mid"                   # openttd-openmsx
+)
+python_minor=$(python3 -c 'import sys; print(sys.version_info[1])')
+MEDIA_PACKAGES=(python3-imageio python3-mecavideo golang-github-gabriel-vasile-mimetype-dev gem-doc
+    linphone-common gnome-user-docs python-pygame-doc devede sound-theme-freedesktop lightsoff gourmand
+    hydrogen-data whipper basic256 rockdodger "libpython3.$python_minor-testsuite" openttd-openmsx)
+if [ "$with_media" = 1 ]; then
+    mkdir -p "$work/media-debs" "$work/media-files"
+    for package in "${MEDIA_PACKAGES[@]}"; do
+        (cd "$work/media-debs" && apt-get download -qq "$package" 2>/dev/null) ||
+            echo "make-disk: cannot download $package; its files are left out" >&2
+    done
+    for deb in "$work"/media-debs/*.deb; do dpkg-deb -x "$deb" "$work/media-files"; done
+    for row in "${MEDIA[@]}"; do
+        read -r type count pattern <<<"$row"
+        # Regular files only: the packages' symlinks are left out.
+        (cd "$work/media-files" && for file in $pattern; do
+            if [ -f "$file" ] && [ ! -L "$file" ] && [ "$(stat -c %s "$file")" -ge 2000 ]; then echo "$file"; fi
+        done) | sort | sed -n "1,${count}p" | while read -r file; do
+            echo "$type $file" >>"$work/media-list"
+        done
+    done
+    while read -r type file; do add "$type" "$work/media-files/$file"; done <"$work/media-list"
+    sed 's/^/make-disk: media: /' "$work/media-list" >&2
+fi
+
 # A FAT32 file system with 4 KiB clusters and room to spare (at least
 # 300 MiB: FAT32 needs 65525 clusters).
 bytes=$(du -sb "$work/stage" | cut -f1)
@@ -85,9 +159,19 @@ kib=$(( (bytes * 13 / 10) / 1024 + 65536 ))
 mkfs.fat -F 32 -S 512 -s 8 -C "$out/image.bin" "$kib" >/dev/null
 export MTOOLS_SKIP_CHECK=1
 mmd -i "$out/image.bin" ::/docs ::/pics
+[ "$with_media" = 0 ] || mmd -i "$out/image.bin" ::/media
+# folder_of NAME: documents and sounds in docs, media files in media, the
+# pictures in pics.
+folder_of() {
+    case "$1" in
+        *.pdf|*.zip|*.wav) echo docs ;;
+        *.jpg|*.png|*.gif|*.bmp) echo pics ;;
+        *) echo media ;;
+    esac
+}
 for file in "$work"/stage/*; do
     name=$(basename "$file")
-    case "$name" in *.pdf|*.zip|*.wav) folder=docs ;; *) folder=pics ;; esac
+    folder=$(folder_of "$name")
     mcopy -i "$out/image.bin" "$file" "::/$folder/$name"
 done
 
@@ -105,7 +189,7 @@ cluster_bytes=$(( cluster * sector ))
     echo "# offset size type (FAT32, $cluster_bytes-byte clusters; files in one run of clusters)"
     for file in "$work"/stage/*; do
         name=$(basename "$file")
-        case "$name" in *.pdf|*.zip|*.wav) folder=docs ;; *) folder=pics ;; esac
+        folder=$(folder_of "$name")
         chain=$(mshowfat -i "$out/image.bin" "::/$folder/$name" | sed 's/.*://')
         runs=$(echo "$chain" | grep -o '<[0-9-]*>' | wc -l)
         [ "$runs" = 1 ] || continue
@@ -118,7 +202,7 @@ cluster_bytes=$(( cluster * sector ))
 i=0
 for file in "$work"/stage/*; do
     name=$(basename "$file")
-    case "$name" in *.pdf|*.zip|*.wav) folder=docs ;; *) folder=pics ;; esac
+    folder=$(folder_of "$name")
     case $((i % 5)) in 1|3) mdel -i "$out/image.bin" "::/$folder/$name" ;; esac
     i=$((i + 1))
 done

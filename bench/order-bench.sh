@@ -11,7 +11,7 @@ export LC_ALL=C
 bin=$1
 shift
 orders=(photohound,markhound jpeghound,markhound jpeghound,photohound,markhound
-        photohound,jpeghound,markhound)
+        photohound,jpeghound,markhound jpeghound,formathound,markhound)
 printf '| image | order | exact | exact JPEGs | not in the truth |\n|---|---|---:|---:|---:|\n'
 for image in "$@"; do
     truth=${image%.*}.truth

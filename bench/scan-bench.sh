@@ -1,30 +1,43 @@
 #!/usr/bin/env bash
 # Whole-scan benchmark: makes a synthetic image (JPEG, PNG, GIF, BMP and WAV
-# files amid random bytes, text and zeros, with a truth file), runs
-# foremost, scalpel and hound on it in one go (each into a fresh output
-# folder, extraction on), measures the contract floor and the
-# micro-benchmarks, sweeps the number of signatures, and prints the table.
+# files amid random bytes, text and zeros, with a truth file; with --media N
+# also N audio and video files of each media type), runs foremost, scalpel,
+# PhotoRec and hound on it in one go (each into a fresh output folder,
+# extraction on), hound also without formathound in its order, measures the
+# contract floor and the micro-benchmarks, sweeps the number of signatures,
+# and prints the table.
 #
-# Usage: bench/scan-bench.sh [--size MIB] [--seed N] [--sweep "1 2 5 10 20 40"] [--image DIR]
+# Usage: bench/scan-bench.sh [--size MIB] [--seed N] [--media N] [--sweep "1 2 5 10 20 40"]
+#                            [--image DIR] [--repeat N] [--build DIR]
 # --image DIR scans DIR/image.bin with DIR/image.truth (bench/make-disk.sh
 # makes one from real files) instead of the synthetic image; --sweep ""
-# leaves the sweep out.
-# Results: build/bench/scan-bench/results.md and scan-bench.png (with --image DIR:
-# build/bench/scan-bench-<name of DIR>/).
+# leaves the sweep out; --repeat N scans N times with and N times without
+# formathound, in turns, without --out (default 5; 0 leaves it out);
+# --build DIR builds there with the bench preset's settings instead of in
+# build/bench (the preset's folder), and keeps images and results there.
+# Results: build/bench/scan-bench/results.md and scan-bench.png (with --media N:
+# build/bench/scan-bench-media/; with --image DIR: build/bench/scan-bench-<name of DIR>/).
 set -euo pipefail
 export LC_ALL=C
 
 size=512
 seed=1
+media=0
 sweep="1 2 5 10 20 40"
 given=""
+repeat=5
+build=""
 while [ $# -gt 0 ]; do
     case "$1" in
         --size) size=$2; shift 2 ;;
         --seed) seed=$2; shift 2 ;;
+        --media) media=$2; shift 2 ;;
         --sweep) sweep=$2; shift 2 ;;
         --image) given=$(cd "$2" && pwd); shift 2 ;;
-        *) echo "usage: $0 [--size MIB] [--seed N] [--sweep LIST] [--image DIR]" >&2; exit 2 ;;
+        --repeat) repeat=$2; shift 2 ;;
+        --build) build=$2; shift 2 ;;
+        *) echo "usage: $0 [--size MIB] [--seed N] [--media N] [--sweep LIST] [--image DIR] [--repeat N]" \
+               "[--build DIR]" >&2; exit 2 ;;
     esac
 done
 
@@ -51,19 +64,31 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 # --- build ---------------------------------------------------------------------
-cmake --preset bench >/dev/null
-cmake --build --preset bench -j"$(nproc)" \
-    --target hound markhound photohound jpeghound scan_floor check_cost markhound_bench \
-    photohound_bench jpeghound_bench candidates_bench >/dev/null
-bin=$root/build/bench/bin
+targets=(hound markhound photohound jpeghound formathound scan_floor check_cost markhound_bench
+         photohound_bench jpeghound_bench candidates_bench)
+if [ -z "$build" ]; then
+    cmake --preset bench >/dev/null
+    cmake --build --preset bench -j"$(nproc)" --target "${targets[@]}" >/dev/null
+    build=$root/build/bench
+else
+    build=$(mkdir -p "$build" && cd "$build" && pwd)
+    cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DHOUND_WERROR=ON \
+        -DHOUND_BUILD_BENCH=ON -DHOUND_BUILD_TESTS=OFF >/dev/null
+    cmake --build "$build" -j"$(nproc)" --target "${targets[@]}" >/dev/null
+fi
+bin=$build/bin
 
 # --- image -----------------------------------------------------------------------
-run=$root/build/bench/scan-bench
-[ -z "$given" ] || run=$root/build/bench/scan-bench-$(basename "$given")
-images=$root/build/bench/scan-bench-images/$size-$seed
+run=$build/scan-bench
+images=$build/scan-bench-images/$size-$seed
+if [ "$media" -gt 0 ]; then
+    run=$build/scan-bench-media
+    images=$build/scan-bench-images/$size-$seed-media$media
+fi
+[ -z "$given" ] || run=$build/scan-bench-$(basename "$given")
 [ -z "$given" ] || images=$given
 if [ ! -f "$images/image.truth" ]; then
-    "$python" bench/make-image.py "$images" --size "$size" --seed "$seed"
+    "$python" bench/make-image.py "$images" --size "$size" --seed "$seed" --media "$media"
 fi
 rm -rf "$run"
 mkdir -p "$run"
@@ -89,15 +114,29 @@ timed() {
 
 : >"$run/runs.tsv"
 timed foremost "$run/foremost" sh -c "foremost -i '$image' -o '$run/foremost' >/dev/null 2>&1"
-timed scalpel "$run/scalpel" sh -c "scalpel -c bench/scalpel.conf -o '$run/scalpel' '$image' >/dev/null 2>&1"
+# scalpel's rules: the five picture and sound types, and the media types'
+# headers where the truth lists a type beyond those of the earlier images.
+scalpel_conf=bench/scalpel.conf
+earlier='^(jpg|png|gif|bmp|wav|pdf|zip)$'
+if awk -v earlier="$earlier" '!/^#/ && $3 !~ earlier { found = 1 } END { exit !found }' "$run/image.truth"; then
+    scalpel_conf=bench/scalpel-media.conf
+fi
+timed scalpel "$run/scalpel" sh -c "scalpel -c $scalpel_conf -o '$run/scalpel' '$image' >/dev/null 2>&1"
 timed hound "$run/hound" sh -c "'$bin/hound' scan '$image' --quiet --json --out '$run/hound' >'$run/hound.json'"
 timed "hound --exhaustive" "$run/hound-exhaustive" sh -c "'$bin/hound' scan '$image' --quiet --json \
     --exhaustive --out '$run/hound-exhaustive' >'$run/hound-exhaustive.json'"
 timed "hound --no-check" "$run/hound-no-check" sh -c "'$bin/hound' scan '$image' --quiet --json \
     --no-check --out '$run/hound-no-check' >'$run/hound-no-check.json'"
-# PhotoRec in command mode, over the whole image as one unpartitioned disk.
 timed "hound, no --out" "$run/hound-scan" sh -c "'$bin/hound' scan '$image' --quiet --json \
     >'$run/hound-scan.json'"
+# The order without formathound, as before it: what the media walks cost
+# and what they find.
+without=jpeghound,markhound
+timed "hound, no formathound" "$run/hound-no-formathound" sh -c "'$bin/hound' scan '$image' --quiet \
+    --json --order $without --out '$run/hound-no-formathound' >'$run/hound-no-formathound.json'"
+timed "hound, no formathound, no --out" "$run/hound-scan-no-formathound" sh -c "'$bin/hound' scan \
+    '$image' --quiet --json --order $without >'$run/hound-scan-no-formathound.json'"
+# PhotoRec in command mode, over the whole image as one unpartitioned disk.
 mkdir -p "$run/photorec"
 timed photorec "$run/photorec" sh -c "cd '$run/photorec' && photorec /log /d '$run/photorec/recup' \
     /cmd '$image' partition_none,fileopt,everything,enable,search >/dev/null 2>&1"
@@ -119,6 +158,19 @@ else
     echo "scan-bench: cannot drop the page cache (not root): no cold-cache runs" >&2
 fi
 "$bin/check_cost" "$image" <"$run/hound.json" >"$run/check_cost.txt"
+# With and without formathound in turns, N times each, so that both see the
+# same machine: wall and CPU seconds of each scan (no --out).
+: >"$run/order.tsv"
+TIMEFORMAT='%3R %3U %3S'
+for _ in $(seq "$repeat"); do
+    for order in jpeghound,formathound,markhound "$without"; do
+        { time "$bin/hound" scan "$image" --quiet --order "$order" >/dev/null 2>&1; } 2>"$run/order-time.txt"
+        read -r wall user system <"$run/order-time.txt"
+        printf '%s\t%s\t%s\n' "$order" "$wall" "$(awk -v u="$user" -v s="$system" 'BEGIN { print u + s }')" \
+            >>"$run/order.tsv"
+    done
+done
+[ -s "$run/order.tsv" ] || rm "$run/order.tsv"
 "$bin/scan_floor" "$image" "$bin/signs.ini" "$(nproc)" >"$run/floor.txt"
 
 # --- micro-benchmarks --------------------------------------------------------------
@@ -134,7 +186,7 @@ fi
 for count in $sweep; do
     plugins=$run/sweep-plugins-$count
     mkdir -p "$plugins"
-    cp "$bin/markhound.so" "$bin/photohound.so" "$bin/jpeghound.so" "$plugins/"
+    cp "$bin/markhound.so" "$bin/photohound.so" "$bin/jpeghound.so" "$bin/formathound.so" "$plugins/"
     "$python" bench/sweep-signs.py signs "$count" "$plugins/signs.ini"
     for mode in hound "hound --exhaustive"; do
         flags=()

@@ -5,6 +5,8 @@ that scan-bench.sh fills:
   image.bin, image.truth           the image and where its files are
   runs.tsv                         tool, wall seconds, max RSS (KiB), output folder, CPU seconds
   check_cost.txt                   check_cost's line (the check stage alone)
+  order.tsv                        order, wall seconds, CPU seconds: the scan with and without
+                                   formathound in the order, in turns (optional)
   sweep.tsv                        signatures, mode, wall seconds
   floor.txt                        scan_floor's line
   micro.txt                        the Google Benchmark output
@@ -19,6 +21,17 @@ import sys
 from collections import Counter, defaultdict
 
 TYPES = ["jpg", "png", "gif", "bmp", "wav"]
+# The media types, in the order of their tables' rows: ISO base media,
+# Matroska, RIFF and IFF, Flash, ASF, MPEG streams, Ogg, FLAC, MPEG audio, MIDI.
+MEDIA_TYPES = ["mp4", "mov", "m4a", "3gp", "heic", "avif", "mkv", "webm", "mka", "avi", "aiff", "aifc", "flv",
+               "wmv", "wma", "mpg", "vob", "ts", "m2ts", "ogg", "opus", "ogv", "spx", "oga", "flac", "mp3",
+               "mp2", "aac", "mid"]
+# Other spellings of one type in the tools' file names (foremost's, scalpel's
+# and PhotoRec's extensions, hound's "ext"; the disk's JARs are its zip
+# files). Only spellings: a tool that names an m4a "mp4" or an Ogg Opus
+# file "ogg" names it as another type.
+SPELLINGS = {"jpeg": "jpg", "aif": "aiff", "aiffc": "aifc", "mpeg": "mpg", "midi": "mid", "qt": "mov",
+             "3gpp": "3gp", "mts": "m2ts", "m2t": "ts", "tif": "tiff", "jar": "zip"}
 
 
 def read_truth(path):
@@ -39,14 +52,20 @@ def find_file(root, name):
     return None
 
 
+def type_of(name):
+    """The type that a file name's extension or hound's "ext" names."""
+    ext = name.rsplit(".", 1)[-1].lower() if name else ""
+    return SPELLINGS.get(ext, ext)
+
+
 def foremost_files(out):
-    """(offset, path) of each file in foremost's audit."""
+    """(offset, path, name) of each file in foremost's audit."""
     found = []
     with open(os.path.join(out, "audit.txt"), errors="replace") as f:
         for line in f:
             m = re.match(r"\s*\d+:\s+(\S+)\s+.*?\s(\d+)\s*\t", line)
             if m:
-                found.append((int(m.group(2)), find_file(out, m.group(1))))
+                found.append((int(m.group(2)), find_file(out, m.group(1)), m.group(1)))
     return found
 
 
@@ -56,12 +75,12 @@ def scalpel_files(out):
         for line in f:
             m = re.match(r"(\S+\.\w+)\s+(\d+)\s+(YES|NO)\s+(\d+)\s", line)
             if m:
-                found.append((int(m.group(2)), find_file(out, m.group(1))))
+                found.append((int(m.group(2)), find_file(out, m.group(1)), m.group(1)))
     return found
 
 
 def photorec_files(out):
-    """(offset, path) of each file in PhotoRec's DFXML report."""
+    """(offset, path, name) of each file in PhotoRec's DFXML report."""
     found = []
     folder = out + "/recup.1"
     report = os.path.join(folder, "report.xml")
@@ -72,7 +91,8 @@ def photorec_files(out):
         name = re.search(r"<filename>([^<]*)</filename>", obj)
         run = re.search(r"<byte_run[^>]*img_offset=[\"'](\d+)", obj)
         if name and run:
-            found.append((int(run.group(1)), find_file(folder, os.path.basename(name.group(1)))))
+            base = os.path.basename(name.group(1))
+            found.append((int(run.group(1)), find_file(folder, base), base))
     return found
 
 
@@ -82,7 +102,8 @@ def hound_files(out, json_path):
         for line in f:
             item = json.loads(line)
             # Without --out, the item's bytes are read from the image.
-            found.append((item["offset"], item.get("extracted") or (item["offset"], item["size_in_file"])))
+            found.append((item["offset"], item.get("extracted") or (item["offset"], item["size_in_file"]),
+                          item.get("ext", "")))
     return found
 
 
@@ -104,22 +125,24 @@ def score(found, truth, image):
     """Per type: exact (offset and bytes identical), truncated (a shorter
     item at the file's offset), over-long (a longer one), other (same size,
     other bytes) and missed (no item at its offset); and false hits (items
-    where no file starts)."""
+    where no file starts). Of the exact ones, those that the tool names as
+    another type are counted in misnamed[(type, the tool's type)]."""
     outcome = defaultdict(Counter)
+    misnamed = Counter()
     false_hits = 0
     by_offset = {}
-    for offset, path in found:
+    for offset, path, name in found:
         if offset not in truth:
             false_hits += 1
         else:
-            by_offset.setdefault(offset, path)
+            by_offset.setdefault(offset, (path, name))
     for offset, (size, kind) in truth.items():
         if offset not in by_offset:
             outcome[kind]["missed"] += 1
             continue
         image.seek(offset)
         true_bytes = image.read(size)
-        where = by_offset[offset]
+        where, name = by_offset[offset]
         if isinstance(where, tuple):
             image.seek(where[0])
             got = image.read(where[1])
@@ -127,13 +150,15 @@ def score(found, truth, image):
             got = read_found(where)
         if got == true_bytes:
             outcome[kind]["exact"] += 1
+            if type_of(name) != kind:
+                misnamed[(kind, type_of(name) or "?")] += 1
         elif got is not None and len(got) < size:
             outcome[kind]["truncated"] += 1
         elif got is not None and len(got) > size:
             outcome[kind]["over-long"] += 1
         else:
             outcome[kind]["other"] += 1
-    return outcome, false_hits
+    return outcome, false_hits, misnamed
 
 
 def parse_micro(path):
@@ -163,7 +188,10 @@ def main():
     truth = read_truth(os.path.join(run_dir, "image.truth"))
     truth_types = Counter(kind for _, kind in truth.values())
     global TYPES
-    TYPES = [t for t in TYPES if t in truth_types] + sorted(set(truth_types) - set(TYPES))
+    known = TYPES + MEDIA_TYPES
+    TYPES = [t for t in known if t in truth_types] + sorted(set(truth_types) - set(known))
+    media = [t for t in TYPES if t in MEDIA_TYPES]
+    media_count = sum(truth_types[t] for t in media)
 
     runs = []
     with open(os.path.join(run_dir, "runs.tsv")) as f:
@@ -179,9 +207,12 @@ def main():
                  f"{os.cpu_count()} cores.")
     lines.append("")
     header = ["tool", "seconds", "MB/s", "hound ÷ tool", "peak RSS MiB", "exact", "false hits"]
+    if media:
+        header.insert(6, "exact media")
     lines.append("| " + " | ".join(header) + " |")
     lines.append("|" + "---|" * len(header))
     outcomes = {}
+    misnamed_by_tool = {}
     with open(image_path, "rb") as image:
         for tool, seconds, rss, out, _ in runs:
             if tool.startswith("foremost"):
@@ -192,23 +223,51 @@ def main():
                 found = photorec_files(out)
             else:
                 found = hound_files(out, out + ".json")
-            outcome, false_hits = score(found, truth, image)
+            outcome, false_hits, misnamed = score(found, truth, image)
             outcomes[tool] = outcome
+            misnamed_by_tool[tool] = misnamed
             exact = sum(outcome[t]["exact"] for t in TYPES)
             ratio = speed["hound"] / speed[tool]
             cells = [tool, f"{seconds:.2f}", f"{speed[tool]:.0f}", f"{ratio:.2f}", f"{rss / 1024:.0f}",
                      f"{exact}/{len(truth)}", str(false_hits)]
+            if media:
+                cells.insert(6, f"{sum(outcome[t]['exact'] for t in media)}/{media_count}")
             lines.append("| " + " | ".join(cells) + " |")
     lines.append("")
     lines.append("Per type: exact / truncated / over-long / other bytes / missed.")
     lines.append("")
-    lines.append("| tool | " + " | ".join(f"{t} ({truth_types[t]})" for t in TYPES) + " |")
-    lines.append("|---|" + "---|" * len(TYPES))
-    for tool, outcome in outcomes.items():
-        cells = ["/".join(str(outcome[t][k]) for k in ("exact", "truncated", "over-long", "other", "missed"))
-                 for t in TYPES]
-        lines.append(f"| {tool} | " + " | ".join(cells) + " |")
+    kinds = ("exact", "truncated", "over-long", "other", "missed")
+    if len(TYPES) <= 8:
+        lines.append("| tool | " + " | ".join(f"{t} ({truth_types[t]})" for t in TYPES) + " |")
+        lines.append("|---|" + "---|" * len(TYPES))
+        for tool, outcome in outcomes.items():
+            cells = ["/".join(str(outcome[t][k]) for k in kinds) for t in TYPES]
+            lines.append(f"| {tool} | " + " | ".join(cells) + " |")
+    else:
+        # Many types: one row per type, one column per tool.
+        lines.append("| type | " + " | ".join(outcomes) + " |")
+        lines.append("|---|" + "---|" * len(outcomes))
+        for t in TYPES:
+            cells = ["/".join(str(outcome[t][k]) for k in kinds) for outcome in outcomes.values()]
+            lines.append(f"| {t} ({truth_types[t]}) | " + " | ".join(cells) + " |")
     lines.append("")
+    # The names the tools give their exact files, spellings made one
+    # (SPELLINGS); exact counts a file whatever its name.
+    lines.append("Exact files under another type's name (the tool's extension or hound's ext; true type → "
+                 "the tool's):")
+    lines.append("")
+    lines.append("| tool | named as their type | under another name |")
+    lines.append("|---|---|---|")
+    for tool, outcome in outcomes.items():
+        exact = sum(outcome[t]["exact"] for t in TYPES)
+        misnamed = misnamed_by_tool[tool]
+        others = ", ".join(f"{kind} → {name} {count}" for (kind, name), count in
+                           sorted(misnamed.items(), key=lambda row: (TYPES.index(row[0][0]), row[0][1])))
+        lines.append(f"| {tool} | {exact - sum(misnamed.values())}/{exact} | {others or '-'} |")
+    lines.append("")
+    order_path = os.path.join(run_dir, "order.tsv")
+    if os.path.exists(order_path):
+        lines.extend(order_table(order_path, image_size))
     cost_path = os.path.join(run_dir, "check_cost.txt")
     if os.path.exists(cost_path):
         first, *formats = open(cost_path).read().splitlines()
@@ -266,6 +325,32 @@ def main():
     print(text)
 
 
+def order_table(path, image_size):
+    """The scan with and without formathound, run in turns: median wall and
+    CPU seconds of each order."""
+    runs = defaultdict(list)
+    with open(path) as f:
+        for line in f:
+            order, wall, cpu = line.rstrip("\n").split("\t")
+            runs[order].append((float(wall), float(cpu)))
+
+    def median(values):
+        values = sorted(values)
+        middle = len(values) // 2
+        return values[middle] if len(values) % 2 else (values[middle - 1] + values[middle]) / 2
+
+    lines = [f"The scan with and without formathound (no --out, {len(next(iter(runs.values())))} runs of each, "
+             "in turns; medians):", "",
+             "| --order | wall s | MB/s | CPU s | wall ÷ first order's |", "|---|---|---|---|---|"]
+    first = None
+    for order, values in runs.items():
+        wall, cpu = median([w for w, _ in values]), median([c for _, c in values])
+        first = first or wall
+        lines.append(f"| {order} | {wall:.2f} | {image_size / wall / 1e6:.0f} | {cpu:.2f} | {wall / first:.2f} |")
+    lines.append("")
+    return lines
+
+
 def plot(run_dir, sweep, speed):
     import matplotlib
     matplotlib.use("Agg")
@@ -283,7 +368,7 @@ def plot(run_dir, sweep, speed):
                         xytext=(4, 4), color="dimgrey")
     ax.set_xscale("log")
     ax.set_yscale("log")
-    ax.set_xlabel("markhound signatures (jpeghound always asked too)")
+    ax.set_xlabel("markhound signatures (the other plug-ins of the order always asked too)")
     ax.set_ylabel("MB/s over the image")
     ax.set_title("Scan throughput against the number of signatures")
     ax.grid(True, which="both", alpha=0.3)
