@@ -12,7 +12,6 @@ namespace {
 
 constexpr uint32_t kAifcVersion1 = 0xA2805140;  // the one FVER timestamp defined
 
-bool Is(const uint8_t* id, const char* name) { return std::memcmp(id, name, 4) == 0; }
 
 // COMM: channels, sample frames, sample size and the sample rate as an
 // 80-bit float; AIFC adds a compression type and its name. Samples of 1 to

@@ -15,7 +15,6 @@ namespace {
 // avih: frame time, rates, flags, frame and stream counts, sizes.
 constexpr uint32_t kMainHeaderBytes = 56;
 
-bool Is(const uint8_t* id, const char* name) { return std::memcmp(id, name, 4) == 0; }
 
 struct Chunk {
     uint8_t id[4];

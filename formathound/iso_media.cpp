@@ -5,25 +5,12 @@
 // images a meta box.
 #include <cstring>
 
+#include "formathound/iso_boxes.h"
 #include "formathound/walks.h"
 
 namespace formathound {
 
 namespace {
-
-// Types that stand at the top level of a file; any other ends the chain.
-constexpr char kTopLevel[][5] = {"ftyp", "moov", "mdat", "free", "skip", "wide", "udta", "uuid",
-                                 "meta", "pdin", "moof", "mfra", "sidx", "ssix", "styp", "prft",
-                                 "emsg", "pnot", "junk", "jumb", "idat", "etyp", "otyp"};
-
-bool IsTopLevel(const uint8_t* type) {
-    for (const char* name : kTopLevel) {
-        if (std::memcmp(type, name, 4) == 0) return true;
-    }
-    return false;
-}
-
-bool Is(const uint8_t* type, const char* name) { return std::memcmp(type, name, 4) == 0; }
 
 struct Brand {
     char name[5];
@@ -91,7 +78,7 @@ bool WalkIsoMedia(Source& source, Found* found) {
         if (head == nullptr) return false;
         uint8_t type[4];
         std::memcpy(type, head + 4, 4);
-        if (!IsTopLevel(type)) break;
+        if (!IsTopLevelBox(type)) break;
         uint64_t size = Be32(head);
         uint64_t header = 8;
         if (size == 1) {

@@ -20,7 +20,6 @@ namespace {
 // Delta time (one byte at least) and the End of Track event.
 constexpr uint32_t kMinTrack = 4;
 
-bool Is(const uint8_t* id, const char* name) { return std::memcmp(id, name, 4) == 0; }
 
 // The header's format, track count and division; false for values that
 // do not exist. Format 0 is one track by definition.

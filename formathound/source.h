@@ -3,6 +3,7 @@
 // allocation, no exception.
 #pragma once
 #include <cstdint>
+#include <cstring>
 
 #include "contract/kx_plugin.h"
 
@@ -72,5 +73,8 @@ inline uint32_t Le32(const uint8_t* p) {
     return uint32_t{p[3]} << 24 | uint32_t{p[2]} << 16 | uint32_t{p[1]} << 8 | p[0];
 }
 inline uint64_t Le64(const uint8_t* p) { return uint64_t{Le32(p + 4)} << 32 | Le32(p); }
+
+// True when the four bytes at p spell name (a chunk, box or form type).
+inline bool Is(const uint8_t* p, const char* name) { return std::memcmp(p, name, 4) == 0; }
 
 }  // namespace formathound

@@ -33,3 +33,5 @@ inline uint32_t Le32(const uint8_t* p) {
 inline uint32_t Be32(const uint8_t* p) {
     return static_cast<uint32_t>(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3];
 }
+inline uint64_t Le64(const uint8_t* p) { return Le32(p) | uint64_t{Le32(p + 4)} << 32; }
+inline uint64_t Be64(const uint8_t* p) { return uint64_t{Be32(p)} << 32 | Be32(p + 4); }

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <iterator>
 
+#include "formathound/iso_boxes.h"
 #include "host/check/check.h"
 #include "host/check/demux.h"
 
@@ -24,21 +25,7 @@ enum IsoReason : uint8_t {
     kReasonCount = kFirstDemuxReason + kDemuxReasonCount,
 };
 
-// Types that stand at the top level of a file; any other ends the chain.
-constexpr char kTopLevel[][5] = {"ftyp", "moov", "mdat", "free", "skip", "wide", "udta", "uuid",
-                                 "meta", "pdin", "moof", "mfra", "sidx", "ssix", "styp", "prft",
-                                 "emsg", "pnot", "junk", "idat"};
-
 bool Is(const uint8_t* type, const char* name) { return std::memcmp(type, name, 4) == 0; }
-
-bool IsTopLevel(const uint8_t* type) {
-    for (const char* name : kTopLevel) {
-        if (Is(type, name)) return true;
-    }
-    return false;
-}
-
-uint64_t Be64(const uint8_t* p) { return uint64_t{Be32(p)} << 32 | Be32(p + 4); }
 
 }  // namespace
 
@@ -55,7 +42,7 @@ CheckResult CheckIsoMedia(CheckBytes bytes) {
     uint64_t at = 0;
     while (bytes.size - at >= 8) {
         const uint8_t* box = p + at;
-        if (!IsTopLevel(box + 4) || (at > 0 && Is(box + 4, "ftyp"))) break;
+        if (!formathound::IsTopLevelBox(box + 4) || (at > 0 && Is(box + 4, "ftyp"))) break;
         uint64_t size = Be32(box), header = 8;
         if (size == 1) {
             if (bytes.size - at < 16) return CheckInvalid(kCutShort);

@@ -31,8 +31,6 @@ constexpr uint8_t kData[4] = {'d', 'a', 't', 'a'};
 constexpr uint64_t kHeader = 40;       // riff GUID, file size, wave GUID
 constexpr uint64_t kChunkHeader = 24;  // GUID and size
 
-uint64_t Le64(const uint8_t* p) { return Le32(p) | uint64_t{Le32(p + 4)} << 32; }
-
 bool IsWaveChunk(const uint8_t* guid, const uint8_t (&name)[4]) {
     return std::memcmp(guid, name, 4) == 0 && std::memcmp(guid + 4, kWave + 4, 12) == 0;
 }

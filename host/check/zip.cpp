@@ -39,8 +39,6 @@ constexpr uint32_t kZip64LocatorSignature = 0x07064b50;  // PK 06 07
 constexpr uint64_t kLocalHeaderSize = 30;
 constexpr uint64_t kCentralHeaderSize = 46;
 
-uint64_t Le64(const uint8_t* p) { return Le32(p) | uint64_t{Le32(p + 4)} << 32; }
-
 // The compressed size of a local entry whose header says 0xFFFFFFFF: the
 // ZIP64 extra field's second value.
 bool Zip64CompressedSize(const uint8_t* extra, uint64_t length, uint64_t* size) {

@@ -49,10 +49,7 @@ CandidateFilter FormatMagicFilter() {
         for (uint32_t t = 0; t < magic.count; ++t) {
             gate.tests[gate.count++] = {magic.tests[t].offset, magic.tests[t].value};
         }
-        // Walks of one family share a first gate: keep each gate once.
-        bool known = false;
-        for (const Gate& other : filter.gates) known = known || other == gate;
-        if (!known) filter.gates.push_back(gate);
+        filter.gates.push_back(gate);
     }
     return filter;
 }
