@@ -21,6 +21,29 @@ enum class WalkId : uint8_t {
     kMpegPs,    // MPEG program streams: mpg, vob
     kMpegTs,    // MPEG transport streams: ts, m2ts
     kMpegAudio, // MPEG audio (MP1, MP2, MP3) and ADTS AAC
+    kOle2,      // OLE2 compound files: doc, xls, ppt, msg, msi
+    kSqlite,    // SQLite 3 databases
+    kPe,        // Windows PE: exe, dll, sys
+    kElf,       // ELF programs and libraries
+    kMachO,     // Mach-O programs and libraries
+    kSevenZip,  // 7z archives
+    kRar,       // RAR 4 and RAR 5 archives
+    kXz,        // XZ streams
+    kZstd,      // Zstandard frames
+    kLz4,       // LZ4 frames
+    kGzip,      // GZIP members
+    kBzip2,     // BZIP2 streams
+    kTar,       // TAR archives: ustar, GNU
+    kCpio,      // CPIO archives: newc, odc
+    kAr,        // Unix ar archives, Debian packages
+    kIso9660,   // ISO 9660 and UDF images
+    kTiff,      // TIFF, BigTIFF and TIFF-based camera raw
+    kPsd,       // Photoshop PSD, PSB
+    kIco,       // Windows icons and cursors
+    kNetpbm,    // Netpbm P1-P7
+    kTga,       // Truevision TGA
+    kXcf,       // GIMP XCF
+    kText,      // Text: scripts, XML, HTML, JSON, RTF, PostScript, mail
     kCount,
 };
 
@@ -93,6 +116,29 @@ inline constexpr Magic kMagics[] = {
     TsStart(0, 0x14), TsStart(0, 0x1F),
     TsStart(4, 0x00), TsStart(4, 0x01), TsStart(4, 0x10), TsStart(4, 0x11), TsStart(4, 0x12),
     TsStart(4, 0x14), TsStart(4, 0x1F),
+    // (ole2 rows)
+    // (sqlite rows)
+    // (pe rows)
+    // (elf rows)
+    // (macho rows)
+    // (seven_zip rows)
+    // (rar rows)
+    // (xz rows)
+    // (zstd rows)
+    // (lz4 rows)
+    // (gzip rows)
+    // (bzip2 rows)
+    // (tar rows)
+    // (cpio rows)
+    // (ar rows)
+    // (iso9660 rows)
+    // (tiff rows)
+    // (psd rows)
+    // (ico rows)
+    // (netpbm rows)
+    // (tga rows)
+    // (xcf rows)
+    // (text rows)
     // An ID3v2 tag, or a frame sync with a version and layer that exist:
     // FF E2-E3 (MPEG 2.5, layer III only), FF F0-F1 and F8-F9 (ADTS), FF
     // F2-F7 and FA-FF.

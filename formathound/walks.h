@@ -30,5 +30,28 @@ bool WalkAsf(Source& source, Found* found);
 bool WalkMpegPs(Source& source, Found* found);
 bool WalkMpegTs(Source& source, Found* found);
 bool WalkMpegAudio(Source& source, Found* found);
+bool WalkOle2(Source& source, Found* found);
+bool WalkSqlite(Source& source, Found* found);
+bool WalkPe(Source& source, Found* found);
+bool WalkElf(Source& source, Found* found);
+bool WalkMachO(Source& source, Found* found);
+bool WalkSevenZip(Source& source, Found* found);
+bool WalkRar(Source& source, Found* found);
+bool WalkXz(Source& source, Found* found);
+bool WalkZstd(Source& source, Found* found);
+bool WalkLz4(Source& source, Found* found);
+bool WalkGzip(Source& source, Found* found);
+bool WalkBzip2(Source& source, Found* found);
+bool WalkTar(Source& source, Found* found);
+bool WalkCpio(Source& source, Found* found);
+bool WalkAr(Source& source, Found* found);
+bool WalkIso9660(Source& source, Found* found);
+bool WalkTiff(Source& source, Found* found);
+bool WalkPsd(Source& source, Found* found);
+bool WalkIco(Source& source, Found* found);
+bool WalkNetpbm(Source& source, Found* found);
+bool WalkTga(Source& source, Found* found);
+bool WalkXcf(Source& source, Found* found);
+bool WalkText(Source& source, Found* found);
 
 }  // namespace formathound

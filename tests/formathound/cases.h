@@ -60,5 +60,28 @@ std::vector<Case> AsfCases();
 std::vector<Case> MpegPsCases();
 std::vector<Case> MpegTsCases();
 std::vector<Case> MpegAudioCases();
+std::vector<Case> Ole2Cases();
+std::vector<Case> SqliteCases();
+std::vector<Case> PeCases();
+std::vector<Case> ElfCases();
+std::vector<Case> MachOCases();
+std::vector<Case> SevenZipCases();
+std::vector<Case> RarCases();
+std::vector<Case> XzCases();
+std::vector<Case> ZstdCases();
+std::vector<Case> Lz4Cases();
+std::vector<Case> GzipCases();
+std::vector<Case> Bzip2Cases();
+std::vector<Case> TarCases();
+std::vector<Case> CpioCases();
+std::vector<Case> ArCases();
+std::vector<Case> Iso9660Cases();
+std::vector<Case> TiffCases();
+std::vector<Case> PsdCases();
+std::vector<Case> IcoCases();
+std::vector<Case> NetpbmCases();
+std::vector<Case> TgaCases();
+std::vector<Case> XcfCases();
+std::vector<Case> TextCases();
 
 }  // namespace formathound_test

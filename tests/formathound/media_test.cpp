@@ -72,6 +72,29 @@ const MadeFile kFiles[] = {
                                     "-metadata title=x OUT.aac", "aac"},
     {"mp3 mpeg 2.5 vbr", "sox -V1 -n -b 16 OUT.wav synth 1 sine 440 && lame --quiet -V 4 --resample 8 "
                          "OUT.wav OUT.mp3", "mp3"},
+    // (ole2 files)
+    // (sqlite files)
+    // (pe files)
+    // (elf files)
+    // (macho files)
+    // (seven_zip files)
+    // (rar files)
+    // (xz files)
+    // (zstd files)
+    // (lz4 files)
+    // (gzip files)
+    // (bzip2 files)
+    // (tar files)
+    // (cpio files)
+    // (ar files)
+    // (iso9660 files)
+    // (tiff files)
+    // (psd files)
+    // (ico files)
+    // (netpbm files)
+    // (tga files)
+    // (xcf files)
+    // (text files)
 };
 
 #undef VIDEO

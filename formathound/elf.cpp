@@ -1,0 +1,8 @@
+// ELF programs and libraries: not walked yet.
+#include "formathound/walks.h"
+
+namespace formathound {
+
+bool WalkElf(Source&, Found*) { return false; }
+
+}  // namespace formathound
