@@ -28,6 +28,10 @@ struct CheckResult {
     uint64_t end = 0;
     uint8_t format = kNoFormat;  // the checker's row in the format table
     uint8_t reason = 0;          // why, in that format's reasons; 0: none given
+    // For a valid item: the name its content gives it where that says more
+    // than the plug-in's (a docx rather than a zip); static texts, or null.
+    const char* extension = nullptr;
+    const char* description = nullptr;
 };
 
 // Judges the item whose bytes start at bytes.data.

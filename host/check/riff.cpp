@@ -38,8 +38,9 @@ RiffReason CheckWave(const uint8_t* chunk, uint32_t size, bool* fmt_seen, bool* 
     if (std::memcmp(chunk, "fmt ", 4) == 0) {
         if (size < 16) return kBadFmtChunk;
         const uint8_t* f = chunk + 8;
-        const uint32_t channels = Le16(f + 2), rate = Le32(f + 4), align = Le16(f + 12);
-        if (channels == 0 || rate == 0 || align == 0) return kBadFmtChunk;
+        // Format tag 0 is "unknown": no player can decode such data.
+        const uint32_t tag = Le16(f), channels = Le16(f + 2), rate = Le32(f + 4), align = Le16(f + 12);
+        if (tag == 0 || channels == 0 || rate == 0 || align == 0) return kBadFmtChunk;
         *fmt_seen = true;
     } else if (std::memcmp(chunk, "data", 4) == 0) {
         if (!*fmt_seen) return kDataBeforeFmt;

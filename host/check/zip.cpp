@@ -3,8 +3,10 @@
 // the archive from memory with its consistency checks (each local header
 // against its directory entry) and reads the entries, which checks their
 // compressed data and CRCs. The item ends after the record and its comment.
+// Its entry names then say what the archive is (docx, odt, jar, apk...).
 #include <cstring>
 #include <iterator>
+#include <string_view>
 #include <vector>
 
 #include <zip.h>
@@ -171,6 +173,95 @@ bool ReadEntries(zip_t* archive, ZipReason* reason) {
     return true;
 }
 
+// The local header of the directory entry index agrees with it where a
+// streamed entry's header may differ: the same name and method. libzip's
+// consistency check wants a streamed entry's local sizes and CRC all zero,
+// while Info-ZIP writing to a pipe puts the uncompressed size there; the
+// data and its CRC are still checked when the entries are read.
+bool LocalHeadersAgree(CheckBytes bytes, uint64_t end) {
+    const uint64_t directory = CentralDirectoryStart(bytes);
+    for (uint64_t at = directory; at + kCentralHeaderSize <= end;) {
+        const uint8_t* entry = bytes.data + at;
+        if (Le32(entry) != kCentralSignature) return true;
+        const uint64_t name = Le16(entry + 28), local = Le32(entry + 42);
+        if (local == 0xFFFFFFFF || local + kLocalHeaderSize + name > directory) return false;
+        const uint8_t* header = bytes.data + local;
+        if (Le32(header) != kLocalSignature || Le16(header + 26) != name ||
+            Le16(header + 8) != Le16(entry + 10) ||
+            std::memcmp(header + kLocalHeaderSize, entry + kCentralHeaderSize, name) != 0) {
+            return false;
+        }
+        const bool streamed = (Le16(header + 6) & 8) != 0;
+        if (!streamed && (Le32(header + 14) != Le32(entry + 16) || Le32(header + 18) != Le32(entry + 20) ||
+                          Le32(header + 22) != Le32(entry + 24))) {
+            return false;
+        }
+        at += kCentralHeaderSize + name + Le16(entry + 30) + Le16(entry + 32);
+    }
+    return true;
+}
+
+// What the entry names make of an archive: an extension and a description.
+struct Kind {
+    const char* extension;
+    const char* description;
+};
+
+bool Has(zip_t* archive, const char* name) { return zip_name_locate(archive, name, 0) >= 0; }
+
+bool HasSuffix(zip_t* archive, std::string_view suffix) {
+    const zip_int64_t count = zip_get_num_entries(archive, 0);
+    for (zip_int64_t i = 0; i < count; ++i) {
+        const char* name = zip_get_name(archive, static_cast<zip_uint64_t>(i), 0);
+        if (name == nullptr) continue;
+        const std::string_view view(name);
+        if (view.size() >= suffix.size() && view.substr(view.size() - suffix.size()) == suffix) return true;
+    }
+    return false;
+}
+
+// The media type in a first entry named "mimetype" (OpenDocument, EPUB).
+std::string_view MimeType(zip_t* archive, char (&buffer)[80]) {
+    const char* first = zip_get_name(archive, 0, 0);
+    if (first == nullptr || std::strcmp(first, "mimetype") != 0) return {};
+    zip_file_t* file = zip_fopen_index(archive, 0, 0);
+    if (file == nullptr) return {};
+    const zip_int64_t n = zip_fread(file, buffer, sizeof(buffer));
+    zip_fclose(file);
+    return n > 0 ? std::string_view(buffer, static_cast<size_t>(n)) : std::string_view();
+}
+
+Kind NameByContent(zip_t* archive) {
+    char buffer[80];
+    const std::string_view mime = MimeType(archive, buffer);
+    static const struct {
+        std::string_view mime;
+        Kind kind;
+    } kMimeTypes[] = {
+        {"application/vnd.oasis.opendocument.text", {"odt", "OpenDocument text"}},
+        {"application/vnd.oasis.opendocument.spreadsheet", {"ods", "OpenDocument spreadsheet"}},
+        {"application/vnd.oasis.opendocument.presentation", {"odp", "OpenDocument presentation"}},
+        {"application/vnd.oasis.opendocument.graphics", {"odg", "OpenDocument drawing"}},
+        {"application/epub+zip", {"epub", "EPUB book"}},
+    };
+    for (const auto& row : kMimeTypes) {
+        if (mime == row.mime) return row.kind;
+    }
+    if (Has(archive, "[Content_Types].xml")) {
+        if (Has(archive, "word/document.xml")) return {"docx", "Word document"};
+        if (Has(archive, "xl/workbook.xml")) return {"xlsx", "Excel workbook"};
+        if (Has(archive, "ppt/presentation.xml")) return {"pptx", "PowerPoint presentation"};
+    }
+    if (Has(archive, "AndroidManifest.xml") && Has(archive, "classes.dex")) return {"apk", "Android package"};
+    if (Has(archive, "manifest.json") && (Has(archive, "META-INF/mozilla.rsa") || Has(archive, "META-INF/cose.sig"))) {
+        return {"xpi", "Firefox extension"};
+    }
+    if (Has(archive, "install.rdf")) return {"xpi", "Firefox extension"};
+    if (Has(archive, "META-INF/MANIFEST.MF")) return {"jar", "Java archive"};
+    if (HasSuffix(archive, ".dist-info/WHEEL")) return {"whl", "Python wheel"};
+    return {nullptr, nullptr};
+}
+
 }  // namespace
 
 // The texts of the reasons, by code.
@@ -199,7 +290,11 @@ CheckResult CheckZip(CheckBytes bytes) {
         zip_error_fini(&error);
         return CheckUnknown(kNoMemory);
     }
+    // A failed open leaves the source to its caller: a second open can use it.
     zip_t* archive = zip_open_from_source(source, ZIP_RDONLY | ZIP_CHECKCONS, &error);
+    if (archive == nullptr && zip_error_code_zip(&error) == ZIP_ER_INCONS && LocalHeadersAgree(bytes, end)) {
+        archive = zip_open_from_source(source, ZIP_RDONLY, &error);
+    }
     zip_error_fini(&error);
     if (archive == nullptr) {
         zip_source_free(source);
@@ -207,8 +302,13 @@ CheckResult CheckZip(CheckBytes bytes) {
     }
     ZipReason reason = kNoReason;
     const bool good = ReadEntries(archive, &reason);
+    const Kind kind = good ? NameByContent(archive) : Kind{nullptr, nullptr};
     zip_discard(archive);
-    return good ? CheckValid(end) : CheckInvalid(reason);
+    if (!good) return CheckInvalid(reason);
+    CheckResult result = CheckValid(end);
+    result.extension = kind.extension;
+    result.description = kind.description;
+    return result;
 }
 
 extern const Checker kZipChecker = {CheckZip, kReasons, std::size(kReasons), ZipMayStart};

@@ -84,10 +84,13 @@ void Scanner::Check(Item* item) const {
     item->check = result.state;
     item->check_format = result.format;
     item->check_reason = result.reason;
-    if (result.state == CheckState::kValid && result.end > 0) {
+    if (result.state != CheckState::kValid) return;
+    if (result.end > 0) {
         item->size = result.end;
         item->size_in_file = SizeInFile(item->offset, item->size, size_, &item->truncated);
     }
+    if (result.extension != nullptr) item->extension = result.extension;
+    if (result.description != nullptr) item->description = result.description;
 }
 
 bool Scanner::Deliver(const Item& item, const ItemFn& on_item) const {
