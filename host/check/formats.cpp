@@ -5,7 +5,8 @@
 
 // Each format's checker, reasons and pre-check live in host/check/<format>.cpp.
 extern const Checker kJpegChecker, kPngChecker, kGifChecker, kZipChecker, kBmpChecker, kRiffChecker,
-    kPdfChecker, kCabChecker, kW64Checker, kIsoMediaChecker;
+    kPdfChecker, kCabChecker, kW64Checker, kIsoMediaChecker, kGzipChecker, kBzip2Checker, kXzChecker,
+    kZstdChecker, kLz4Checker;
 
 namespace {
 
@@ -41,6 +42,11 @@ std::vector<Format> MakeFormats() {
          {"moov"sv, "mvhd"sv, "trak"sv, "tkhd"sv, "mdia"sv, "mdhd"sv, "hdlr"sv, "minf"sv, "stbl"sv, "stsd"sv,
           "stts"sv, "stsc"sv, "stsz"sv, "stco"sv, "co64"sv, "mdat"sv, "meta"sv, "moof"sv, "traf"sv, "trun"sv,
           "\x00\x00\x00\x01mdat"sv}},
+        {"gzip", {{0, "\x1F\x8B\x08"sv}}, &kGzipChecker},
+        {"bzip2", {{0, "BZh"sv}}, &kBzip2Checker, {"\x31\x41\x59\x26\x53\x59"sv, "\x17\x72\x45\x38\x50\x90"sv}},
+        {"xz", {{0, "\xFD" "7zXZ\x00"sv}}, &kXzChecker, {"YZ"sv}},
+        {"zstd", {{0, "\x28\xB5\x2F\xFD"sv}}, &kZstdChecker},
+        {"lz4", {{0, "\x04\x22\x4D\x18"sv}}, &kLz4Checker},
     };
 }
 

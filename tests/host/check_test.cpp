@@ -34,7 +34,15 @@ struct FileRow {
     // middle (kMiddle).
     long damage_at;
     std::vector<uint8_t> damage;
+    const char* extension = nullptr;  // the name its content gives it, if any
 };
+
+// An archive of the named entries, each a line of text unless made before; the first
+// stored, as OpenDocument and EPUB want their "mimetype" entry.
+std::string Archive(const std::string& first, const std::string& more) {
+    return "for f in " + first + " " + more + "; do mkdir -p \"$(dirname \"$f\")\" && { [ -e \"$f\" ] || echo text > \"$f\"; }; done && " +
+           "zip -q -X -0 item.zip " + first + " && zip -q -X -r item.zip " + more + " && mv item.zip item";
+}
 
 const FileRow kFiles[] = {
     {"baseline JPEG", "jpeg", "convert -size 64x48 plasma:fractal -seed 1 jpg:item", kMiddle, {0xFF, 0xD9}},
@@ -48,6 +56,7 @@ const FileRow kFiles[] = {
     {"BMP", "bmp", "convert -size 33x17 gradient:red-blue bmp:item", 26, {0x02}},
     {"BMP version 3", "bmp", "convert -size 5x3 xc:green bmp3:item", 2, {0x10}},
     {"WAV", "riff", "sox -n -r 8000 -b 16 -c 1 -t wav item synth 0.05 sine 440", 12, {'x'}},
+    {"WAV, format tag unknown", "riff", "sox -n -r 8000 -b 16 -c 1 -t wav item synth 0.05 sine 440", 20, {0, 0}},
     {"WebP", "riff", "convert -size 40x30 gradient:red-blue webp:item", 12, {'x'}},
     {"ZIP", "zip", "convert -size 40x30 gradient:red-blue a.ppm && zip -q item.zip a.ppm && mv item.zip item",
      kMiddle, {0x00, 0x00, 0x00, 0x00}},
@@ -56,9 +65,30 @@ const FileRow kFiles[] = {
      kMiddle, {0x00, 0x00, 0x00, 0x00}},
     {"streamed ZIP (data descriptors)", "zip",
      "convert -size 40x30 gradient:red-blue a.ppm && zip -q - a.ppm > item", kMiddle, {0x00, 0x00, 0x00, 0x00}},
+    {"ZIP written to a pipe", "zip", "convert -size 40x30 gradient:red-blue a.ppm && zip -q - a.ppm | cat > item",
+     kMiddle, {0x00, 0x00, 0x00, 0x00}},
+    {"docx", "zip", Archive("'[Content_Types].xml'", "_rels/.rels word/document.xml"), kMiddle, {0, 0, 0, 0}, "docx"},
+    {"xlsx", "zip", Archive("'[Content_Types].xml'", "xl/workbook.xml xl/worksheets/sheet1.xml"), kMiddle,
+     {0, 0, 0, 0}, "xlsx"},
+    {"odt", "zip", "printf application/vnd.oasis.opendocument.text > mimetype && " +
+     Archive("mimetype", "content.xml META-INF/manifest.xml"), 40, {0, 0, 0, 0}, "odt"},
+    {"epub", "zip", "printf application/epub+zip > mimetype && " +
+     Archive("mimetype", "META-INF/container.xml OEBPS/content.opf"), 40, {0, 0, 0, 0}, "epub"},
+    {"jar", "zip", Archive("META-INF/MANIFEST.MF", "a/A.class a/B.class"), kMiddle, {0, 0, 0, 0}, "jar"},
+    {"apk", "zip", Archive("AndroidManifest.xml", "classes.dex META-INF/MANIFEST.MF"), kMiddle, {0, 0, 0, 0},
+     "apk"},
+    {"whl", "zip", Archive("x/__init__.py", "x-1.0.dist-info/WHEEL x-1.0.dist-info/RECORD"), kMiddle,
+     {0, 0, 0, 0}, "whl"},
     {"ZIP holding a stored ZIP", "zip",
      "convert -size 40x30 xc:red a.ppm && zip -q in.zip a.ppm && zip -q -0 item.zip in.zip a.ppm && mv item.zip item",
      kMiddle, {'X', 'X', 'X', 'X'}},
+    {"gzip", "gzip", "convert -size 40x30 gradient:red-blue a.ppm && gzip -c a.ppm > item", kMiddle, {0, 0, 0, 0}},
+    {"bzip2", "bzip2", "convert -size 40x30 gradient:red-blue a.ppm && bzip2 -c a.ppm > item", kMiddle,
+     {0, 0, 0, 0}},
+    {"xz", "xz", "convert -size 40x30 gradient:red-blue a.ppm && xz -c a.ppm > item", kMiddle, {0, 0, 0, 0}},
+    {"Zstandard", "zstd", "convert -size 40x30 gradient:red-blue a.ppm && zstd -q -c a.ppm > item", kMiddle,
+     {0, 0, 0, 0}},
+    {"LZ4", "lz4", "convert -size 40x30 gradient:red-blue a.ppm && lz4 -q -c a.ppm > item", kMiddle, {0, 0, 0, 0}},
     {"PDF", "pdf",
      "gs -q -dNOPAUSE -dBATCH -sDEVICE=pdfwrite -sOutputFile=item -c '/Helvetica findfont 12 scalefont "
      "setfont 72 72 moveto (hound) show showpage'",
@@ -134,6 +164,7 @@ TEST(Checkers, RealFilesValidToTheirEndCutShortOrDamagedInvalid) {
         EXPECT_EQ(valid.state, CheckState::kValid) << ReasonText(valid.format, valid.reason);
         EXPECT_STREQ(FormatName(valid.format), row.format);
         EXPECT_EQ(valid.end, file.size());
+        EXPECT_STREQ(valid.extension != nullptr ? valid.extension : "-", row.extension ? row.extension : "-");
 
         const CheckResult cut = Check(Slice(file, 0, file.size() * 3 / 4));
         EXPECT_EQ(cut.state, CheckState::kInvalid);
@@ -167,7 +198,7 @@ TEST(Checkers, UnknownContentIsUncheckedAndHeaderAloneDecidesTheJpegPreCheck) {
     EXPECT_FALSE(MayStart("jpeg", pair));
     EXPECT_EQ(Check(pair).state, CheckState::kInvalid);
     TempDir dir;
-    const std::vector<uint8_t> jpeg = Make(dir, kFiles[0]);
+    const std::vector<uint8_t> jpeg = Make(dir, Row("baseline JPEG"));
     EXPECT_TRUE(MayStart("jpeg", jpeg));
     // Damaged image data passes the pre-check; the full check rejects it.
     std::vector<uint8_t> damaged = jpeg;
@@ -267,12 +298,15 @@ TEST(Checkers, HeadersClaimingHugeSizesStayBounded) {
 
 // hound with the default library on an image holding a false BMP header
 // whose size covers a GIF, and a ZIP with a comment (which its signature
-// leaves out): checked, the GIF is found and the ZIP takes its true end.
+// leaves out): checked, the GIF is found and the ZIP takes its true end;
+// a docx is named by its content.
 TEST(CheckedScan, FlagsInTableJsonAndDfxmlAndNoCheckUnchanged) {
     TempDir dir;
-    const std::vector<uint8_t> gif = Make(dir, kFiles[4]);
-    const std::vector<uint8_t> zip = Make(dir, kFiles[11]);
-    Image image(20000);
+    const std::vector<uint8_t> gif = Make(dir, Row("GIF"));
+    const std::vector<uint8_t> zip = Make(dir, Row("ZIP with a comment"));
+    const std::vector<uint8_t> docx = Make(dir, Row("docx"));
+    Image image(24000);
+    image.Put(21000, docx);
     const std::vector<uint8_t> bmp = {'B', 'M', 0x00, 0x40, 0, 0, 0, 0, 0, 0, 0x36, 0, 0, 0};
     image.Put(1000, bmp);
     image.Put(3000, gif);
@@ -289,7 +323,9 @@ TEST(CheckedScan, FlagsInTableJsonAndDfxmlAndNoCheckUnchanged) {
     const HoundRun json = RunHound(with({"--json", "--dfxml", dir.Native("report.xml")}));
     ASSERT_EQ(json.exit_code, 0) << json.err;
     const std::vector<nlohmann::json> items = JsonLines(json.out);
-    ASSERT_EQ(items.size(), 2u) << json.out;
+    ASSERT_EQ(items.size(), 3u) << json.out;
+    EXPECT_EQ(items[2].value("ext", ""), "docx");
+    EXPECT_EQ(items[2].value("size", uint64_t{0}), docx.size());
     EXPECT_EQ(items[0].value("offset", uint64_t{0}), 3000u);
     EXPECT_EQ(items[0].value("size", uint64_t{0}), gif.size());
     EXPECT_EQ(items[0].value("check", ""), "valid");
@@ -307,6 +343,7 @@ TEST(CheckedScan, FlagsInTableJsonAndDfxmlAndNoCheckUnchanged) {
     EXPECT_NE(report.find("check=\"valid\" plugin_size=\"" + plugin_size + "\""), std::string::npos);
 
     const HoundRun table = RunHound(with({"--out", dir.Native("out")}));
+    EXPECT_EQ(ReadBytes(dir.Native("out/docx/disk.img-0000000000005208.docx")), docx);
     EXPECT_NE(table.out.find("valid, size corrected from " + plugin_size), std::string::npos) << table.out;
     // The audit counts the rejected BMP: its header size is filler bytes.
     const std::vector<uint8_t> audit = ReadBytes(dir.Native("out/audit.txt"));
