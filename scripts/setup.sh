@@ -10,7 +10,8 @@ packages=(cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev
           libimage-exiftool-perl libjpeg62-turbo-dev libspng-dev libgif-dev libzip-dev
           zlib1g-dev pkg-config libssl-dev ffmpeg flac vorbis-tools opus-tools lame
           libavformat-dev libavcodec-dev libavutil-dev libbz2-dev liblzma-dev libzstd-dev
-          liblz4-dev bzip2 xz-utils zstd lz4)
+          liblz4-dev bzip2 xz-utils zstd lz4 libarchive-dev libsqlite3-dev sqlite3 7zip cpio
+          genisoimage)
 windows_packages=(g++-mingw-w64-i686)
 wine_packages=(wine wine32:i386)
 if [ "$(dpkg --print-architecture)" = amd64 ]; then packages+=(libhyperscan-dev); else packages+=(libvectorscan-dev); fi

@@ -6,7 +6,7 @@
 // Each format's checker, reasons and pre-check live in host/check/<format>.cpp.
 extern const Checker kJpegChecker, kPngChecker, kGifChecker, kZipChecker, kBmpChecker, kRiffChecker,
     kPdfChecker, kCabChecker, kW64Checker, kIsoMediaChecker, kGzipChecker, kBzip2Checker, kXzChecker,
-    kZstdChecker, kLz4Checker;
+    kZstdChecker, kLz4Checker, k7zChecker, kTarChecker, kCpioChecker, kIso9660Checker, kSqliteChecker;
 
 namespace {
 
@@ -47,6 +47,12 @@ std::vector<Format> MakeFormats() {
         {"xz", {{0, "\xFD" "7zXZ\x00"sv}}, &kXzChecker, {"YZ"sv}},
         {"zstd", {{0, "\x28\xB5\x2F\xFD"sv}}, &kZstdChecker},
         {"lz4", {{0, "\x04\x22\x4D\x18"sv}}, &kLz4Checker},
+        {"7z", {{0, "7z\xBC\xAF\x27\x1C"sv}}, &k7zChecker},
+        {"tar", {{257, "ustar"sv}}, &kTarChecker},
+        // newc, crc and odc headers.
+        {"cpio", {{0, "070701"sv}, {0, "070702"sv}, {0, "070707"sv}}, &kCpioChecker, {"TRAILER!!!"sv}},
+        {"iso9660", {{32769, "CD001"sv}}, &kIso9660Checker},
+        {"sqlite", {{0, "SQLite format 3\x00"sv}}, &kSqliteChecker},
     };
 }
 

@@ -89,6 +89,18 @@ const FileRow kFiles[] = {
     {"Zstandard", "zstd", "convert -size 40x30 gradient:red-blue a.ppm && zstd -q -c a.ppm > item", kMiddle,
      {0, 0, 0, 0}},
     {"LZ4", "lz4", "convert -size 40x30 gradient:red-blue a.ppm && lz4 -q -c a.ppm > item", kMiddle, {0, 0, 0, 0}},
+    {"7z", "7z", "convert -size 40x30 gradient:red-blue a.ppm && 7z a -bd -bso0 item.7z a.ppm && mv item.7z item",
+     kMiddle, {0, 0, 0, 0}},
+    {"tar", "tar", "convert -size 40x30 gradient:red-blue a.ppm && tar cf item a.ppm", 148, {'9'}},
+    {"cpio", "cpio", "convert -size 40x30 gradient:red-blue a.ppm && echo a.ppm | cpio -o -H newc --quiet > item",
+     94, {'7', 'F', 'F', 'F', 'F', 'F', 'F', 'F'}},
+    {"ISO 9660", "iso9660", "mkdir -p d && convert -size 40x30 gradient:red-blue d/a.ppm && "
+     "genisoimage -quiet -r -o item d", 32768 + 156, {0, 0, 0, 0}},
+    {"SQLite", "sqlite", "sqlite3 item 'create table t(a, b); create index i on t(b); "
+     "with recursive n(x) as (select 1 union all select x + 1 from n where x < 300) "
+     "insert into t select x, hex(randomblob(40)) from n'", 4096 + 8, {0xFF, 0xFF, 0xFF, 0xFF}},
+    {"SQLite in WAL mode", "sqlite", "sqlite3 item 'pragma journal_mode=wal; create table t(a); "
+     "insert into t values (1), (2)' >/dev/null && test -f item", 4096 + 8, {0xFF, 0xFF, 0xFF, 0xFF}},
     {"PDF", "pdf",
      "gs -q -dNOPAUSE -dBATCH -sDEVICE=pdfwrite -sOutputFile=item -c '/Helvetica findfont 12 scalefont "
      "setfont 72 72 moveto (hound) show showpage'",
