@@ -78,6 +78,7 @@ std::unique_ptr<LoadedDetectors> LoadDetectors(const DetectorSettings& settings,
         const KnownPlugin* known = FindKnownPlugin(plugin.name);
         const CandidateFilter filter = FilterOf(known, plugin.name, signatures);
         loaded->detectors.emplace_back(plugin.record, index, settings.exhaustive ? CandidateFilter() : filter);
+        if (known != nullptr && known->reads_signatures) loaded->detectors.back().answers = signatures.Answers(plugin.name);
         // Where its items start at the position asked, a format's pre-check
         // that finds no item of its format can start there speaks for them:
         // the check of any such item would find it invalid.

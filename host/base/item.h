@@ -6,9 +6,27 @@
 #include <string>
 
 // The bytes from an item's offset up to the end of the data.
+// The first occurrence of a word at or after a position of the same data,
+// remembered from one check to the next: none lies in [from, found), and
+// found is the word's first byte (or limit: none before limit).
+struct SearchMemo {
+    const uint8_t* from = nullptr;
+    const uint8_t* found = nullptr;
+    const uint8_t* limit = nullptr;
+};
+
+// The memos of one scan walk through one data buffer (CheckBytes::memo).
+struct CheckMemo {
+    SearchMemo pdf_eof;
+};
+
 struct CheckBytes {
     const uint8_t* data;
     uint64_t size;
+    // What the checks of earlier items in the same data remembered, so that
+    // a check that searches forward does not search the same bytes again
+    // from every false header; null: nothing is remembered.
+    CheckMemo* memo = nullptr;
 };
 
 enum class CheckState : uint8_t {

@@ -21,6 +21,12 @@ struct Checker {
     bool (*may_start)(CheckBytes bytes);
 };
 
+// The first occurrence of word in [begin, limit), or null; through memo
+// where given, so that searches from rising positions of the same data read
+// each byte about once.
+const uint8_t* FindForward(const uint8_t* begin, const uint8_t* limit, const char* word, size_t length,
+                           SearchMemo* memo);
+
 inline CheckResult CheckValid(uint64_t end) { return {CheckState::kValid, end, kNoFormat, 0}; }
 inline CheckResult CheckInvalid(uint8_t reason) { return {CheckState::kInvalid, 0, kNoFormat, reason}; }
 inline CheckResult CheckUnknown(uint8_t reason) { return {CheckState::kUnchecked, 0, kNoFormat, reason}; }

@@ -81,6 +81,27 @@ bool HasMagic(const Format& format, CheckBytes bytes) {
     return false;
 }
 
+const uint8_t* FindForward(const uint8_t* begin, const uint8_t* limit, const char* word, size_t length,
+                           SearchMemo* memo) {
+    auto search = [&](const uint8_t* from, const uint8_t* to) -> const uint8_t* {
+        if (to - from < static_cast<ptrdiff_t>(length)) return nullptr;
+        return static_cast<const uint8_t*>(memmem(from, static_cast<size_t>(to - from), word, length));
+    };
+    if (memo == nullptr) return search(begin, limit);
+    // The remembered search answers this one when it started no later and
+    // this one starts before what it found: then that is this one's first
+    // occurrence too, or, where it found none, when it looked as far.
+    const bool none = memo->found == memo->limit;
+    const bool covered = memo->from != nullptr && memo->from <= begin && begin <= memo->found &&
+                         (!none || limit <= memo->limit);
+    if (!covered) {
+        const uint8_t* hit = search(begin, limit);
+        *memo = {begin, hit != nullptr ? hit : limit, limit};
+    }
+    if (memo->found == memo->limit) return nullptr;
+    return memo->found + length <= limit ? memo->found : nullptr;
+}
+
 CheckResult CheckItem(CheckBytes bytes) {
     const std::vector<Format>& formats = Formats();
     for (size_t i = 0; i < formats.size(); ++i) {

@@ -85,9 +85,10 @@ CheckResult CheckPdf(CheckBytes bytes) {
     uint64_t at = 8;
     for (;;) {
         const uint64_t window = bytes.size - at < kMaxSection ? bytes.size - at : kMaxSection;
-        const void* hit = memmem(bytes.data + at, window, "%%EOF", 5);
+        const uint8_t* hit = FindForward(bytes.data + at, bytes.data + at + window, "%%EOF", 5,
+                                         bytes.memo != nullptr ? &bytes.memo->pdf_eof : nullptr);
         if (hit == nullptr) break;
-        const uint64_t eof = static_cast<const uint8_t*>(hit) - bytes.data;
+        const uint64_t eof = static_cast<uint64_t>(hit - bytes.data);
         at = eof + 5;
         if (!ClosesTrailer(bytes, eof)) continue;  // "%%EOF" inside a stream or comment
         if (at < bytes.size && bytes.data[at] == '\r') ++at;

@@ -5,6 +5,7 @@
 #include "markhound/database/loader.h"
 #include "markhound/database/reload.h"
 #include "markhound/signatures/signature_list.h"
+#include "host/scan/signature_answers.h"
 
 namespace {
 
@@ -77,24 +78,44 @@ CandidateFilter SignatureFilter(const SignatureList& list) {
     return filter;
 }
 
-CandidateFilter ReadSignatureFilter(void* module) {
+CandidateFilter ReadSignatureFilter(void* module, std::unique_ptr<SignatureList>* list) {
+    auto read = std::make_unique<SignatureList>();
     char path[kMaxPath + 1];
-    if (!BuildSignsPath(module, path)) return CandidateFilter();
-    SignatureList list;
-    LoadSignatureFile(path, list);
-    return SignatureFilter(list);
+    if (!BuildSignsPath(module, path)) {
+        if (list != nullptr) *list = std::move(read);
+        return CandidateFilter();
+    }
+    LoadSignatureFile(path, *read);
+    CandidateFilter filter = SignatureFilter(*read);
+    if (list != nullptr) *list = std::move(read);
+    return filter;
 }
 
 void SignatureFilters::ReadBeforeInitialize(const std::string& name, void* module) {
-    readings_.push_back({name, ReadSignatureFilter(module), CandidateFilter(), false});
+    std::unique_ptr<SignatureList> list;
+    Reading reading{name, ReadSignatureFilter(module, &list), CandidateFilter(), false, "", "", nullptr};
+    reading.key_before = SignatureListKey(*list);
+    readings_.push_back(std::move(reading));
 }
 
 void SignatureFilters::ReadAfterInitialize(const std::string& name, void* module) {
     for (Reading& reading : readings_) {
         if (reading.name != name) continue;
-        reading.after = ReadSignatureFilter(module);
+        std::unique_ptr<SignatureList> list;
+        reading.after = ReadSignatureFilter(module, &list);
         reading.read_after = true;
+        reading.key_after = SignatureListKey(*list);
+        if (reading.key_after == reading.key_before && list->Count() > 0) {
+            reading.answers = std::make_shared<const SignatureAnswers>(std::move(list));
+        }
     }
+}
+
+std::shared_ptr<const SignatureAnswers> SignatureFilters::Answers(const std::string& name) const {
+    for (const Reading& reading : readings_) {
+        if (reading.name == name && reading.read_after) return reading.answers;
+    }
+    return nullptr;
 }
 
 CandidateFilter SignatureFilters::For(const std::string& name) const {

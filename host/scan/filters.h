@@ -3,10 +3,12 @@
 // to answer 0, so skipping it changes no answer and no output.
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 class SignatureList;
+class SignatureAnswers;
 
 // The byte at position + offset must equal value.
 struct ByteTest {
@@ -70,6 +72,9 @@ public:
     void ReadAfterInitialize(const std::string& name, void* module);
     // The filter for the plug-in: everywhere unless both readings agree.
     CandidateFilter For(const std::string& name) const;
+    // hound's answers for the plug-in's bounded signatures (signature_answers.h):
+    // null unless both readings hold the same list.
+    std::shared_ptr<const SignatureAnswers> Answers(const std::string& name) const;
 
 private:
     struct Reading {
@@ -77,10 +82,13 @@ private:
         CandidateFilter before;
         CandidateFilter after;
         bool read_after = false;
+        std::string key_before, key_after;  // SignatureListKey of each reading
+        std::shared_ptr<const SignatureAnswers> answers;
     };
     std::vector<Reading> readings_;
 };
 
 // The filter of the signatures in the signs.ini beside module, read as
-// markhound reads it; everywhere when no path can be built.
-CandidateFilter ReadSignatureFilter(void* module);
+// markhound reads it; everywhere when no path can be built. *list, when
+// given, gets the list read (empty when no path can be built).
+CandidateFilter ReadSignatureFilter(void* module, std::unique_ptr<SignatureList>* list = nullptr);

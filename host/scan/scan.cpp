@@ -58,7 +58,7 @@ bool MayStart(const Detector& detector, CheckBytes bytes) {
 
 }  // namespace
 
-bool Scanner::Accept(const FoundItem& found, uint32_t plugin, Item* item) const {
+bool Scanner::Accept(const FoundItem& found, uint32_t plugin, Item* item, CheckMemo* memo) const {
     item->offset = found.offset;
     item->size = found.size;
     item->plugin_size = found.size;
@@ -69,18 +69,18 @@ bool Scanner::Accept(const FoundItem& found, uint32_t plugin, Item* item) const 
     item->check = CheckState::kOff;
     item->check_format = kNoFormat;
     item->check_reason = 0;
-    if (options_.check != nullptr && data_ != nullptr) Check(item);
+    if (options_.check != nullptr && data_ != nullptr) Check(item, memo);
     if (item->check == CheckState::kInvalid) return false;
     // The size filters apply to the size reported: the checked one.
     return item->size >= options_.min_size && item->size <= options_.max_size;
 }
 
-void Scanner::Check(Item* item) const {
+void Scanner::Check(Item* item, CheckMemo* memo) const {
     if (item->offset >= size_) {
         item->check = CheckState::kUnchecked;
         return;
     }
-    const CheckResult result = options_.check({data_->bytes + item->offset, size_ - item->offset});
+    const CheckResult result = options_.check({data_->bytes + item->offset, size_ - item->offset, memo});
     item->check = result.state;
     item->check_format = result.format;
     item->check_reason = result.reason;
@@ -107,8 +107,8 @@ bool Scanner::Stopped() const {
            (shrank_ != nullptr && shrank_->load(std::memory_order_relaxed));
 }
 
-bool Scanner::Ask(uint64_t position, uint64_t mask, const SinkFn& sink, Item* item,
-                  bool* stopped) const {
+bool Scanner::Ask(uint64_t position, uint64_t mask, const SinkFn& sink, Item* item, bool* stopped,
+                  WalkMemo* memo) const {
     const bool check = options_.check != nullptr && data_ != nullptr;
     const size_t count = detectors_.size();
     for (size_t i = 0; i < count; ++i) {
@@ -116,8 +116,10 @@ bool Scanner::Ask(uint64_t position, uint64_t mask, const SinkFn& sink, Item* it
         const Detector& detector = detectors_[i];
         if (check && !MayStart(detector, {data_->bytes + position, size_ - position})) continue;
         FoundItem found = {position, 0, nullptr, nullptr};
-        if (detector.record->Detect(0, reader_, position, &found) == 0) continue;
-        if (Accept(found, detector.plugin, item)) return true;
+        const bool answered = detector.answers != nullptr && data_ != nullptr &&
+                              detector.answers->Answer(*data_, position, &memo->answers, &found);
+        if (!answered && detector.record->Detect(0, reader_, position, &found) == 0) continue;
+        if (Accept(found, detector.plugin, item, &memo->check)) return true;
         if (item->check == CheckState::kInvalid && !sink(*item, position, position + 1)) {
             *stopped = true;
             return false;
@@ -129,6 +131,7 @@ bool Scanner::Ask(uint64_t position, uint64_t mask, const SinkFn& sink, Item* it
 uint64_t Scanner::Walk(uint64_t position, uint64_t end, const SinkFn& sink, bool* stopped) const {
     constexpr uint64_t kAll = ~uint64_t{0};
     Item item;
+    WalkMemo memo;
     while (position < end) {
         if (Stopped()) {
             *stopped = true;
@@ -141,7 +144,7 @@ uint64_t Scanner::Walk(uint64_t position, uint64_t end, const SinkFn& sink, bool
             position = search_->Next(position, end, &mask);
             if (position >= end) break;
         }
-        if (!Ask(position, mask, sink, &item, stopped)) {
+        if (!Ask(position, mask, sink, &item, stopped, &memo)) {
             if (*stopped) return position;
             ++position;
             continue;

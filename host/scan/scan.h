@@ -15,6 +15,7 @@
 #include "contract/kx_plugin.h"
 #include "host/base/item.h"
 #include "host/base/reader.h"
+#include "host/scan/signature_answers.h"
 #include "host/scan/filters.h"
 
 class CandidateSearch;
@@ -33,6 +34,9 @@ struct Detector {
     // says that no item can pass its check. Only for plug-ins whose items
     // start at the position asked.
     std::vector<PreCheck> pre_checks;
+    // For markhound: its answers where a bounded signature's end search
+    // would be repeated (host/scan/signature_answers.h); null for others.
+    std::shared_ptr<const SignatureAnswers> answers;
 };
 
 // Bytes of the data that one scan task covers when the scan runs on threads.
@@ -41,6 +45,14 @@ constexpr uint64_t kDefaultChunkSize = uint64_t{4} << 20;
 // the joining thread scans the rest of the chunk itself, passing items on as
 // it finds them. Dense data thus costs parallelism, never memory per item.
 constexpr size_t kMaxFoundPerChunk = 16384;
+
+// What one walk through the data remembers from position to position:
+// markhound's end searches and the checkers' forward searches, so that
+// data full of false headers costs linear time.
+struct WalkMemo {
+    SignatureAnswers::Memo answers;
+    CheckMemo check;
+};
 
 struct ScanOptions {
     bool nested = false;  // ask every position, also inside found items
@@ -142,9 +154,10 @@ private:
     // fills *item. A yes whose item fails its check or the size filters
     // counts as a no; items failing their check go to sink first. False
     // with *stopped when the sink ends the walk.
-    bool Ask(uint64_t position, uint64_t mask, const SinkFn& sink, Item* item, bool* stopped) const;
-    bool Accept(const FoundItem& found, uint32_t plugin, Item* item) const;
-    void Check(Item* item) const;
+    bool Ask(uint64_t position, uint64_t mask, const SinkFn& sink, Item* item, bool* stopped,
+             WalkMemo* memo) const;
+    bool Accept(const FoundItem& found, uint32_t plugin, Item* item, CheckMemo* memo = nullptr) const;
+    void Check(Item* item, CheckMemo* memo) const;
     // Passes an item or a rejected item to on_item or on_reject_.
     bool Deliver(const Item& item, const ItemFn& on_item) const;
     bool Stopped() const;
