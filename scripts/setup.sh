@@ -11,7 +11,11 @@ packages=(cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev
           zlib1g-dev pkg-config libssl-dev ffmpeg flac vorbis-tools opus-tools lame
           libavformat-dev libavcodec-dev libavutil-dev libbz2-dev liblzma-dev libzstd-dev
           liblz4-dev bzip2 xz-utils zstd lz4 libarchive-dev libsqlite3-dev sqlite3 7zip cpio
-          genisoimage)
+          genisoimage libtiff-dev libtiff-tools p7zip-full xorriso libgsf-bin msitools binutils
+          gcc-mingw-w64-x86-64 gcc-mingw-w64-i686 osslsigncode openssl enscript groff-base gzip tar pigz
+          pbzip2 lbzip2 icoutils netpbm)
+# Installed without the packages they recommend (which are large and not needed).
+lean_packages=(gimp)
 windows_packages=(g++-mingw-w64-i686)
 wine_packages=(wine wine32:i386)
 if [ "$(dpkg --print-architecture)" = amd64 ]; then packages+=(libhyperscan-dev); else packages+=(libvectorscan-dev); fi
@@ -39,10 +43,13 @@ install() {
 }
 
 need=$(missing "${packages[@]}")
-if [ -n "$need" ]; then
+lean=$(missing "${lean_packages[@]}")
+if [ -n "$need$lean" ]; then
   [ "$(id -u)" -eq 0 ] && update
   # shellcheck disable=SC2086
-  install $need
+  [ -z "$need" ] || install $need
+  # shellcheck disable=SC2086
+  [ -z "$lean" ] || install --no-install-recommends $lean
 fi
 
 # The Windows tier needs the cross compiler (exit 3 without it); Wine, which

@@ -27,8 +27,6 @@ Bytes Guid(std::string text) {
     return bytes;
 }
 
-Bytes Le64(uint64_t v) { return Cat({Le32(static_cast<uint32_t>(v)), Le32(static_cast<uint32_t>(v >> 32))}); }
-
 Bytes Object(const char* guid, const Bytes& body) { return Cat({Guid(guid), Le64(24 + body.size()), body}); }
 
 // A Header Object of 212 bytes: File Properties and one stream's properties.

@@ -39,6 +39,18 @@ inline uint32_t Crc(const Bytes& bytes, int width, uint32_t polynomial) {
     return crc;
 }
 
+inline Bytes Le64(uint64_t v) { return Cat({Le32(static_cast<uint32_t>(v)), Le32(static_cast<uint32_t>(v >> 32))}); }
+
+// The CRC-32 of zip, gzip, 7z, XZ and RAR: reflected, all ones in and out.
+inline uint32_t Crc32(const Bytes& bytes) {
+    uint32_t crc = 0xFFFFFFFFu;
+    for (const uint8_t byte : bytes) {
+        crc ^= byte;
+        for (int bit = 0; bit < 8; ++bit) crc = crc & 1 ? crc >> 1 ^ 0xEDB88320u : crc >> 1;
+    }
+    return ~crc;
+}
+
 inline Bytes Be16(uint32_t v) { return {static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)}; }
 inline Bytes Le16(uint32_t v) { return {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8)}; }
 
