@@ -6,7 +6,8 @@
 // Each format's checker, reasons and pre-check live in host/check/<format>.cpp.
 extern const Checker kJpegChecker, kPngChecker, kGifChecker, kZipChecker, kBmpChecker, kRiffChecker,
     kPdfChecker, kCabChecker, kW64Checker, kIsoMediaChecker, kGzipChecker, kBzip2Checker, kXzChecker,
-    kZstdChecker, kLz4Checker, k7zChecker, kTarChecker, kCpioChecker, kIso9660Checker, kSqliteChecker;
+    kZstdChecker, kLz4Checker, k7zChecker, kTarChecker, kCpioChecker, kIso9660Checker, kSqliteChecker,
+    kTiffChecker;
 
 namespace {
 
@@ -53,6 +54,9 @@ std::vector<Format> MakeFormats() {
         {"cpio", {{0, "070701"sv}, {0, "070702"sv}, {0, "070707"sv}}, &kCpioChecker, {"TRAILER!!!"sv}},
         {"iso9660", {{32769, "CD001"sv}}, &kIso9660Checker},
         {"sqlite", {{0, "SQLite format 3\x00"sv}}, &kSqliteChecker},
+        // TIFF and BigTIFF headers (and the raw files that keep them); ORF and
+        // RW2 change the magic, which libtiff does not open.
+        {"tiff", {{0, "II*\x00"sv}, {0, "MM\x00*"sv}, {0, "II+\x00"sv}, {0, "MM\x00+"sv}}, &kTiffChecker},
     };
 }
 

@@ -101,6 +101,11 @@ const FileRow kFiles[] = {
      "insert into t select x, hex(randomblob(40)) from n'", 4096 + 8, {0xFF, 0xFF, 0xFF, 0xFF}},
     {"SQLite in WAL mode", "sqlite", "sqlite3 item 'pragma journal_mode=wal; create table t(a); "
      "insert into t values (1), (2)' >/dev/null && test -f item", 4096 + 8, {0xFF, 0xFF, 0xFF, 0xFF}},
+    {"TIFF, deflate", "tiff", "convert -size 64x48 gradient:red-blue -compress zip tif:item", kMiddle,
+     {0, 0, 0, 0}},
+    {"BigTIFF, big-endian, LZW", "tiff",
+     "convert -size 64x48 gradient:red-blue -compress lzw -define tiff:endian=msb TIFF64:item", kMiddle,
+     {0, 0, 0, 0}},
     {"PDF", "pdf",
      "gs -q -dNOPAUSE -dBATCH -sDEVICE=pdfwrite -sOutputFile=item -c '/Helvetica findfont 12 scalefont "
      "setfont 72 72 moveto (hound) show showpage'",
