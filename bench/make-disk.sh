@@ -11,15 +11,27 @@
 # others (MEDIA below: MP4, MOV, 3GP, AVIF, Matroska, WebM, AVI, FLV, MPEG
 # program streams, Ogg Vorbis, Opus and Theora, FLAC, MP3, AIFF, AIFC,
 # MIDI), in a folder of their own; without it the image is the one of
-# earlier runs.
+# earlier runs. With --files, archives, documents, databases, programs,
+# pictures and text files follow (FILES below): those installed Debian
+# packages ship (programs, libraries, packages in apt's cache, scripts, XML,
+# HTML, JSON, icons, Netpbm pictures, gzip files), and the kinds they seldom
+# ship made by their own tools from such files.
 #
-# Usage: bench/make-disk.sh DIR [--media]   (as root: downloads the packages it reads)
+# Usage: bench/make-disk.sh DIR [--media] [--files]   (as root: downloads the packages it reads)
 set -euo pipefail
 export LC_ALL=C
 
 out=$1
+shift
 with_media=0
-[ "${2:-}" = --media ] && with_media=1
+with_files=0
+for option in "$@"; do
+    case "$option" in
+        --media) with_media=1 ;;
+        --files) with_files=1 ;;
+        *) echo "usage: $0 DIR [--media] [--files]" >&2; exit 2 ;;
+    esac
+done
 root=$(cd "$(dirname "$0")/.." && pwd)
 work=$out/work
 rm -rf "$out"
@@ -151,6 +163,77 @@ if [ "$with_media" = 1 ]; then
     sed 's/^/make-disk: media: /' "$work/media-list" >&2
 fi
 
+# Other files (--files): TYPE COUNT and a command that prints paths, the
+# first COUNT of at least 2000 bytes (sorted) taken as TYPE.
+shipped() { find "$@" -type f 2>/dev/null | sort; }
+scripts() { grep -l -m1 "^#!$1" /usr/bin/* 2>/dev/null | sort; }
+# ELF files among those that find prints.
+elves() { shipped "$@" | while read -r file; do
+    if [ "$(head -c 4 "$file" | od -An -c | tr -d ' ')" = 177ELF ]; then echo "$file"; fi; done; }
+FILES=(
+    "gz 8 shipped /usr/share/doc -name changelog.Debian.gz"
+    "deb 4 shipped /var/cache/apt/archives -name *.deb -size -3M"
+    "elf 6 elves /usr/bin -name [a-m]* -size -2M"
+    "so 4 elves /usr/lib/x86_64-linux-gnu -maxdepth 1 -name lib[a-m]*.so.* -size -2M"
+    "sh 5 scripts /bin/sh"
+    "py 5 scripts /usr/bin/python3"
+    "pl 3 scripts /usr/bin/perl"
+    "xml 4 shipped /usr/share/mime/packages -name *.xml"
+    "html 4 shipped /usr/share/doc -name *.html"
+    "json 4 shipped /usr/share -name *.json"
+    "ico 1 shipped /usr/share -name *.ico"
+    "pgm 2 shipped /usr/share/gimp /usr/share/netpbm -name *.pgm"
+    "ppm 1 shipped /usr/share/netpbm -name *.ppm"
+)
+if [ "$with_files" = 1 ]; then
+    for tool in cpio genisoimage 7z sqlite3 gsf zstd lz4 x86_64-w64-mingw32-gcc enscript; do
+        command -v "$tool" >/dev/null || { echo "make-disk: --files needs $tool (scripts/setup.sh installs it)" >&2; exit 1; }
+    done
+    for row in "${FILES[@]}"; do
+        read -r type count lister args <<<"$row"
+        # The find patterns stay unexpanded.
+        # shellcheck disable=SC2086
+        (set -f; $lister $args) | while read -r file; do
+            if [ "$(stat -c %s "$file")" -ge 2000 ]; then echo "$file"; fi
+        done | sed -n "1,${count}p" | while read -r file; do echo "$type $file"; done || true
+    done >"$work/files-list"
+    while read -r type file; do add "$type" "$file"; done <"$work/files-list"
+    # Made by the formats' own tools from files of those packages.
+    made=$work/made
+    mkdir -p "$made/tree"
+    texts=$(shipped /usr/share/common-licenses -size +4k | sed -n 1,6p)
+    cp $texts "$made/tree/"
+    i=0
+    for text in $texts; do
+        bzip2 -c "$text" >"$made/$i.bz2" && add bz2 "$made/$i.bz2"
+        xz -c "$text" >"$made/$i.xz" && add xz "$made/$i.xz"
+        zstd -q -c "$text" >"$made/$i.zst" && add zst "$made/$i.zst"
+        lz4 -q -c "$text" >"$made/$i.lz4" && add lz4 "$made/$i.lz4"
+        i=$((i + 1))
+    done
+    (cd "$made/tree" && tar cf ../a.tar . && find . | cpio -o -H newc --quiet >../a.cpio &&
+        7z a -bd -bso0 ../a.7z . && genisoimage -quiet -r -o ../a.iso .)
+    for type in tar cpio 7z iso; do add "$type" "$made/a.$type"; done
+    tar czf "$made/b.tar.gz" -C "$made/tree" . && add gz "$made/b.tar.gz"
+    sqlite3 "$made/a.sqlite" "create table t(name, body); create index i on t(name);
+        with recursive n(x) as (select 1 union all select x + 1 from n where x < 2000)
+        insert into t select x, hex(randomblob(60)) from n" && add sqlite "$made/a.sqlite"
+    gsf createole "$made/a.doc" $texts 2>/dev/null && add ole "$made/a.doc"
+    printf 'int main(void) { return 0; }\n' >"$made/m.c"
+    x86_64-w64-mingw32-gcc -O2 -o "$made/a.exe" "$made/m.c" && add exe "$made/a.exe"
+    i=0
+    for photo in $(grep -iE '\.jpe?g$' "$work/list" | sed -n 1,3p); do
+        convert "$photo" -resize '320x320>' -compress lzw "$made/$i.tif" && add tif "$made/$i.tif"
+        convert "$photo" -resize '320x320>' "$made/$i.psd" && add psd "$made/$i.psd"
+        convert "$photo" -resize '200x200>' "$made/$i.tga" && add tga "$made/$i.tga"
+        convert "$photo" -resize '200x200>' -compress none "$made/$i.ppm" && add ppm "$made/$i.ppm"
+        i=$((i + 1))
+    done
+    enscript -q -w rtf -o "$made/a.rtf" $texts && add rtf "$made/a.rtf"
+    enscript -q -o "$made/a.ps" $texts && add ps "$made/a.ps"
+    sed 's/^/make-disk: files: /' "$work/files-list" >&2
+fi
+
 # A FAT32 file system with 4 KiB clusters and room to spare (at least
 # 300 MiB: FAT32 needs 65525 clusters).
 bytes=$(du -sb "$work/stage" | cut -f1)
@@ -160,13 +243,16 @@ mkfs.fat -F 32 -S 512 -s 8 -C "$out/image.bin" "$kib" >/dev/null
 export MTOOLS_SKIP_CHECK=1
 mmd -i "$out/image.bin" ::/docs ::/pics
 [ "$with_media" = 0 ] || mmd -i "$out/image.bin" ::/media
+[ "$with_files" = 0 ] || mmd -i "$out/image.bin" ::/files
 # folder_of NAME: documents and sounds in docs, media files in media, the
-# pictures in pics.
+# pictures in pics, the other files in files.
 folder_of() {
     case "$1" in
         *.pdf|*.zip|*.wav) echo docs ;;
         *.jpg|*.png|*.gif|*.bmp) echo pics ;;
-        *) echo media ;;
+        *.mp4|*.mov|*.3gp|*.avif|*.mkv|*.mka|*.webm|*.avi|*.flv|*.mpg|*.ogg|*.ogv|*.opus|*.flac|*.mp3) echo media ;;
+        *.aiff|*.aifc|*.mid) echo media ;;
+        *) echo files ;;
     esac
 }
 for file in "$work"/stage/*; do

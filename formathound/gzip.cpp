@@ -13,6 +13,7 @@
 
 #include "formathound/crc.h"
 #include "formathound/walks.h"
+#include "formathound/window_feed.h"
 
 namespace formathound {
 
@@ -103,9 +104,9 @@ constexpr uint8_t kDistanceExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4, 
 // The deflate bit stream, least significant bit first, fed from the Source
 // in windows that grow to kWindowBytes. Past the data it feeds zero bytes,
 // and refuses to refill once any of them has been taken.
-class Bits {
+class Bits : private WindowFeed {
 public:
-    Bits(Source& source, uint64_t at) : source_(source), chunk_at_(at) {}
+    Bits(Source& source, uint64_t at) : WindowFeed(source, at) {}
 
     // At least 56 bits in the buffer; false past the data or the budget.
     bool Refill() {
@@ -137,7 +138,7 @@ public:
     // the data. Sets *at to the offset of the next byte.
     bool Align(uint64_t* at) {
         Drop(count_ & 7);
-        const uint64_t fed = chunk_at_ + static_cast<uint64_t>(p_ - base_) + padded_;
+        const uint64_t fed = Fed();
         if (padded_ > count_ / 8) return false;
         *at = fed - count_ / 8;
         return true;
@@ -162,44 +163,16 @@ private:
     bool RefillSlowly() {
         if (padded_ * 8 > count_) return false;  // bits taken past the data
         while (count_ <= 56) {
-            if (p_ == end_ && !at_end_ && !Fetch()) return false;
-            if (p_ < end_) {
-                buffer_ |= uint64_t{*p_++} << count_;
-            } else {
-                ++padded_;
-            }
+            uint32_t byte = 0;
+            if (!NextByte(&byte)) return false;
+            buffer_ |= uint64_t{byte} << count_;
             count_ += 8;
         }
         return true;
     }
-    // The next window, from the byte behind the last one fed.
-    bool Fetch() {
-        const uint64_t at = chunk_at_ + static_cast<uint64_t>(p_ - base_);
-        if (at == source_.size()) {
-            at_end_ = true;
-            return true;
-        }
-        const uint64_t left = source_.size() - at;
-        const uint32_t n = left < chunk_ ? static_cast<uint32_t>(left) : chunk_;
-        const uint8_t* bytes = source_.Step() ? source_.Peek(at, n) : nullptr;
-        if (bytes == nullptr) return false;
-        base_ = p_ = bytes;
-        end_ = bytes + n;
-        chunk_at_ = at;
-        if (chunk_ < kWindowBytes) chunk_ *= 2;
-        return true;
-    }
 
-    Source& source_;
     uint64_t buffer_ = 0;
     uint32_t count_ = 0;   // bits in the buffer
-    uint32_t padded_ = 0;  // zero bytes fed past the data
-    bool at_end_ = false;
-    const uint8_t* base_ = nullptr;  // the window, from offset chunk_at_
-    const uint8_t* p_ = nullptr;     // the next byte to feed
-    const uint8_t* end_ = nullptr;
-    uint64_t chunk_at_;
-    uint32_t chunk_ = 512;  // bytes of the next window
 };
 
 // The entry (symbol << 4 | length) of the code that begins the buffer, of

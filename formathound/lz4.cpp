@@ -9,6 +9,7 @@
 // the block maximum. The content size, when stated, must equal what the
 // blocks produce. The legacy frame has no end mark, so it is not walked.
 #include "formathound/walks.h"
+#include "formathound/window_feed.h"
 
 namespace formathound {
 
@@ -59,38 +60,18 @@ bool Xxh32Of(Source& source, uint64_t at, uint64_t count, uint32_t* hash) {
 }
 
 // Bytes read one by one from offset on, through the Source.
-class Cursor {
+class Cursor : public ByteCursor {
 public:
-    Cursor(Source& source, uint64_t at) : source_(source), at_(at) {}
-    uint64_t at() const { return at_; }
-    void Skip(uint64_t count) { at_ += count; }
-    bool Byte(uint8_t* byte) {
-        if (bytes_ == nullptr || at_ < start_ || at_ >= end_) {
-            const uint64_t left = source_.size() > at_ ? source_.size() - at_ : 0;
-            const uint32_t count = left < 4096 ? static_cast<uint32_t>(left) : 4096;
-            bytes_ = count > 0 ? source_.Peek(at_, count) : nullptr;
-            if (bytes_ == nullptr) return false;
-            start_ = at_;
-            end_ = at_ + count;
-        }
-        *byte = bytes_[at_++ - start_];
-        return true;
-    }
+    using ByteCursor::ByteCursor;
     // A length field's extension: bytes added while they are 255.
     bool Extend(uint64_t* length, uint64_t end) {
         uint8_t byte = 255;
         while (byte == 255) {
-            if (at_ >= end || !Byte(&byte)) return false;
+            if (at() >= end || !Byte(&byte)) return false;
             *length += byte;
         }
         return true;
     }
-
-private:
-    Source& source_;
-    uint64_t at_;
-    const uint8_t* bytes_ = nullptr;
-    uint64_t start_ = 0, end_ = 0;
 };
 
 // The sequences of a compressed block of size bytes at offset at; history

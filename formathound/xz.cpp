@@ -10,6 +10,7 @@
 // padding does not, since nothing then tells it from the bytes after.
 #include "formathound/crc.h"
 #include "formathound/walks.h"
+#include "formathound/window_feed.h"
 
 namespace formathound {
 
@@ -36,20 +37,11 @@ uint32_t Crc32Of(const uint8_t* bytes, uint32_t count) {
 
 // Bytes read one by one from offset on, through the Source, each added to a
 // CRC-32.
-class Cursor {
+class Cursor : public ByteCursor {
 public:
-    Cursor(Source& source, uint64_t at) : source_(source), at_(at) {}
-    uint64_t at() const { return at_; }
+    using ByteCursor::ByteCursor;
     bool Byte(uint8_t* byte) {
-        if (bytes_ == nullptr || at_ >= end_) {
-            const uint64_t left = source_.size() > at_ ? source_.size() - at_ : 0;
-            const uint32_t count = left < 4096 ? static_cast<uint32_t>(left) : 4096;
-            bytes_ = count > 0 ? source_.Peek(at_, count) : nullptr;
-            if (bytes_ == nullptr) return false;
-            start_ = at_;
-            end_ = at_ + count;
-        }
-        *byte = bytes_[at_++ - start_];
+        if (!ByteCursor::Byte(byte)) return false;
         crc_.Add(byte, 1);
         return true;
     }
@@ -68,10 +60,6 @@ public:
     uint32_t Crc() const { return crc_.Value(); }
 
 private:
-    Source& source_;
-    uint64_t at_;
-    const uint8_t* bytes_ = nullptr;
-    uint64_t start_ = 0, end_ = 0;
     Crc32 crc_;
 };
 
