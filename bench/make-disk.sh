@@ -223,7 +223,7 @@ if [ "$with_files" = 1 ]; then
     x86_64-w64-mingw32-gcc -O2 -o "$made/a.exe" "$made/m.c" && add exe "$made/a.exe"
     i=0
     for photo in $(grep -iE '\.jpe?g$' "$work/list" | sed -n 1,3p); do
-        convert "$photo" -resize '320x320>' -compress lzw "$made/$i.tif" && add tif "$made/$i.tif"
+        convert "$photo" -resize '320x320>' -compress lzw "$made/$i.tif" && add tiff "$made/$i.tif"
         convert "$photo" -resize '320x320>' "$made/$i.psd" && add psd "$made/$i.psd"
         convert "$photo" -resize '200x200>' "$made/$i.tga" && add tga "$made/$i.tga"
         convert "$photo" -resize '200x200>' -compress none "$made/$i.ppm" && add ppm "$made/$i.ppm"

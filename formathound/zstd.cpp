@@ -21,7 +21,7 @@ namespace {
 
 constexpr uint32_t kFrameMagic = 0xFD2FB528u, kSkippableMagic = 0x184D2A50u;
 constexpr uint32_t kMaxBlock = 128 * 1024;
-constexpr uint32_t kRaw = 0, kRle = 1, kCompressed = 2;
+constexpr uint32_t kRaw = 0, kRle = 1, kReserved = 3;  // block types; 2 is compressed
 constexpr uint32_t kMinMatch = 3;
 
 // What a frame's blocks must and may produce.
@@ -114,7 +114,7 @@ bool FrameHolds(Source& source, uint64_t at, uint64_t* end) {
         const uint32_t header = h[0] | uint32_t{h[1]} << 8 | uint32_t{h[2]} << 16;
         const uint32_t type = header >> 1 & 3, size = header >> 3;
         last = header & 1;
-        if (type == 3 || size > block_max) return false;
+        if (type == kReserved || size > block_max) return false;
         const uint32_t stored = type == kRle ? 1 : size;
         if (stored > source.size() - block - 3) return false;
         if (type == kRaw || type == kRle) {
