@@ -105,7 +105,7 @@ void SignatureFilters::ReadAfterInitialize(const std::string& name, void* module
         reading.after = ReadSignatureFilter(module, &list);
         reading.read_after = true;
         reading.key_after = SignatureListKey(*list);
-        if (reading.key_after == reading.key_before && list->Count() > 0) {
+        if (reading.key_after == reading.key_before && SignatureAnswers::Serves(*list)) {
             reading.answers = std::make_shared<const SignatureAnswers>(std::move(list));
         }
     }

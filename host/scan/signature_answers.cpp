@@ -52,6 +52,17 @@ SignatureAnswers::SignatureAnswers(std::unique_ptr<SignatureList> list) : list_(
 
 SignatureAnswers::~SignatureAnswers() = default;
 
+bool SignatureAnswers::Serves(const SignatureList& list) {
+    for (int32_t i = 0; i < list.Count(); ++i) {
+        const SizedSignature* signature = list.Signature(i);
+        if (signature != nullptr && typeid(*signature) == typeid(BoundedSignature) &&
+            static_cast<const BoundedSignature*>(signature)->limit_size() == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
 bool SignatureAnswers::Answer(const MappedData& data, uint64_t position, Memo* memo, FoundItem* item) const {
     for (int32_t i = 0; i < list_->Count(); ++i) {
         const SizedSignature* signature = list_->Signature(i);

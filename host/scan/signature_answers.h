@@ -32,6 +32,10 @@ public:
     };
 
     explicit SignatureAnswers(std::unique_ptr<SignatureList> list);
+    // True when list has a signature that Answer answers for (a bounded one
+    // without a search limit): else hound would only match every start
+    // pattern again before asking the plug-in.
+    static bool Serves(const SignatureList& list);
     ~SignatureAnswers();
 
     // True, with *item filled as markhound fills it, where the first
