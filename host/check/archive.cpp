@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "host/check/check.h"
+#include "host/check/walk_end.h"
 
 namespace {
 
@@ -75,6 +76,15 @@ uint64_t Padded(CheckBytes bytes, uint64_t used, uint64_t record) {
     return boundary <= bytes.size && Zeros(bytes.data + used, boundary - used) ? boundary : used;
 }
 
+// libarchive allocates what a tar or cpio header claims (a name, a long
+// name, a pax header); formathound's walk checks every header's sizes
+// against the data first, and libarchive then reads only what it walked.
+bool Walked(CheckBytes* bytes) {
+    const uint64_t end = WalkEnd(*bytes);
+    bytes->size = end;
+    return end != 0;
+}
+
 CheckResult Result(ArchiveReason reason, uint64_t end) {
     if (reason == kNoReason) return CheckValid(end);
     return reason == kNoMemory ? CheckUnknown(reason) : CheckInvalid(reason);
@@ -102,6 +112,7 @@ CheckResult Check7z(CheckBytes bytes) {
 // Two zero blocks end a tar archive; tar writes records of 20 blocks.
 CheckResult CheckTar(CheckBytes bytes) {
     constexpr uint64_t kEndBlocks = 1024, kRecord = 10240;
+    if (!Walked(&bytes)) return CheckInvalid(kBadHeader);
     uint64_t used = 0;
     const ArchiveReason reason = ReadAll(bytes, archive_read_support_format_tar, &used);
     if (reason != kNoReason) return Result(reason, 0);
@@ -113,6 +124,7 @@ CheckResult CheckTar(CheckBytes bytes) {
 
 // cpio pads the archive behind its TRAILER!!! entry to 512 bytes.
 CheckResult CheckCpio(CheckBytes bytes) {
+    if (!Walked(&bytes)) return CheckInvalid(kBadHeader);
     uint64_t used = 0;
     const ArchiveReason reason = ReadAll(bytes, archive_read_support_format_cpio, &used);
     if (reason != kNoReason) return Result(reason, 0);
