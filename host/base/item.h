@@ -27,6 +27,9 @@ struct CheckBytes {
     // a check that searches forward does not search the same bytes again
     // from every false header; null: nothing is remembered.
     CheckMemo* memo = nullptr;
+    // The extension the finder gave the item: it picks the checker of a
+    // format that has no magic of its own (TGA); null or "": none.
+    const char* extension = nullptr;
 };
 
 enum class CheckState : uint8_t {

@@ -8,6 +8,8 @@ extern const Checker kJpegChecker, kPngChecker, kGifChecker, kZipChecker, kBmpCh
     kPdfChecker, kCabChecker, kW64Checker, kIsoMediaChecker, kGzipChecker, kBzip2Checker, kXzChecker,
     kZstdChecker, kLz4Checker, k7zChecker, kTarChecker, kCpioChecker, kIso9660Checker, kSqliteChecker,
     kTiffChecker;
+// (picture and text checkers: declarations)
+// (program and archive checkers: declarations)
 
 namespace {
 
@@ -57,6 +59,8 @@ std::vector<Format> MakeFormats() {
         // TIFF and BigTIFF headers (and the raw files that keep them); ORF and
         // RW2 change the magic, which libtiff does not open.
         {"tiff", {{0, "II*\x00"sv}, {0, "MM\x00*"sv}, {0, "II+\x00"sv}, {0, "MM\x00+"sv}}, &kTiffChecker},
+        // (picture and text checkers: rows)
+        // (program and archive checkers: rows)
     };
 }
 
@@ -106,13 +110,26 @@ const uint8_t* FindForward(const uint8_t* begin, const uint8_t* limit, const cha
     return memo->found + length <= limit ? memo->found : nullptr;
 }
 
+namespace {
+
+CheckResult CheckAs(size_t format, CheckBytes bytes) {
+    CheckResult result = Formats()[format].checker->check(bytes);
+    result.format = static_cast<uint8_t>(format);
+    return result;
+}
+
+}  // namespace
+
 CheckResult CheckItem(CheckBytes bytes) {
     const std::vector<Format>& formats = Formats();
     for (size_t i = 0; i < formats.size(); ++i) {
-        if (!HasMagic(formats[i], bytes)) continue;
-        CheckResult result = formats[i].checker->check(bytes);
-        result.format = static_cast<uint8_t>(i);
-        return result;
+        if (HasMagic(formats[i], bytes)) return CheckAs(i, bytes);
+    }
+    if (bytes.extension == nullptr || *bytes.extension == '\0') return CheckResult();
+    for (size_t i = 0; i < formats.size(); ++i) {
+        for (std::string_view extension : formats[i].extensions) {
+            if (extension == bytes.extension) return CheckAs(i, bytes);
+        }
     }
     return CheckResult();
 }

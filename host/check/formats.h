@@ -23,6 +23,9 @@ struct Format {
     const Checker* checker;     // from host/check/<format>.cpp
     // Byte strings that the checker looks for, for the fuzz target's dictionary.
     std::vector<std::string_view> words = {};
+    // Finders' extensions that name the format where no magic does (a TGA
+    // has none); tried only when no row's magic stands.
+    std::vector<std::string_view> extensions = {};
 };
 
 // The rows, in the order the dispatch tries their magic.

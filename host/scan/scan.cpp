@@ -80,7 +80,8 @@ void Scanner::Check(Item* item, CheckMemo* memo) const {
         item->check = CheckState::kUnchecked;
         return;
     }
-    const CheckResult result = options_.check({data_->bytes + item->offset, size_ - item->offset, memo});
+    const CheckResult result = options_.check(
+        {data_->bytes + item->offset, size_ - item->offset, memo, item->extension.c_str()});
     item->check = result.state;
     item->check_format = result.format;
     item->check_reason = result.reason;
