@@ -11,6 +11,7 @@
 #include "host/options.h"
 #include "host/scan/plugins.h"
 #include "host/report/join.h"
+#include "host/report/output_paths.h"
 #include "host/run.h"
 #include "host/signs/signs_output.h"
 
@@ -40,6 +41,14 @@ int main(int argc, char** argv) {
     Options options;
     const int parsed = ParseCommandLine(argc, argv, &options, std::cout, std::cerr);
     if (parsed >= 0) return parsed;
+    // A message must not land in what is read: "2>> disk.img".
+    const bool scan = options.command == Command::kScan;
+    const std::vector<std::string> signs = {options.command == Command::kSigns ? options.signs_file : options.scan_signs};
+    if ((options.command != Command::kSigns &&
+         RefuseStandardErrorOn(options.files, scan ? "the input" : "the part", std::cout)) ||
+        RefuseStandardErrorOn(signs, "the signature file", std::cout)) {
+        return kExitErrors;
+    }
     switch (options.command) {
     case Command::kSigns: return RunSigns(options.signs_file, SignaturePluginName(), options.json, std::cout, std::cerr);
     case Command::kJoin: return RunJoin(options, std::cout, std::cerr);

@@ -255,6 +255,7 @@ int RunJoin(const Options& options, std::ostream& out, std::ostream& err) {
         }
         if (!ReadLines(path == "-" ? std::cin : file, path, &order, &inputs, err)) return kExitErrors;
     }
+    if (RefuseStandardErrorOn(order, "the image", out)) return kExitErrors;
     const std::vector<std::string> refused = CheckJoinOutputPaths(options.dfxml, options.out, paths, order);
     for (const std::string& line : refused) err << "hound: " << line << '\n';
     if (!refused.empty()) return kExitErrors;

@@ -1,42 +1,152 @@
 // Output paths against the inputs and each other, before the scan.
 #include "host/report/output_paths.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <ostream>
+#include <utility>
 
 #include "host/base/names.h"
 
 namespace {
 
+// What a write can reach: a file by (device, inode), a block device by its
+// number (kDevice, rdev), so that every node and link of either counts.
+using Key = std::pair<uint64_t, uint64_t>;
+constexpr uint64_t kDevice = UINT64_MAX;
+
+// The first line of a sysfs file, or "".
+std::string SysLine(const std::string& path) {
+    std::ifstream file(path);
+    std::string line;
+    std::getline(file, line);
+    return line;
+}
+
+// How a file's keys are gathered: a write reaches a partition's whole disk;
+// a read of a partition does not read its sister partitions, so an input
+// partition's disk is only looked through (to a loop device's file).
+enum class Role { kInput, kOutput };
+
+void AddFile(const std::string& path, Role role, int depth, std::vector<Key>* keys);
+
+dev_t DeviceNumber(const std::string& sys_file, bool* found) {
+    unsigned device_major = 0, device_minor = 0;
+    *found = std::sscanf(SysLine(sys_file).c_str(), "%u:%u", &device_major, &device_minor) == 2;
+    return makedev(device_major, device_minor);
+}
+
+// A block device and what it stands on: a partition's disk, a loop device's
+// backing file, the devices under a mapped or RAID device (sysfs). Writing
+// to one writes to what it stands on.
+void AddDevice(dev_t device, Role role, int depth, bool self, std::vector<Key>* keys) {
+    const Key key{kDevice, device};
+    if (depth > 8 || std::find(keys->begin(), keys->end(), key) != keys->end()) return;
+    if (self) keys->push_back(key);
+    const std::string sys = "/sys/dev/block/" + std::to_string(major(device)) + ":" + std::to_string(minor(device));
+    std::error_code failure;
+    bool found = false;
+    if (std::filesystem::exists(sys + "/partition", failure)) {
+        const dev_t disk = DeviceNumber(sys + "/../dev", &found);
+        if (found) AddDevice(disk, role, depth + 1, role == Role::kOutput, keys);
+    }
+    const std::string backing = SysLine(sys + "/loop/backing_file");
+    if (!backing.empty()) AddFile(backing, role, depth + 1, keys);
+    for (const auto& slave : std::filesystem::directory_iterator(sys + "/slaves", failure)) {
+        const dev_t under = DeviceNumber(slave.path().string() + "/dev", &found);
+        if (found) AddDevice(under, role, depth + 1, true, keys);
+    }
+}
+
+void AddKeys(const struct stat& info, Role role, int depth, std::vector<Key>* keys) {
+    if (S_ISBLK(info.st_mode)) {
+        AddDevice(info.st_rdev, role, depth, true, keys);
+    } else {
+        keys->push_back({info.st_dev, info.st_ino});
+    }
+}
+
+void AddFile(const std::string& path, Role role, int depth, std::vector<Key>* keys) {
+    struct stat info;
+    if (stat(path.c_str(), &info) == 0) AddKeys(info, role, depth, keys);
+}
+
+bool Overlap(const std::vector<Key>& a, const std::vector<Key>& b) {
+    for (const Key& key : a) {
+        if (std::find(b.begin(), b.end(), key) != b.end()) return true;
+    }
+    return false;
+}
+
 struct FileId {
     bool exists = false;
     int error = 0;  // errno of a failed stat other than "does not exist"
     struct stat info {};
-    bool Same(const FileId& other) const {
-        return exists && other.exists && info.st_dev == other.info.st_dev &&
-               info.st_ino == other.info.st_ino;
-    }
+    std::vector<Key> keys;  // what it is, with what a block device stands on
+    // For an output: the devices under the file system that holds it (or
+    // would hold it), so that a file written onto a mounted image, or onto
+    // the disk being scanned, is caught.
+    std::vector<Key> storage;
+    bool Same(const FileId& other) const { return exists && other.exists && Overlap(keys, other.keys); }
+    bool StoredOn(const FileId& input) const { return input.exists && Overlap(storage, input.keys); }
 };
 
-FileId Identify(const std::string& path) {
+FileId Identify(const std::string& path, Role role = Role::kInput) {
     FileId id;
     if (stat(path.c_str(), &id.info) == 0) {
         id.exists = true;
+        AddKeys(id.info, role, 0, &id.keys);
     } else if (errno != ENOENT && errno != ENOTDIR) {
         id.error = errno;
     }
     return id;
 }
 
-// The standard output, when it is a file.
-FileId StandardOutput() {
-    FileId id;
-    id.exists = fstat(STDOUT_FILENO, &id.info) == 0 && S_ISREG(id.info.st_mode);
+// The device under path's file system, or under its nearest existing folder.
+void AddStorage(const std::string& path, FileId* id) {
+    std::filesystem::path at = std::filesystem::absolute(path);
+    for (int depth = 0; depth < 256 && !at.empty(); ++depth, at = at.parent_path()) {
+        struct stat info;
+        if (stat(at.c_str(), &info) == 0) {
+            AddDevice(info.st_dev, Role::kOutput, 0, true, &id->storage);
+            return;
+        }
+        if (at == at.root_path()) return;
+    }
+}
+
+// An output: what it is and where it is stored.
+FileId IdentifyOutput(const std::string& path) {
+    FileId id = Identify(path, Role::kOutput);
+    AddStorage(path, &id);
     return id;
+}
+
+// A standard stream, when it is a file or a block device (a terminal or a
+// pipe cannot be an input).
+FileId StandardStream(int fd) {
+    FileId id;
+    if (fstat(fd, &id.info) != 0 || !(S_ISREG(id.info.st_mode) || S_ISBLK(id.info.st_mode))) return id;
+    id.exists = true;
+    AddKeys(id.info, Role::kOutput, 0, &id.keys);
+    if (S_ISREG(id.info.st_mode)) AddDevice(id.info.st_dev, Role::kOutput, 0, true, &id.storage);
+    return id;
+}
+
+// "is" or "is stored on", as out writes to in; empty when it does not.
+std::string Reaches(const FileId& out, const FileId& in) {
+    if (out.Same(in)) return "is";
+    if (out.StoredOn(in)) return "is stored on";
+    return "";
 }
 
 std::string Folder(const std::string& path) {
@@ -114,11 +224,11 @@ std::vector<std::string> CheckOutputPaths(const std::string& dfxml, const std::s
     std::vector<std::string> problems;
     std::vector<FileId> input_ids;
     for (const std::string& input : inputs) input_ids.push_back(Identify(input));
-    const FileId out_id = out.empty() ? FileId() : Identify(out);
-    const FileId audit = out.empty() ? FileId() : Identify(out + "/audit.txt");
+    const FileId out_id = out.empty() ? FileId() : IdentifyOutput(out);
+    const FileId audit = out.empty() ? FileId() : Identify(out + "/audit.txt", Role::kOutput);
 
     if (!dfxml.empty()) {
-        const FileId target = Identify(dfxml);
+        const FileId target = IdentifyOutput(dfxml);
         const std::string inside = "--dfxml " + Quoted(dfxml) + " lies inside the --out folder " + Quoted(out) +
                                    ", where the audit and the extracted files go; refused";
         // Inside an --out folder not made yet, its folder is missing too: the first is what matters.
@@ -126,24 +236,30 @@ std::vector<std::string> CheckOutputPaths(const std::string& dfxml, const std::s
                                   ? inside
                                   : DfxmlProblem(dfxml, target);
         for (size_t i = 0; problem.empty() && i < inputs.size(); ++i) {
-            if (target.Same(input_ids[i])) {
-                problem = "--dfxml " + Quoted(dfxml) + " is the input " + Quoted(inputs[i]) +
-                          "; refused, so as not to overwrite it";
+            const std::string reach = Reaches(target, input_ids[i]);
+            if (!reach.empty()) {
+                problem = "--dfxml " + Quoted(dfxml) + " " + reach + " the input " + Quoted(inputs[i]) +
+                          (reach == "is" ? "; refused, so as not to overwrite it"
+                                         : "; refused, so as not to write into it");
             }
         }
         if (problem.empty() && out_id.exists && Inside(Folder(dfxml), out_id)) problem = inside;
         if (!problem.empty()) problems.push_back(problem);
     }
     // The standard output, when it is a file: ">> disk.img" would grow the evidence.
-    const FileId stdout_id = StandardOutput();
+    const FileId stdout_id = StandardStream(STDOUT_FILENO);
     for (size_t i = 0; i < inputs.size(); ++i) {
-        if (stdout_id.Same(input_ids[i])) {
-            problems.push_back("the standard output is the input " + Quoted(inputs[i]) +
+        const std::string reach = Reaches(stdout_id, input_ids[i]);
+        if (!reach.empty()) {
+            problems.push_back("the standard output " + reach + " the input " + Quoted(inputs[i]) +
                                "; refused, so as not to write into it");
         }
         if (audit.Same(input_ids[i])) {
             problems.push_back("the input " + Quoted(inputs[i]) + " is " +
                                Quoted(out + "/audit.txt") + ", which this run would rewrite; refused");
+        } else if (out_id.StoredOn(input_ids[i])) {
+            problems.push_back("--out " + Quoted(out) + " is stored on the input " + Quoted(inputs[i]) +
+                               "; refused, so as not to write into it");
         }
     }
     return problems;
@@ -157,21 +273,50 @@ std::vector<std::string> CheckJoinOutputPaths(const std::string& dfxml, const st
         if (part != "-") inputs.push_back(part);
     }
     std::vector<std::string> problems = CheckOutputPaths(dfxml, out, inputs);
-    const FileId report = dfxml.empty() ? FileId() : Identify(dfxml);
-    const FileId audit = out.empty() ? FileId() : Identify(out + "/audit.txt");
-    const FileId stdout_id = StandardOutput();
+    const FileId report = dfxml.empty() ? FileId() : IdentifyOutput(dfxml);
+    const FileId out_id = out.empty() ? FileId() : IdentifyOutput(out);
+    const FileId audit = out.empty() ? FileId() : Identify(out + "/audit.txt", Role::kOutput);
+    const FileId stdout_id = StandardStream(STDOUT_FILENO);
     for (const std::string& image : images) {
         const FileId id = Identify(image);
         const std::string what = "the image " + Quoted(image) + " that the parts name";
-        if (report.Same(id)) {
-            problems.push_back("--dfxml " + Quoted(dfxml) + " is " + what + "; refused, so as not to overwrite it");
+        std::string reach = Reaches(report, id);
+        if (!reach.empty()) {
+            problems.push_back("--dfxml " + Quoted(dfxml) + " " + reach + " " + what +
+                               (reach == "is" ? "; refused, so as not to overwrite it"
+                                              : "; refused, so as not to write into it"));
         }
-        if (stdout_id.Same(id)) {
-            problems.push_back("the standard output is " + what + "; refused, so as not to write into it");
+        reach = Reaches(stdout_id, id);
+        if (!reach.empty()) {
+            problems.push_back("the standard output " + reach + " " + what + "; refused, so as not to write into it");
         }
         if (audit.Same(id)) {
             problems.push_back(Quoted(out + "/audit.txt") + " is " + what + ", which this run would rewrite; refused");
+        } else if (out_id.StoredOn(id)) {
+            problems.push_back("--out " + Quoted(out) + " is stored on " + what + "; refused, so as not to write into it");
         }
     }
     return problems;
+}
+
+bool RefuseStandardErrorOn(const std::vector<std::string>& paths, const std::string& what, std::ostream& out) {
+    const FileId stderr_id = StandardStream(STDERR_FILENO);
+    if (!stderr_id.exists) return false;
+    for (const std::string& path : paths) {
+        const std::string reach = Reaches(stderr_id, Identify(path));
+        if (reach.empty()) continue;
+        // Nothing more may reach that file: the refusal goes to the standard
+        // output, unless that is the same file too.
+        const int null = open("/dev/null", O_WRONLY);
+        if (null >= 0) {
+            dup2(null, STDERR_FILENO);
+            close(null);
+        }
+        if (Reaches(StandardStream(STDOUT_FILENO), Identify(path)).empty()) {
+            out << "hound: the standard error " << reach << " " << what << " " << Quoted(path)
+                << "; refused, so as not to write into it" << std::endl;
+        }
+        return true;
+    }
+    return false;
 }

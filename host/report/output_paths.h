@@ -3,6 +3,7 @@
 // Files are compared by device and inode, so links and other spellings of a
 // path count as the same file.
 #pragma once
+#include <iosfwd>
 #include <string>
 #include <vector>
 
@@ -17,3 +18,8 @@ std::vector<std::string> CheckOutputPaths(const std::string& dfxml, const std::s
 std::vector<std::string> CheckJoinOutputPaths(const std::string& dfxml, const std::string& out,
                                               const std::vector<std::string>& parts,
                                               const std::vector<std::string>& images);
+
+// True when the standard error is, or is stored on, one of paths (what: "the
+// input", ...): it is then pointed at /dev/null, and one line saying so goes
+// to out unless the standard output is that file too. The caller stops.
+bool RefuseStandardErrorOn(const std::vector<std::string>& paths, const std::string& what, std::ostream& out);

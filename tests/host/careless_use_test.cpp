@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <iostream>
 
 #include "tests/host/host_helpers.h"
 #include "tests/module/module_helpers.h"
@@ -216,6 +217,53 @@ TEST_F(CarelessUse, StandardOutputAppendedToAnInputIsRefused) {
     EXPECT_EQ(Lines(run.err), std::vector<std::string>{"hound: the standard output is the input '" + input_ +
                                                        "'; refused, so as not to write into it"});
     EXPECT_EQ(ReadBytes(input_), original_);
+}
+
+// Streams and devices that are the evidence under another name: the standard
+// error appended to an input or a part, a read-only loop device over the
+// image (rows skipped where no loop device can be set up). The line goes to
+// the standard output when the standard error is the evidence.
+TEST_F(CarelessUse, StandardErrorAndLoopDevicesOverTheEvidenceAreRefused) {
+    const std::string part = PartFile("1.jsonl", {});
+    const std::vector<uint8_t> part_bytes = ReadBytes(part);
+    std::string loop;
+    if (Shell("losetup -r -f --show " + ShellQuote(input_) + " 2>/dev/null", &loop) != 0) loop.clear();
+    while (!loop.empty() && loop.back() == '\n') loop.pop_back();
+    const auto command = [&](std::vector<std::string> args) {
+        std::string line = ShellQuote(HOUND_BINARY);
+        for (const std::string& arg : args) line += " " + ShellQuote(arg);
+        return line;
+    };
+    const std::string scan = command(Args({})), join = command({"join", part});
+    const struct {
+        std::string shell, out, err;
+        bool needs_loop = false;
+    } rows[] = {
+        {scan + " 2>>" + ShellQuote(input_),
+         "hound: the standard error is the input '" + input_ + "'; refused, so as not to write into it", ""},
+        {join + " 2>>" + ShellQuote(input_),
+         "hound: the standard error is the image '" + input_ + "'; refused, so as not to write into it", ""},
+        {join + " 2>>" + ShellQuote(part),
+         "hound: the standard error is the part '" + part + "'; refused, so as not to write into it", ""},
+        {command({"scan", loop, "--dfxml", input_}) + " 2>&1",
+         "hound: --dfxml '" + input_ + "' is the input '" + loop + "'; refused, so as not to overwrite it", "",
+         true},
+        {command({"scan", loop}) + " 2>&1 >>" + ShellQuote(input_),
+         "hound: the standard output is the input '" + loop + "'; refused, so as not to write into it", "", true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.shell);
+        if (row.needs_loop && loop.empty()) {
+            std::cout << "SKIPPED row: no loop device can be set up here\n";
+            continue;
+        }
+        std::string out;
+        EXPECT_EQ(Shell(row.shell, &out), 1);
+        EXPECT_EQ(Lines(out), std::vector<std::string>{row.out});
+        EXPECT_EQ(ReadBytes(input_), original_);
+        EXPECT_EQ(ReadBytes(part), part_bytes);
+    }
+    if (!loop.empty()) Shell("losetup -d " + loop);
 }
 
 TEST_F(CarelessUse, AnInputThatIsTheAuditIsRefused) {
