@@ -24,8 +24,9 @@ uint32_t PlatformProfileInt(const char* section, const char* key, int32_t defaul
 // Bracket one load of signature files. In between, a profile file that has
 // been read once is answered from memory without being looked at again: the
 // loader asks many keys of each file, and the files are not expected to
-// change while a load reads them. Nothing happens on Windows, which reads
-// the files itself.
+// change while a load reads them. The end of the outermost batch lets go
+// of the files read. Nothing happens on Windows, which reads the files
+// itself.
 void PlatformBeginProfileBatch();
 void PlatformEndProfileBatch();
 

@@ -170,8 +170,13 @@ public:
     void BeginBatch() {
         if (batch_depth_++ == 0) ++batch_;
     }
+    // The end of the outermost batch lets go of every file: a signature
+    // file is needed only while it is loaded, and a large one would
+    // otherwise stay in memory, parsed, for the plug-in's whole life.
     void EndBatch() {
-        if (batch_depth_ > 0) --batch_depth_;
+        if (batch_depth_ > 0 && --batch_depth_ == 0) {
+            for (Slot& slot : slots_) Drop(slot);
+        }
     }
 
 private:
