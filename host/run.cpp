@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <chrono>
 #include <ctime>
+#include <unistd.h>
 #include <fstream>
 #include <memory>
 #include <ostream>
@@ -37,6 +38,23 @@ std::string UtcNow() {
     char text[32];
     std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
     return text;
+}
+
+// The stem of this run's gallery files: a part's by its place in the image
+// (a part run again replaces its own), a whole run's by its start; parts
+// sort behind whole runs, and hound join replaces the "part-" files.
+std::string GalleryStem(const Options& options) {
+    const ScanPart& part = options.part;
+    if (part.given) {
+        return part.k > 0 ? "part-" + std::to_string(part.k) + "-of-" + std::to_string(part.n)
+                          : "part-range-" + std::to_string(part.begin) + "-" + std::to_string(part.end);
+    }
+    const std::time_t now = std::time(nullptr);
+    std::tm utc;
+    gmtime_r(&now, &utc);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y%m%dT%H%M%S", &utc);
+    return std::string(text) + "-" + std::to_string(getpid());
 }
 
 // The earlier audits in an --out folder, followed by an empty line; "" when none.
@@ -84,6 +102,7 @@ std::unique_ptr<ReportFiles> OpenReportFiles(const Options& options, Diagnostics
         problem = files->dfxml_items.Open(folder);
     }
     if (problem.empty() && !options.out.empty()) problem = files->audit_items.Open(options.out);
+    if (problem.empty() && !options.out.empty()) problem = files->gallery.Open(options.out, GalleryStem(options));
     if (problem.empty()) return files;
     diag.Error(problem);
     return nullptr;
@@ -146,6 +165,7 @@ FileReport ScanInput(const std::string& path, std::set<std::string>* stems, cons
     scanner.ScanRange(bounds.begin, bounds.end, on_item, [&](uint64_t position, uint64_t items) {
         progress.Update(position - bounds.begin, items);
         sinks.out.Flush();
+        FlushGallery(sinks, false);
         data.Shrank();  // asks the file's size: a shorter file ends the scan at the next position
     });
     if (file.part && sinks.stop.signal() == 0 && !data.Shrank()) {
@@ -222,6 +242,8 @@ int RunScan(const Options& options, const Environment& environment, std::ostream
         run.files.push_back(ScanInput(path, &stems, options, *loaded, {*files, printer, diag, stop}, progress));
     }
     loaded->plugins.Unload();
+    // The page shows what was found, whatever ends the run.
+    FlushGallery({*files, printer, diag, stop}, true);
     if (stop.signal() != 0) {
         diag.Error(stop.Line());
         return StopExitCode(stop.signal());

@@ -11,5 +11,5 @@ cmake --build --preset default -j"$(nproc)" --target hound markhound photohound 
 rm -rf out/sample
 build/default/bin/hound scan examples/sample.img --out out/sample
 echo
-echo "Extracted to out/sample (summary in out/sample/audit.txt):"
-find out/sample -type f | sort
+echo "Extracted to out/sample (summary in out/sample/audit.txt; open out/sample/index.html to see them):"
+find out/sample -type f -not -path '*/gallery/*' | sort

@@ -13,7 +13,7 @@ packages=(cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev
           liblz4-dev bzip2 xz-utils zstd lz4 libarchive-dev libsqlite3-dev sqlite3 7zip cpio
           genisoimage libtiff-dev libtiff-tools p7zip-full xorriso libgsf-bin msitools binutils
           gcc-mingw-w64-x86-64 gcc-mingw-w64-i686 osslsigncode openssl enscript groff-base gzip tar pigz
-          pbzip2 lbzip2 icoutils netpbm
+          pbzip2 lbzip2 icoutils netpbm chromium
           # (picture and text checkers: packages)
           # (program and archive checkers: packages)
           )

@@ -14,6 +14,7 @@
 #include "host/report/extract.h"
 #include "host/report/hashes.h"
 #include "host/report/output.h"
+#include "host/report/thumbnail.h"
 
 namespace {
 
@@ -106,6 +107,11 @@ void ItemReport::Add(const Item& item) {
     }
     if (sinks_.files.dfxml_items.is_open()) sinks_.files.dfxml_items.Append(DfxmlObject(file_, reported, plugin));
     if (sinks_.files.audit_items.is_open()) sinks_.files.audit_items.Append(AuditItemLine(file_, reported, plugin));
+    if (sinks_.files.gallery.is_open()) {
+        sinks_.files.gallery.Add(GalleryRecord(file_, reported, plugin, thumbnail_));
+        FlushGallery(sinks_, false);
+    }
+    thumbnail_ = false;
 }
 
 // The bytes read for items (hashed, extracted) stay a small multiple of the
@@ -177,7 +183,35 @@ void ItemReport::Extract(ReportedItem* reported) {
         return;
     }
     reported->written = true;
+    thumbnail_ = MakeThumbnailOf(*reported);
     DropMappedPages(data_, item.offset, item.offset + item.size_in_file);
+}
+
+bool ItemReport::MakeThumbnailOf(const ReportedItem& reported) {
+    const Item& item = reported.item;
+    const std::string extension = SafeExtension(item.extension);
+    if (!sinks_.files.gallery.is_open() || !HasThumbnail(extension)) return false;
+    std::vector<uint8_t> jpeg;
+    if (!MakeThumbnail(data_.bytes + item.offset, item.size_in_file, extension, &jpeg)) return false;
+    const std::string path = options_.out + "/" + ThumbnailName(reported.name);
+    const std::string thumbs = options_.out + "/" + kGalleryFolder + "/thumbs";
+    std::error_code failure;
+    std::filesystem::create_directories(thumbs + "/" + extension, failure);
+    // Never through a link planted in the folder.
+    for (const std::string& folder : {thumbs, thumbs + "/" + extension}) {
+        if (std::filesystem::symlink_status(folder, failure).type() != std::filesystem::file_type::directory) {
+            return false;
+        }
+    }
+    std::string error;
+    // A thumbnail that cannot be written leaves the picture without one;
+    // the extracted file itself is whole.
+    return WriteFileAtomically(path, jpeg.data(), jpeg.size(), &error);
+}
+
+void FlushGallery(ReportSinks sinks, bool now) {
+    const std::string error = sinks.files.gallery.Flush(now);
+    if (!error.empty()) sinks.diag.Error(error + "; it stays as it was");
 }
 
 void ItemReport::LeftUnreadByShrinking(ReportedItem* reported, bool extract) {

@@ -10,6 +10,7 @@
 #include "host/base/interrupt.h"
 #include "host/base/reader.h"
 #include "host/options.h"
+#include "host/report/gallery.h"
 #include "host/report/out_folder.h"
 #include "host/report/report.h"
 #include "host/report/spool.h"
@@ -21,6 +22,7 @@ class Diagnostics;
 struct ReportFiles {
     OutFolder out_folder;            // --out, held under its lock
     Spool dfxml_items, audit_items;  // the DFXML objects and audit lines, on disk until the end
+    Gallery gallery;                 // --out: index.html
     bool extraction_failed = false;  // a write failed: nothing more is extracted in the run
 };
 
@@ -46,6 +48,10 @@ struct ReportSinks {
     StopRequest& stop;
 };
 
+// Writes the gallery's new items when a second has passed, or at once when
+// now; a failure is told once, and the gallery is then left as it is.
+void FlushGallery(ReportSinks sinks, bool now);
+
 class ItemReport {
 public:
     // file: the input's report, which counts what goes out; it outlives this.
@@ -59,6 +65,8 @@ private:
     std::string NameOf(const Item& item, const std::string& extension);
     Unread LeftUnread(const Item& item);
     void Extract(ReportedItem* reported);
+    // The gallery's thumbnail of an extracted picture; true when made.
+    bool MakeThumbnailOf(const ReportedItem& reported);
     // The input shrank while the item's bytes were read: no digest, no file.
     void LeftUnreadByShrinking(ReportedItem* reported, bool extract);
 
@@ -76,6 +84,7 @@ private:
     uint64_t truncated_start_ = 0, truncated_end_ = 0;
     uint64_t budget_ = 0;  // bytes that may still be extracted from the input
     uint64_t files_ = 0;   // with --out: items whose bytes the rule let through
+    bool thumbnail_ = false;  // the item being reported got a thumbnail
     // What a stop seen here interrupted, for the line that tells it.
     const std::string while_scanning_, while_hashing_;
 };

@@ -8,7 +8,11 @@
 // part's items at or behind reach.
 #include "host/report/join.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <ctime>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -21,6 +25,7 @@
 #include "host/check/formats.h"
 #include "host/options.h"
 #include "host/report/extract.h"
+#include "host/report/gallery.h"
 #include "host/report/out_folder.h"
 #include "host/report/output.h"
 #include "host/report/output_paths.h"
@@ -160,6 +165,33 @@ bool WriteJoinedReports(const Options& options, const RunReport& run, std::ostre
                   written;
     }
     if (!written) err << "hound: " << error << '\n';
+    if (!options.out.empty()) {
+        // The joined items replace the parts' (and an earlier join's) on the gallery page.
+        Gallery gallery;
+        error = gallery.Open(options.out, "join-" + std::to_string(std::time(nullptr)) + "-" +
+                                              std::to_string(getpid()));
+        if (error.empty()) {
+            gallery.RemoveFiles("part-");
+            gallery.RemoveFiles("join-");
+            for (const FileReport& file : run.files) {
+                for (const ReportedItem& item : file.items) {
+                    struct stat info;
+                    const bool thumbnail =
+                        item.written && lstat((options.out + "/" + ThumbnailName(item.name)).c_str(), &info) == 0 &&
+                        S_ISREG(info.st_mode);
+                    const uint32_t plugin = item.item.plugin;
+                    gallery.Add(GalleryRecord(file, item, plugin < run.plugin_names.size() ? run.plugin_names[plugin] : "",
+                                              thumbnail));
+                    if (error.empty()) error = gallery.Flush(false);
+                }
+            }
+            if (error.empty()) error = gallery.Flush(true);
+        }
+        if (!error.empty()) {
+            err << "hound: " << error << "; it stays as it was\n";
+            written = false;
+        }
+    }
     return written;
 }
 

@@ -113,7 +113,13 @@ void CopySignatureLibrary(const std::string& folder) {
 std::vector<std::string> FilesBelow(const std::string& root) {
     std::vector<std::string> files;
     for (const auto& entry : fs::recursive_directory_iterator(root)) {
-        if (entry.is_regular_file()) files.push_back(fs::relative(entry.path(), root).string());
+        if (!entry.is_regular_file()) continue;
+        const std::string name = fs::relative(entry.path(), root).string();
+        // The gallery page and its files are tested on their own; an
+        // unfinished file of theirs is still listed.
+        const std::string path = "/" + name;
+        const bool gallery = entry.path().filename() == "index.html" || path.find("/gallery/") != std::string::npos;
+        if (!gallery || name.find(".part-") != std::string::npos) files.push_back(name);
     }
     std::sort(files.begin(), files.end());
     return files;

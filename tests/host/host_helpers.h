@@ -50,7 +50,8 @@ std::string PluginFolder(const std::string& folder, const std::vector<std::strin
 // into folder.
 void CopySignatureLibrary(const std::string& folder);
 
-// Every regular file below root, as paths relative to root, sorted.
+// The regular files below root, by their paths from it, in order; the gallery page
+// (index.html, gallery/) only for its unfinished files.
 std::vector<std::string> FilesBelow(const std::string& root);
 // Lines of text, without their line ends.
 std::vector<std::string> Lines(const std::string& text);

@@ -140,12 +140,13 @@ TEST_F(HostileOutput, FullFileSystemLeavesNoUnfinishedFile) {
     const struct {
         rlim_t limit;
         std::vector<std::string> files;  // what stays below the output folder
-        std::vector<std::string> failed;  // the files named by the error lines, in order
+        std::vector<std::string> failed;  // the files named by the error lines, in order ("": the gallery's)
     } rows[] = {
-        // Room for the small item and the audit, not for the large item.
-        {2000, {"audit.txt", "small/in.img-000000000000000a.small"}, {"large/in.img-00000000000003e8.large"}},
-        // Room for nothing: the first item fails, and so does the audit.
-        {0, {}, {"small/in.img-000000000000000a.small", "audit.txt"}},
+        // Room for the small item, the audit and the gallery's items, not
+        // for the large item or the gallery page.
+        {2000, {"audit.txt", "small/in.img-000000000000000a.small"}, {"", "large/in.img-00000000000003e8.large"}},
+        // Room for nothing: the first item fails, and so do the gallery and the audit.
+        {0, {}, {"small/in.img-000000000000000a.small", "", "audit.txt"}},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.limit);
@@ -155,7 +156,10 @@ TEST_F(HostileOutput, FullFileSystemLeavesNoUnfinishedFile) {
         const std::vector<std::string> errors = Lines(run.err);
         ASSERT_EQ(errors.size(), row.failed.size()) << run.err;
         for (size_t i = 0; i < errors.size(); ++i) {
-            EXPECT_EQ(errors[i], "hound: cannot write '" + out + "/" + row.failed[i] + "': File too large");
+            EXPECT_EQ(errors[i], row.failed[i].empty()
+                                     ? "hound: cannot write the gallery page in '" + out +
+                                           "': File too large; it stays as it was"
+                                     : "hound: cannot write '" + out + "/" + row.failed[i] + "': File too large");
         }
         EXPECT_EQ(FilesBelow(out), row.files);
         EXPECT_EQ(TemporaryFiles(out), std::vector<std::string>{});

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
@@ -372,3 +373,85 @@ TEST_F(RealPlugins, WhatTheSignatureLoaderPassesOverIsToldOneLineEach) {
 }
 
 }  // namespace
+
+namespace {
+
+// How often text occurs in dom.
+size_t Count(const std::string& dom, const std::string& text) {
+    size_t count = 0;
+    for (size_t at = dom.find(text); at != std::string::npos; at = dom.find(text, at + text.size())) ++count;
+    return count;
+}
+
+// Chromium's path; "" where it is missing.
+std::string Browser() {
+    std::string browser;
+    if (Shell("command -v chromium || command -v chromium-browser", &browser) != 0) return "";
+    return browser.substr(0, browser.find('\n'));
+}
+
+// The gallery page of an --out folder as headless Chromium leaves it once its
+// scripts have run and its pictures loaded. screenshot, when given, keeps a
+// picture of the page there.
+std::string PageInBrowser(const std::string& page, const std::string& hash, const std::string& screenshot = "") {
+    const std::string run = ShellQuote(Browser()) + " --headless --no-sandbox --disable-gpu --no-first-run "
+                            "--virtual-time-budget=3000 --window-size=1400,4000 ";
+    const std::string url = ShellQuote("file://" + page + hash);
+    if (!screenshot.empty()) Shell(run + "--screenshot=" + ShellQuote(screenshot) + " " + url + " >/dev/null 2>&1");
+    std::string dom;
+    Shell(run + "--dump-dom " + url + " 2>/dev/null", &dom);
+    return dom;
+}
+
+}  // namespace
+
+// The page of the sample's --out folder, opened as a user opens it: every
+// item once, a thumbnail loaded for each picture, the counts per type those
+// of the JSON lines, and the type filter in the address showing that type alone.
+TEST_F(RealPlugins, GalleryShowsEverySampleItemInABrowser) {
+    if (Browser().empty()) GTEST_SKIP() << "SKIPPED: no Chromium here (scripts/setup.sh installs it)";
+    order_.clear();
+    const HoundRun run = Scan({std::string(HOUND_SOURCE_DIR) + "/examples/sample.img", "--out", Path("out")});
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    std::map<std::string, size_t> types;
+    size_t pictures = 0;
+    for (const Found& item : FoundItems(run)) {
+        ++types[item.ext];
+        pictures += item.ext == "jpg" || item.ext == "png" || item.ext == "gif" || item.ext == "bmp";
+    }
+    ASSERT_EQ(types.size(), 7u);
+    const std::string page = Path("out/index.html");
+    const std::string dom = PageInBrowser(page, "", fs::current_path() / "gallery-sample.png");
+    EXPECT_EQ(Count(dom, "class=\"item\""), FoundItems(run).size()) << dom;
+    EXPECT_EQ(Count(dom, "data-loaded=\"yes\""), pictures) << dom;
+    EXPECT_EQ(Count(dom, "data-loaded=\"no\""), 0u);
+    for (const auto& [type, count] : types) {
+        EXPECT_EQ(Count(dom, "data-type=\"" + type + "\" data-count=\"" + std::to_string(count) + "\""), 1u) << type;
+    }
+    const std::string jpegs = PageInBrowser(page, "#type=jpg");
+    EXPECT_EQ(Count(jpegs, "id=\"shown\" data-count=\"" + std::to_string(types["jpg"]) + "\""), 1u) << jpegs;
+    EXPECT_EQ(Count(jpegs, "class=\"item\""), types["jpg"]);
+    EXPECT_EQ(Count(jpegs, "class=\"item\" data-type=\"jpg\""), types["jpg"]);
+}
+
+// Names and texts that are markup or script, from a signature file and an
+// input's name, show as text: nothing of them runs or becomes an element.
+TEST_F(RealPlugins, GalleryShowsHostileNamesAsText) {
+    if (Browser().empty()) GTEST_SKIP() << "SKIPPED: no Chromium here (scripts/setup.sh installs it)";
+    const std::string script = "<script>document.title='pwned'</script>";
+    dir_.Write("hostile.ini", "[\"'><img src=x onerror=\"document.title='pwned'\">" + script +
+                                  "]\nSignature='H,'O,'S,'T\nSizeOff=4\nSizeSize=4\nExt=x\"><b>\n");
+    Image image(400);
+    image.Put(100, Sized("HOST", 64, 64));
+    const std::string input = image.Save(Path("in\n<b onmouseover=x>'\".img"));
+    const HoundRun run = Scan({input, "--signs", Path("hostile.ini"), "--out", Path("out")});
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    ASSERT_EQ(FoundItems(run).size(), 1u) << run.out;
+    const std::string dom = PageInBrowser(Path("out/index.html"), "");
+    EXPECT_EQ(Count(dom, "<title>hound: recovered items</title>"), 1u) << dom;
+    EXPECT_EQ(Count(dom, "pwned</title>"), 0u);
+    EXPECT_EQ(Count(dom, "<img src=\"x\""), 0u);
+    EXPECT_EQ(Count(dom, "class=\"item\""), 1u);
+    EXPECT_EQ(Count(dom, "&lt;script&gt;document.title='pwned'&lt;/script&gt;"), 1u) << dom;
+    EXPECT_EQ(Count(dom, "&lt;b onmouseover=x&gt;"), 1u);
+}

@@ -1,0 +1,268 @@
+// Thumbnails of JPEG (libjpeg, decoded at the smallest scale that still
+// fills the thumbnail), PNG (libspng), GIF (giflib: the first frame) and
+// uncompressed BMP pictures (read here: 8, 24 and 32 bits per pixel).
+#include "host/report/thumbnail.h"
+
+#include <gif_lib.h>
+#include <jpeglib.h>
+#include <spng.h>
+
+#include <algorithm>
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+// The most pixels decoded for one thumbnail (after a JPEG's scaling).
+constexpr uint64_t kMaxPixels = uint64_t{24} << 20;
+constexpr uint32_t kMaxSide = 32768;
+
+struct Picture {
+    uint32_t width = 0, height = 0;
+    std::vector<uint8_t> rgb;  // 3 bytes a pixel, rows top down
+    bool Allocate(uint64_t w, uint64_t h) {
+        if (w == 0 || h == 0 || w > kMaxSide || h > kMaxSide || w * h > kMaxPixels) return false;
+        width = static_cast<uint32_t>(w);
+        height = static_cast<uint32_t>(h);
+        rgb.assign(w * h * 3, 0);
+        return true;
+    }
+};
+
+// libjpeg reports errors by calling error_exit, which must not return: it
+// jumps back to the function that set the jump, over libjpeg's own frames
+// only (nothing there has a destructor to skip).
+struct JpegErrors {
+    jpeg_error_mgr manager;  // first: libjpeg hands the callbacks this address
+    std::jmp_buf exit;
+};
+[[noreturn]] void JpegExit(j_common_ptr info) { std::longjmp(reinterpret_cast<JpegErrors*>(info->err)->exit, 1); }
+void JpegQuiet(j_common_ptr, int) {}
+
+bool DecodeJpeg(const uint8_t* data, uint64_t size, Picture* picture) {
+    JpegErrors errors{};
+    jpeg_decompress_struct info{};
+    info.err = jpeg_std_error(&errors.manager);
+    errors.manager.error_exit = JpegExit;
+    errors.manager.emit_message = JpegQuiet;
+    bool done = false;
+    if (setjmp(errors.exit) == 0) {
+        jpeg_create_decompress(&info);
+        info.mem->max_memory_to_use = 256 << 20;
+        jpeg_mem_src(&info, data, static_cast<unsigned long>(std::min<uint64_t>(size, ~0UL)));
+        jpeg_read_header(&info, TRUE);
+        const uint32_t longest = std::max(info.image_width, info.image_height);
+        info.scale_num = 1;
+        info.scale_denom = 1;
+        while (info.scale_denom < 8 && longest / (info.scale_denom * 2) >= 2 * kThumbnailSide) info.scale_denom *= 2;
+        info.out_color_space = JCS_RGB;
+        info.dct_method = JDCT_IFAST;
+        jpeg_calc_output_dimensions(&info);
+        if (picture->Allocate(info.output_width, info.output_height)) {
+            jpeg_start_decompress(&info);
+            while (info.output_scanline < info.output_height) {
+                JSAMPROW row = picture->rgb.data() + uint64_t{info.output_scanline} * info.output_width * 3;
+                jpeg_read_scanlines(&info, &row, 1);
+            }
+            jpeg_finish_decompress(&info);
+            done = true;
+        }
+    }
+    jpeg_destroy_decompress(&info);
+    return done;
+}
+
+bool DecodePng(const uint8_t* data, uint64_t size, Picture* picture) {
+    std::unique_ptr<spng_ctx, void (*)(spng_ctx*)> ctx(spng_ctx_new(0), spng_ctx_free);
+    if (ctx == nullptr) return false;
+    spng_set_image_limits(ctx.get(), kMaxSide, kMaxSide);
+    spng_set_chunk_limits(ctx.get(), 16u << 20, 64u << 20);
+    spng_set_png_buffer(ctx.get(), data, size);
+    spng_ihdr ihdr;
+    size_t length = 0;
+    if (spng_get_ihdr(ctx.get(), &ihdr) != 0 || !picture->Allocate(ihdr.width, ihdr.height) ||
+        spng_decoded_image_size(ctx.get(), SPNG_FMT_RGB8, &length) != 0 || length != picture->rgb.size()) {
+        return false;
+    }
+    return spng_decode_image(ctx.get(), picture->rgb.data(), length, SPNG_FMT_RGB8, SPNG_DECODE_TRNS) == 0;
+}
+
+struct GifSource {
+    const uint8_t* data;
+    uint64_t size, at;
+};
+int ReadGif(GifFileType* gif, GifByteType* out, int count) {
+    auto* source = static_cast<GifSource*>(gif->UserData);
+    const uint64_t n = std::min<uint64_t>(static_cast<uint64_t>(count), source->size - source->at);
+    std::memcpy(out, source->data + source->at, n);
+    source->at += n;
+    return static_cast<int>(n);
+}
+
+// The first frame alone, in its own colours.
+bool DecodeGif(const uint8_t* data, uint64_t size, Picture* picture) {
+    GifSource source{data, size, 0};
+    int error = 0;
+    std::unique_ptr<GifFileType, void (*)(GifFileType*)> gif(DGifOpen(&source, ReadGif, &error), [](GifFileType* g) {
+        int ignored = 0;
+        DGifCloseFile(g, &ignored);
+    });
+    if (gif == nullptr) return false;
+    for (int records = 0; records < 4096; ++records) {
+        GifRecordType record;
+        if (DGifGetRecordType(gif.get(), &record) == GIF_ERROR || record == TERMINATE_RECORD_TYPE) return false;
+        if (record == EXTENSION_RECORD_TYPE) {
+            int code = 0;
+            GifByteType* block = nullptr;
+            if (DGifGetExtension(gif.get(), &code, &block) == GIF_ERROR) return false;
+            while (block != nullptr) {
+                if (DGifGetExtensionNext(gif.get(), &block) == GIF_ERROR) return false;
+            }
+            continue;
+        }
+        if (record != IMAGE_DESC_RECORD_TYPE || DGifGetImageDesc(gif.get()) == GIF_ERROR) return false;
+        const GifImageDesc& desc = gif->Image;
+        const ColorMapObject* colours = desc.ColorMap != nullptr ? desc.ColorMap : gif->SColorMap;
+        if (colours == nullptr || desc.Width <= 0 || desc.Height <= 0 || !picture->Allocate(desc.Width, desc.Height)) {
+            return false;
+        }
+        std::vector<GifPixelType> line(picture->width);
+        // Interlaced rows come in four passes.
+        static const int kStart[] = {0, 4, 2, 1}, kStep[] = {8, 8, 4, 2};
+        const int passes = desc.Interlace ? 4 : 1;
+        for (int pass = 0; pass < passes; ++pass) {
+            const int start = desc.Interlace ? kStart[pass] : 0, step = desc.Interlace ? kStep[pass] : 1;
+            for (uint32_t y = start; y < picture->height; y += step) {
+                if (DGifGetLine(gif.get(), line.data(), desc.Width) == GIF_ERROR) return false;
+                uint8_t* out = picture->rgb.data() + uint64_t{y} * picture->width * 3;
+                for (uint32_t x = 0; x < picture->width; ++x) {
+                    const GifColorType colour =
+                        line[x] < colours->ColorCount ? colours->Colors[line[x]] : GifColorType{0, 0, 0};
+                    out[3 * x] = colour.Red;
+                    out[3 * x + 1] = colour.Green;
+                    out[3 * x + 2] = colour.Blue;
+                }
+            }
+        }
+        return true;
+    }
+    return false;
+}
+
+uint32_t Le32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
+
+// Uncompressed BMP: 8 bits with a palette, 24 or 32 bits (blue, green, red).
+bool DecodeBmp(const uint8_t* data, uint64_t size, Picture* picture) {
+    if (size < 54) return false;
+    const uint32_t pixels_at = Le32(data + 10), header = Le32(data + 14);
+    const int32_t width = static_cast<int32_t>(Le32(data + 18)), height = static_cast<int32_t>(Le32(data + 22));
+    const uint32_t bits = data[28] | data[29] << 8, compression = Le32(data + 30);
+    if (header < 40 || header > 1024 || width <= 0 || height == 0 || height == INT32_MIN ||
+        (bits != 8 && bits != 24 && bits != 32) || (compression != 0 && !(compression == 3 && bits == 32))) {
+        return false;
+    }
+    const uint64_t rows = height < 0 ? -static_cast<int64_t>(height) : height;
+    const uint64_t stride = (uint64_t{bits} * static_cast<uint32_t>(width) + 31) / 32 * 4;
+    uint32_t palette = 0;
+    if (bits == 8) {
+        palette = Le32(data + 46) == 0 ? 256 : Le32(data + 46);
+        if (palette > 256 || 14 + uint64_t{header} + 4 * palette > size) return false;
+    }
+    if (pixels_at > size || stride * rows > size - pixels_at || !picture->Allocate(static_cast<uint32_t>(width), rows)) {
+        return false;
+    }
+    const uint8_t* colours = data + 14 + header;
+    for (uint64_t y = 0; y < rows; ++y) {
+        const uint8_t* in = data + pixels_at + (height < 0 ? y : rows - 1 - y) * stride;
+        uint8_t* out = picture->rgb.data() + y * picture->width * 3;
+        for (uint32_t x = 0; x < picture->width; ++x) {
+            const uint8_t* bgr = bits == 8 ? (in[x] < palette ? colours + 4 * in[x] : colours) : in + x * (bits / 8);
+            out[3 * x] = bgr[2];
+            out[3 * x + 1] = bgr[1];
+            out[3 * x + 2] = bgr[0];
+        }
+    }
+    return true;
+}
+
+// The picture shrunk to fit the thumbnail's square, each pixel the mean of
+// the pixels it covers; a smaller picture stays as it is.
+Picture Shrink(const Picture& in) {
+    const uint32_t longest = std::max(in.width, in.height);
+    if (longest <= static_cast<uint32_t>(kThumbnailSide)) return in;
+    Picture out;
+    out.Allocate(std::max<uint64_t>(1, uint64_t{in.width} * kThumbnailSide / longest),
+                 std::max<uint64_t>(1, uint64_t{in.height} * kThumbnailSide / longest));
+    for (uint32_t ty = 0; ty < out.height; ++ty) {
+        const uint64_t y0 = uint64_t{ty} * in.height / out.height;
+        const uint64_t y1 = std::max(y0 + 1, uint64_t{ty + 1} * in.height / out.height);
+        for (uint32_t tx = 0; tx < out.width; ++tx) {
+            const uint64_t x0 = uint64_t{tx} * in.width / out.width;
+            const uint64_t x1 = std::max(x0 + 1, uint64_t{tx + 1} * in.width / out.width);
+            uint64_t sum[3] = {0, 0, 0};
+            for (uint64_t y = y0; y < y1; ++y) {
+                const uint8_t* row = in.rgb.data() + (y * in.width + x0) * 3;
+                for (uint64_t x = x0; x < x1; ++x, row += 3) {
+                    sum[0] += row[0];
+                    sum[1] += row[1];
+                    sum[2] += row[2];
+                }
+            }
+            const uint64_t count = (y1 - y0) * (x1 - x0);
+            uint8_t* pixel = out.rgb.data() + (uint64_t{ty} * out.width + tx) * 3;
+            for (int c = 0; c < 3; ++c) pixel[c] = static_cast<uint8_t>(sum[c] / count);
+        }
+    }
+    return out;
+}
+
+bool EncodeJpeg(const Picture& picture, std::vector<uint8_t>* jpeg) {
+    JpegErrors errors{};
+    jpeg_compress_struct info{};
+    info.err = jpeg_std_error(&errors.manager);
+    errors.manager.error_exit = JpegExit;
+    errors.manager.emit_message = JpegQuiet;
+    unsigned char* buffer = nullptr;
+    unsigned long length = 0;
+    bool done = false;
+    if (setjmp(errors.exit) == 0) {
+        jpeg_create_compress(&info);
+        jpeg_mem_dest(&info, &buffer, &length);
+        info.image_width = picture.width;
+        info.image_height = picture.height;
+        info.input_components = 3;
+        info.in_color_space = JCS_RGB;
+        jpeg_set_defaults(&info);
+        jpeg_set_quality(&info, 80, TRUE);
+        jpeg_start_compress(&info, TRUE);
+        while (info.next_scanline < info.image_height) {
+            JSAMPROW row = const_cast<uint8_t*>(picture.rgb.data()) + uint64_t{info.next_scanline} * picture.width * 3;
+            jpeg_write_scanlines(&info, &row, 1);
+        }
+        jpeg_finish_compress(&info);
+        done = true;
+    }
+    jpeg_destroy_compress(&info);
+    if (done) jpeg->assign(buffer, buffer + length);
+    std::free(buffer);
+    return done;
+}
+
+}  // namespace
+
+bool HasThumbnail(const std::string& extension) {
+    return extension == "jpg" || extension == "png" || extension == "gif" || extension == "bmp";
+}
+
+bool MakeThumbnail(const uint8_t* data, uint64_t size, const std::string& extension, std::vector<uint8_t>* jpeg) {
+    Picture picture;
+    const bool decoded = extension == "jpg"   ? DecodeJpeg(data, size, &picture)
+                         : extension == "png" ? DecodePng(data, size, &picture)
+                         : extension == "gif" ? DecodeGif(data, size, &picture)
+                         : extension == "bmp" ? DecodeBmp(data, size, &picture)
+                                              : false;
+    return decoded && EncodeJpeg(Shrink(picture), jpeg);
+}
