@@ -50,7 +50,12 @@ int main(int argc, char** argv) {
         return kExitErrors;
     }
     switch (options.command) {
-    case Command::kSigns: return RunSigns(options.signs_file, SignaturePluginName(), options.json, std::cout, std::cerr);
+    case Command::kSigns: {
+        const std::vector<std::string> refused = CheckOutputPaths("", "", {}, options.signs_file);
+        for (const std::string& line : refused) std::cerr << "hound: " << line << '\n';
+        if (!refused.empty()) return kExitErrors;
+        return RunSigns(options.signs_file, SignaturePluginName(), options.json, std::cout, std::cerr);
+    }
     case Command::kJoin: return RunJoin(options, std::cout, std::cerr);
     case Command::kScan: break;
     }

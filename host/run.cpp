@@ -87,7 +87,7 @@ std::string SettingsLine(const Options& options, const std::string& plugin_dir) 
 // The outputs besides the standard output, opened before the scan: nullptr
 // after one line each when a path is refused or cannot be opened.
 std::unique_ptr<ReportFiles> OpenReportFiles(const Options& options, Diagnostics& diag) {
-    const std::vector<std::string> refused = CheckOutputPaths(options.dfxml, options.out, options.files);
+    const std::vector<std::string> refused = CheckOutputPaths(options.dfxml, options.out, options.files, options.scan_signs);
     for (const std::string& line : refused) diag.Error(line);
     if (!refused.empty()) return nullptr;
     auto files = std::make_unique<ReportFiles>();

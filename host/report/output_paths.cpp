@@ -221,8 +221,18 @@ bool InsideNew(const std::string& folder, const std::string& out) {
 }  // namespace
 
 std::vector<std::string> CheckOutputPaths(const std::string& dfxml, const std::string& out,
-                                          const std::vector<std::string>& inputs) {
+                                          const std::vector<std::string>& given, const std::string& signs) {
     std::vector<std::string> problems;
+    // What the run reads, each with how the lines name it.
+    std::vector<std::string> inputs, what;
+    for (const std::string& input : given) {
+        inputs.push_back(input);
+        what.push_back("the input " + Quoted(input));
+    }
+    if (!signs.empty()) {
+        inputs.push_back(signs);
+        what.push_back("the signature file " + Quoted(signs));
+    }
     std::vector<FileId> input_ids;
     for (const std::string& input : inputs) input_ids.push_back(Identify(input));
     const FileId out_id = out.empty() ? FileId() : IdentifyOutput(out);
@@ -239,7 +249,7 @@ std::vector<std::string> CheckOutputPaths(const std::string& dfxml, const std::s
         for (size_t i = 0; problem.empty() && i < inputs.size(); ++i) {
             const std::string reach = Reaches(target, input_ids[i]);
             if (!reach.empty()) {
-                problem = "--dfxml " + Quoted(dfxml) + " " + reach + " the input " + Quoted(inputs[i]) +
+                problem = "--dfxml " + Quoted(dfxml) + " " + reach + " " + what[i] +
                           (reach == "is" ? "; refused, so as not to overwrite it"
                                          : "; refused, so as not to write into it");
             }
@@ -252,14 +262,14 @@ std::vector<std::string> CheckOutputPaths(const std::string& dfxml, const std::s
     for (size_t i = 0; i < inputs.size(); ++i) {
         const std::string reach = Reaches(stdout_id, input_ids[i]);
         if (!reach.empty()) {
-            problems.push_back("the standard output " + reach + " the input " + Quoted(inputs[i]) +
+            problems.push_back("the standard output " + reach + " " + what[i] +
                                "; refused, so as not to write into it");
         }
         if (audit.Same(input_ids[i])) {
-            problems.push_back("the input " + Quoted(inputs[i]) + " is " +
+            problems.push_back(what[i] + " is " +
                                Quoted(out + "/audit.txt") + ", which this run would rewrite; refused");
         } else if (out_id.StoredOn(input_ids[i])) {
-            problems.push_back("--out " + Quoted(out) + " is stored on the input " + Quoted(inputs[i]) +
+            problems.push_back("--out " + Quoted(out) + " is stored on " + what[i] +
                                "; refused, so as not to write into it");
         }
     }

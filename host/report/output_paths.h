@@ -9,9 +9,10 @@
 
 // One line per refused output path; empty when the run may go ahead. dfxml
 // and out may be empty (not asked for). out need not exist yet. The standard
-// output is checked too, when it is a file.
+// output is checked too, when it is a file. signs, when given, is a
+// signature file the run reads, guarded like an input.
 std::vector<std::string> CheckOutputPaths(const std::string& dfxml, const std::string& out,
-                                          const std::vector<std::string>& inputs);
+                                          const std::vector<std::string>& inputs, const std::string& signs = "");
 
 // The same for hound join: its inputs are the parts (stdin, "-", left out),
 // and neither output may be one of the images that the parts name either.

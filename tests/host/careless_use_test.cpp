@@ -220,8 +220,8 @@ TEST_F(CarelessUse, StandardOutputAppendedToAnInputIsRefused) {
 }
 
 // Streams and devices that are the evidence under another name: the standard
-// error appended to an input or a part, a read-only loop device over the
-// image (rows skipped where no loop device can be set up). The line goes to
+// error appended to an input or a part, outputs onto a signature file, a
+// read-only loop device over the image (rows skipped where no loop device can be set up). The line goes to
 // the standard output when the standard error is the evidence.
 TEST_F(CarelessUse, StandardErrorAndLoopDevicesOverTheEvidenceAreRefused) {
     const std::string part = PartFile("1.jsonl", {});
@@ -234,6 +234,10 @@ TEST_F(CarelessUse, StandardErrorAndLoopDevicesOverTheEvidenceAreRefused) {
         for (const std::string& arg : args) line += " " + ShellQuote(arg);
         return line;
     };
+    const std::string signs = Path("signs.ini");
+    const std::string sign = "[X]\nSignature='X,'X\nSizeOff=2\nSizeSize=1\nExt=x\n";
+    WriteBytes(signs, std::vector<uint8_t>(sign.begin(), sign.end()));
+    const std::vector<uint8_t> signs_bytes = ReadBytes(signs);
     const std::string scan = command(Args({})), join = command({"join", part});
     const struct {
         std::string shell, out, err;
@@ -245,6 +249,10 @@ TEST_F(CarelessUse, StandardErrorAndLoopDevicesOverTheEvidenceAreRefused) {
          "hound: the standard error is the image '" + input_ + "'; refused, so as not to write into it", ""},
         {join + " 2>>" + ShellQuote(part),
          "hound: the standard error is the part '" + part + "'; refused, so as not to write into it", ""},
+        {command({"signs", signs}) + " 2>&1 >>" + ShellQuote(signs),
+         "hound: the standard output is the signature file '" + signs + "'; refused, so as not to write into it", ""},
+        {command(Args({"--signs", signs, "--dfxml", signs})) + " 2>&1",
+         "hound: --dfxml '" + signs + "' is the signature file '" + signs + "'; refused, so as not to overwrite it", ""},
         {command({"scan", loop, "--dfxml", input_}) + " 2>&1",
          "hound: --dfxml '" + input_ + "' is the input '" + loop + "'; refused, so as not to overwrite it", "",
          true},
@@ -262,6 +270,7 @@ TEST_F(CarelessUse, StandardErrorAndLoopDevicesOverTheEvidenceAreRefused) {
         EXPECT_EQ(Lines(out), std::vector<std::string>{row.out});
         EXPECT_EQ(ReadBytes(input_), original_);
         EXPECT_EQ(ReadBytes(part), part_bytes);
+        EXPECT_EQ(ReadBytes(signs), signs_bytes);
     }
     if (!loop.empty()) Shell("losetup -d " + loop);
 }
