@@ -4,9 +4,11 @@
 // FF and a length), each found behind the one before by its length; zero
 // bytes before a pack (Video CD pads audio packs so) are skipped. The item
 // ends with the program end code (00 00 01 B9), included, or behind the
-// last whole packet that the chain reaches. An MPEG-2 stream with a DVD
-// navigation pack (private stream 2 packets of PCI, then DSI) is a DVD
-// video object.
+// last whole packet that the chain reaches, or before a pack whose clock
+// (SCR) goes back: a stream's clock only rises, so that pack begins another
+// file written right behind. An MPEG-2 stream with a DVD navigation pack
+// (private stream 2 packets of PCI, then DSI) is a DVD video object; its
+// clock may start again where one of the video objects in the file ends.
 #include "formathound/walks.h"
 
 namespace formathound {
@@ -33,6 +35,19 @@ constexpr uint32_t kMaxZeros = 32;
 constexpr uint32_t kLookBytes = kMaxZeros + 4;
 
 enum Version : uint8_t { kUnknown, kMpeg1, kMpeg2 };
+
+// The system clock reference's 33-bit base (90 kHz) in the pack header at p.
+uint64_t Clock(const uint8_t* p, Version version) {
+    if (version == kMpeg1) {
+        return uint64_t{(p[4] >> 1) & 7u} << 30 | uint64_t{p[5]} << 22 | uint64_t{(p[6] >> 1) & 0x7Fu} << 15 |
+               uint64_t{p[7]} << 7 | p[8] >> 1;
+    }
+    return uint64_t{(p[4] >> 3) & 7u} << 30 | uint64_t{p[4] & 3u} << 28 | uint64_t{p[5]} << 20 |
+           uint64_t{(p[6] >> 3) & 0x1Fu} << 15 | uint64_t{p[6] & 3u} << 13 | uint64_t{p[7]} << 5 | (p[8] >> 3 & 0x1Fu);
+}
+
+// A clock this close to its 33-bit limit may wrap to a low value.
+constexpr uint64_t kClockWrap = (uint64_t{1} << 33) - uint64_t{90000} * 3600;
 
 // The length of the pack header at p (count bytes at hand) when its marker
 // bits hold and its mux rate is not zero; 0 otherwise. Sets its version.
@@ -84,6 +99,7 @@ bool WalkMpegPs(Source& source, Found* found) {
     uint64_t at = 0, end = 0;     // end: behind the last whole packet
     uint64_t dsi_at = ~uint64_t{0};  // where a DSI packet would follow a PCI packet
     uint32_t padding = 0;            // zero bytes last seen between packs
+    uint64_t clock = 0;              // the last pack's
     while (source.size() - at >= 4) {
         if (!source.Step()) return false;
         const uint64_t left = source.size() - at;
@@ -116,6 +132,9 @@ bool WalkMpegPs(Source& source, Found* found) {
             const uint32_t length = PackLength(p, count, &pack_version);
             // A cut or broken pack header, or one of the other version, ends the chain.
             if (length == 0 || (version != kUnknown && pack_version != version)) break;
+            const uint64_t pack_clock = Clock(p, pack_version);
+            if (packs >= kMinPacks && !navigation && pack_clock < clock && clock < kClockWrap) break;
+            clock = pack_clock;
             version = pack_version;
             ++packs;
             last_code = code;

@@ -16,6 +16,14 @@ Bytes Pes(uint8_t id, const Bytes& body) {
     return Cat({{0, 0, 1, id}, Be16(static_cast<uint32_t>(body.size())), body});
 }
 
+// An MPEG-2 pack header whose clock reads scr.
+Bytes Pack2At(uint64_t scr) {
+    return Cat({kPackCode,
+                {static_cast<uint8_t>(0x44 | (scr >> 30 & 7) << 3 | (scr >> 28 & 3)), static_cast<uint8_t>(scr >> 20),
+                 static_cast<uint8_t>((scr >> 15 & 0x1F) << 3 | 0x04 | (scr >> 13 & 3)), static_cast<uint8_t>(scr >> 5),
+                 static_cast<uint8_t>((scr & 0x1F) << 3 | 0x04), 0x01, 0x01, 0x89, 0xC3, 0xFA, 0xFF, 0xFF}});
+}
+
 // A pack of video and audio packets.
 Bytes Pack(const Bytes& header) { return Cat({header, Pes(0xE0, Bytes(40, 0x11)), Pes(0xC0, Bytes(30, 0x22))}); }
 
@@ -30,6 +38,7 @@ std::vector<Case> MpegPsCases() {
     broken_marker[6] = 0;
     const Bytes pci = Pes(0xBF, Cat({{0x00}, Bytes(979, 0)})), dsi = Pes(0xBF, Cat({{0x01}, Bytes(1017, 0)}));
     const Bytes dvd = Cat({kPack2, system, pci, dsi, pack, pack});
+    const Bytes rising = Cat({Pack(Pack2At(450000)), Pack(Pack2At(450001)), Pack(Pack2At(540000))});
     return {
         {"MPEG-2 packs to the end code, then other bytes", Cat({three, kEnd, kEnd, Text("after")}),
          three.size() + 4, "mpg"},
@@ -47,6 +56,9 @@ std::vector<Case> MpegPsCases() {
         {"MPEG-1 pack after MPEG-2 packs", Cat({three, Pack(kPack1)}), three.size(), "mpg"},
         {"DVD navigation pack", Cat({dvd, Text("after")}), dvd.size(), "vob"},
         {"DSI without its PCI", Cat({kPack2, system, dsi, pci, pack, pack}), dvd.size(), "mpg"},
+        {"a clock that goes back begins another file", Cat({rising, Pack(Pack2At(7)), rising}), rising.size(), "mpg"},
+        {"a DVD video object's clock may go back", Cat({dvd, Pack(Pack2At(540000)), pack, Text("after")}),
+         dvd.size() + 2 * pack.size(), "vob"},
     };
 }
 
