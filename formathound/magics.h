@@ -171,9 +171,10 @@ inline constexpr Magic kMagics[] = {
     Text(WalkId::kBzip2, 0, "BZh1"), Text(WalkId::kBzip2, 0, "BZh2"), Text(WalkId::kBzip2, 0, "BZh3"),
     Text(WalkId::kBzip2, 0, "BZh4"), Text(WalkId::kBzip2, 0, "BZh5"), Text(WalkId::kBzip2, 0, "BZh6"),
     Text(WalkId::kBzip2, 0, "BZh7"), Text(WalkId::kBzip2, 0, "BZh8"), Text(WalkId::kBzip2, 0, "BZh9"),
-    // The ustar magic at 257: "ustar\0" (POSIX) or "ustar  \0" (GNU).
-    {WalkId::kTar, 4, {{257, 'u'}, {259, 't'}, {261, 'r'}, {262, 0}}},
-    {WalkId::kTar, 4, {{257, 'u'}, {259, 't'}, {261, 'r'}, {262, ' '}}},
+    // The ustar magic at 257, "ustar\0" (POSIX) or "ustar  \0" (GNU): its
+    // first four letters, in a row, so that the search has a literal of
+    // four bytes to look for; the walk checks the rest.
+    Text(WalkId::kTar, 257, "usta"),
     // "0707" and the form: "070701" newc, "070702" crc, "070707" odc.
     {WalkId::kCpio, 4, {{0, '0'}, {1, '7'}, {4, '0'}, {5, '1'}}},
     {WalkId::kCpio, 4, {{0, '0'}, {1, '7'}, {4, '0'}, {5, '2'}}},
