@@ -28,6 +28,7 @@ struct MatcherWindow {
     uint64_t begin = 0;
     uint64_t end = 0;
     std::vector<GateMatcher::Hit> hits;
+    std::vector<uint8_t> tail;  // the last positions' bytes and those past the end
 };
 
 }  // namespace
@@ -163,12 +164,28 @@ uint64_t CandidateSearch::NextAnchorHit(uint64_t from, uint64_t end) const {
 
 uint64_t CandidateSearch::NextMatcherHit(uint64_t from, uint64_t end, DetectorMask* mask) const {
     thread_local MatcherWindow window;
-    while (from < end && from < matcher_end_) {
+    const uint64_t inside = std::min(end, data_->size);
+    while (from < inside) {
         if (window.serial != serial_ || from < window.begin || from >= window.end) {
             window.serial = serial_;
             window.begin = from;
-            window.end = std::min(matcher_end_, from + kMatcherWindow);
-            matcher_->Find(data_->bytes, window.begin, window.end, &window.hits);
+            if (from < matcher_end_) {
+                window.end = std::min(matcher_end_, from + kMatcherWindow);
+                matcher_->Find(data_->bytes, window.begin, window.end, &window.hits);
+            } else {
+                // The last positions, whose gates may test bytes past the
+                // end of the data (as many as the farthest test's offset):
+                // searched in a copy that holds those bytes as the reader
+                // gives them.
+                window.end = data_->size;
+                const uint64_t count = window.end - window.begin;
+                window.tail.resize(count + matcher_->max_offset());
+                for (uint64_t i = 0; i < window.tail.size(); ++i) {
+                    window.tail[i] = ByteAt(window.begin + i);
+                }
+                matcher_->Find(window.tail.data(), 0, count, &window.hits);
+                for (GateMatcher::Hit& hit : window.hits) hit.position += window.begin;
+            }
         }
         const auto hit = std::lower_bound(
             window.hits.begin(), window.hits.end(), from,
@@ -180,12 +197,18 @@ uint64_t CandidateSearch::NextMatcherHit(uint64_t from, uint64_t end, DetectorMa
         }
         from = window.end;
     }
-    // The last positions, whose gates may test bytes past the end of the data.
-    for (; from < end; ++from) {
-        const DetectorMask found = MaskAt(from);
+    // Positions past the data end, where a caller asks for them.
+    return from < end ? NextPlainHit(from, end, mask) : end;
+}
+
+uint64_t CandidateSearch::NextPlainHit(uint64_t from, uint64_t end, DetectorMask* mask) const {
+    for (uint64_t position = from; position < end; ++position) {
+        position = NextAnchorHit(position, end);
+        if (position >= end) break;
+        const DetectorMask found = MaskAt(position);
         if (found != 0) {
             *mask = found;
-            return from;
+            return position;
         }
     }
     return end;
@@ -197,14 +220,5 @@ uint64_t CandidateSearch::Next(uint64_t from, uint64_t end, DetectorMask* mask) 
         return from < end ? from : end;
     }
     if (matcher_ != nullptr) return NextMatcherHit(from, end, mask);
-    for (uint64_t position = from; position < end; ++position) {
-        position = NextAnchorHit(position, end);
-        if (position >= end) break;
-        const DetectorMask found = MaskAt(position);
-        if (found != 0) {
-            *mask = found;
-            return position;
-        }
-    }
-    return end;
+    return NextPlainHit(from, end, mask);
 }

@@ -70,6 +70,8 @@ private:
     // found at once, with their masks, and kept for the calling thread's
     // next calls.
     uint64_t NextMatcherHit(uint64_t from, uint64_t end, DetectorMask* mask) const;
+    // Next without the matcher: anchor hits, each checked against every gate.
+    uint64_t NextPlainHit(uint64_t from, uint64_t end, DetectorMask* mask) const;
 
     const MappedData* data_;
     std::vector<Filter> filters_;

@@ -1,7 +1,8 @@
-// Gate matching with Hyperscan. A gate becomes a fixed-length pattern from
-// its lowest tested offset on, the bytes in between matching anything, up
-// to the first wide gap; the pattern's id says how far its end lies from the
-// position, and which tests beyond that gap the match callback checks.
+// Gate matching with Hyperscan. A gate's longest run of tests at
+// consecutive offsets becomes a literal that Hyperscan searches for; the
+// gate's other tests are checked on each match. A gate without two such
+// tests becomes a fixed-length pattern from its lowest tested offset on, the
+// bytes in between matching anything, up to the first wide gap.
 #include "host/scan/gate_matcher.h"
 
 #include <algorithm>
@@ -33,21 +34,33 @@ struct ThreadScratch {
 // times slower); tests beyond a wider gap are checked on each match.
 constexpr uint32_t kMaxPatternGap = 16;
 
-// The pattern of a gate, or "" for a gate that can never pass (two tests of
-// one offset with different values). *end_offset gets the highest offset
-// that the pattern covers, *later the tests beyond it.
-std::string GatePattern(const Gate& gate, uint32_t* end_offset, std::vector<ByteTest>* later) {
-    std::vector<ByteTest> tests(gate.tests, gate.tests + gate.count);
-    std::sort(tests.begin(), tests.end(), [](const ByteTest& a, const ByteTest& b) {
-        return a.offset < b.offset || (a.offset == b.offset && a.value < b.value);
-    });
-    std::string pattern;
+// Hyperscan's fastest literal search takes up to about 40 literals, and
+// more only while few of them are short; beyond that it falls back to a
+// search several times slower. Literals of at least kLongLiteral bytes and
+// the shorter ones are then searched in two databases, each of which the
+// fast search can take.
+constexpr size_t kOneDatabasePatterns = 40;
+constexpr size_t kLongLiteral = 4;
+
+// Literals that share all but their last byte with this many others (a
+// format's rows for each value of a flag or level byte) are searched for by
+// that prefix alone: a literal costs search time, the shared prefix is rare
+// enough by itself, and its last byte is checked on each match.
+constexpr size_t kSharedPrefixLiterals = 4;
+
+std::string Escaped(uint8_t value) {
     char escaped[8];
+    std::snprintf(escaped, sizeof escaped, "\\x%02x", value);
+    return escaped;
+}
+
+// The pattern of a gate's sorted, distinct tests from the lowest offset on,
+// up to the first wide gap. *end_offset gets the highest offset that the
+// pattern covers, *later the tests beyond it.
+std::string GapPattern(const std::vector<ByteTest>& tests, uint32_t* end_offset,
+                       std::vector<ByteTest>* later) {
+    std::string pattern;
     for (size_t t = 0; t < tests.size(); ++t) {
-        if (t > 0 && tests[t].offset == tests[t - 1].offset) {
-            if (tests[t].value != tests[t - 1].value) return "";
-            continue;
-        }
         if (t > 0 && !later->empty()) {
             later->push_back(tests[t]);
             continue;
@@ -60,19 +73,79 @@ std::string GatePattern(const Gate& gate, uint32_t* end_offset, std::vector<Byte
             }
             if (gap > 0) pattern += ".{" + std::to_string(gap) + "}";
         }
-        std::snprintf(escaped, sizeof escaped, "\\x%02x", tests[t].value);
-        pattern += escaped;
+        pattern += Escaped(tests[t].value);
         *end_offset = tests[t].offset;
     }
     return pattern;
 }
 
-// What a pattern stands for: the highest offset it covers, the tests of its
-// gate beyond that, and the plug-ins that the gate lets answer.
-struct PatternInfo {
+// What a gate asks of Hyperscan: a literal (its bytes) at an offset, or a
+// pattern; and the tests left to check on each match.
+struct GateSearch {
+    bool literal;
+    std::string bytes;    // the literal's bytes, or the pattern
+    uint32_t end_offset;  // the offset of the last byte that the search covers
+    std::vector<ByteTest> later;
+};
+
+// The search for a gate; false for a gate that can never pass (two tests of
+// one offset with different values).
+bool SearchFor(const Gate& gate, GateSearch* search) {
+    std::vector<ByteTest> tests(gate.tests, gate.tests + gate.count);
+    std::sort(tests.begin(), tests.end(), [](const ByteTest& a, const ByteTest& b) {
+        return a.offset < b.offset || (a.offset == b.offset && a.value < b.value);
+    });
+    std::vector<ByteTest> distinct;
+    for (const ByteTest& test : tests) {
+        if (!distinct.empty() && distinct.back().offset == test.offset) {
+            if (distinct.back().value != test.value) return false;
+            continue;
+        }
+        distinct.push_back(test);
+    }
+    // The longest run of consecutive offsets, the first of equal ones.
+    size_t best = 0, best_length = 0;
+    for (size_t t = 0; t < distinct.size();) {
+        size_t u = t + 1;
+        while (u < distinct.size() && distinct[u].offset == distinct[u - 1].offset + 1) ++u;
+        if (u - t > best_length) {
+            best = t;
+            best_length = u - t;
+        }
+        t = u;
+    }
+    search->later.clear();
+    if (best_length < 2) {
+        // A one-byte literal would match too often: the tests in a pattern.
+        search->literal = false;
+        search->bytes = GapPattern(distinct, &search->end_offset, &search->later);
+        return true;
+    }
+    search->literal = true;
+    search->bytes.clear();
+    for (size_t t = 0; t < distinct.size(); ++t) {
+        if (t >= best && t < best + best_length) {
+            search->bytes += static_cast<char>(distinct[t].value);
+        } else {
+            search->later.push_back(distinct[t]);
+        }
+    }
+    search->end_offset = distinct[best + best_length - 1].offset;
+    return true;
+}
+
+// One gate behind a pattern: where the pattern's last byte lies from the
+// position, the tests left to check, and the plug-ins that it lets answer.
+struct Alternative {
     uint32_t end_offset;
     std::vector<ByteTest> later;
     uint64_t mask;
+};
+
+// The gates behind one pattern; a literal shared by gates of several
+// formats, or at several offsets, stands for all of them.
+struct PatternInfo {
+    std::vector<Alternative> alternatives;
 };
 
 struct MatchContext {
@@ -87,77 +160,136 @@ struct MatchContext {
 int OnMatch(unsigned int id, unsigned long long, unsigned long long to, unsigned int,
             void* context) {
     auto* match = static_cast<MatchContext*>(context);
-    const PatternInfo& pattern = (*match->patterns)[id];
     // The pattern's last byte is at position + end offset = base + to - 1.
     const uint64_t last = match->base + to - 1;
-    if (last < pattern.end_offset) return 0;
-    const uint64_t position = last - pattern.end_offset;
-    if (position < match->begin || position >= match->end) return 0;
-    for (const ByteTest& test : pattern.later) {
-        if (match->bytes[position + test.offset] != test.value) return 0;
+    for (const Alternative& alternative : (*match->patterns)[id].alternatives) {
+        if (last < alternative.end_offset) continue;
+        const uint64_t position = last - alternative.end_offset;
+        if (position < match->begin || position >= match->end) continue;
+        bool passes = true;
+        for (const ByteTest& test : alternative.later) {
+            if (match->bytes[position + test.offset] != test.value) {
+                passes = false;
+                break;
+            }
+        }
+        if (passes) match->hits->push_back({position, alternative.mask});
     }
-    match->hits->push_back({position, pattern.mask});
     return 0;
+}
+
+// The database of the patterns; false when Hyperscan does not take them.
+bool Compile(const std::vector<std::string>& patterns, const std::vector<unsigned>& ids,
+             hs_database_t** database) {
+    std::vector<const char*> expressions;
+    for (const std::string& pattern : patterns) expressions.push_back(pattern.c_str());
+    const std::vector<unsigned> flags(patterns.size(), HS_FLAG_DOTALL);
+    hs_compile_error_t* error = nullptr;
+    if (hs_compile_multi(expressions.data(), flags.data(), ids.data(),
+                         static_cast<unsigned>(patterns.size()), HS_MODE_BLOCK, nullptr, database,
+                         &error) != HS_SUCCESS) {
+        hs_free_compile_error(error);
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
 
 struct GateMatcher::Database {
-    hs_database_t* database = nullptr;
-    std::vector<PatternInfo> patterns;  // by pattern id
+    hs_database_t* databases[2] = {nullptr, nullptr};  // the second may stay empty
+    std::vector<PatternInfo> patterns;  // by pattern id, over both databases
     uint32_t min_start_offset = 0;      // the lowest offset any gate tests
     ~Database() {
-        if (database != nullptr) hs_free_database(database);
+        for (hs_database_t* database : databases) {
+            if (database != nullptr) hs_free_database(database);
+        }
     }
 };
 
 std::unique_ptr<GateMatcher> GateMatcher::Make(const std::vector<Entry>& entries) {
     if (hs_valid_platform() != HS_SUCCESS) return nullptr;
     auto database = std::make_unique<Database>();
-    // Gates of one pattern and the same later tests, in one filter or
-    // several, share its id.
-    std::map<std::pair<std::string, std::string>, size_t> pattern_ids;
-    std::vector<std::string> patterns;
+    std::vector<std::pair<GateSearch, uint64_t>> searches;
     uint32_t max_offset = 0;
     uint32_t min_start = UINT32_MAX;
     for (const Entry& entry : entries) {
-        uint32_t end_offset = 0;
-        std::vector<ByteTest> later;
-        std::string pattern = GatePattern(entry.gate, &end_offset, &later);
-        if (pattern.empty()) continue;
-        std::string key = std::to_string(end_offset);
-        for (const ByteTest& test : later) {
-            key += "," + std::to_string(test.offset) + "=" + std::to_string(test.value);
-        }
-        const auto [known, added] = pattern_ids.insert({{pattern, key}, patterns.size()});
-        if (!added) {
-            database->patterns[known->second].mask |= entry.mask;
-            continue;
-        }
-        patterns.push_back(std::move(pattern));
-        database->patterns.push_back({end_offset, std::move(later), entry.mask});
+        GateSearch search;
+        if (!SearchFor(entry.gate, &search)) continue;
+        searches.push_back({std::move(search), entry.mask});
         for (uint32_t t = 0; t < entry.gate.count; ++t) {
             min_start = std::min(min_start, entry.gate.tests[t].offset);
             max_offset = std::max(max_offset, entry.gate.tests[t].offset);
         }
     }
-    if (patterns.empty()) return nullptr;
+    if (searches.empty()) return nullptr;
     database->min_start_offset = min_start;
 
-    std::vector<const char*> expressions;
-    std::vector<unsigned> flags(patterns.size(), HS_FLAG_DOTALL);
-    std::vector<unsigned> ids(patterns.size());
-    for (size_t i = 0; i < patterns.size(); ++i) {
-        expressions.push_back(patterns[i].c_str());
-        ids[i] = static_cast<unsigned>(i);
+    // Literals of kLongLiteral bytes by their prefix; those of a crowded
+    // prefix give up their last byte to the tests checked on each match.
+    std::map<std::string, size_t> prefix_count;
+    for (const auto& [search, mask] : searches) {
+        if (search.literal && search.bytes.size() == kLongLiteral) {
+            ++prefix_count[search.bytes.substr(0, kLongLiteral - 1)];
+        }
     }
-    hs_compile_error_t* error = nullptr;
-    if (hs_compile_multi(expressions.data(), flags.data(), ids.data(),
-                         static_cast<unsigned>(patterns.size()), HS_MODE_BLOCK, nullptr,
-                         &database->database, &error) != HS_SUCCESS) {
-        // The plain search serves instead; it finds the same positions.
-        hs_free_compile_error(error);
-        return nullptr;
+    for (auto& [search, mask] : searches) {
+        if (!search.literal || search.bytes.size() != kLongLiteral ||
+            prefix_count[search.bytes.substr(0, kLongLiteral - 1)] < kSharedPrefixLiterals) {
+            continue;
+        }
+        search.later.push_back({search.end_offset, static_cast<uint8_t>(search.bytes.back())});
+        search.bytes.pop_back();
+        --search.end_offset;
+    }
+
+    // One pattern for each distinct literal or pattern; gates with the same
+    // end offset and later tests, in one filter or several, share an
+    // alternative.
+    std::map<std::pair<bool, std::string>, size_t> pattern_ids;
+    std::vector<std::string> expressions;
+    std::vector<bool> long_literal;
+    for (auto& [search, mask] : searches) {
+        const auto [known, added] =
+            pattern_ids.insert({{search.literal, search.bytes}, database->patterns.size()});
+        if (added) {
+            std::string expression;
+            if (search.literal) {
+                for (char c : search.bytes) expression += Escaped(static_cast<uint8_t>(c));
+            } else {
+                expression = search.bytes;
+            }
+            expressions.push_back(std::move(expression));
+            long_literal.push_back(search.literal && search.bytes.size() >= kLongLiteral);
+            database->patterns.emplace_back();
+        }
+        std::vector<Alternative>& alternatives = database->patterns[known->second].alternatives;
+        const auto same = std::find_if(alternatives.begin(), alternatives.end(), [&](const Alternative& a) {
+            return a.end_offset == search.end_offset && a.later == search.later;
+        });
+        if (same != alternatives.end()) {
+            same->mask |= mask;
+        } else {
+            alternatives.push_back({search.end_offset, std::move(search.later), mask});
+        }
+    }
+
+    // The long literals in one database and the rest in another, where one
+    // would hold too many patterns for the fast search.
+    const bool split = expressions.size() > kOneDatabasePatterns &&
+                       std::count(long_literal.begin(), long_literal.end(), true) > 0 &&
+                       std::count(long_literal.begin(), long_literal.end(), false) > 0;
+    for (int part = 0; part < (split ? 2 : 1); ++part) {
+        std::vector<std::string> part_expressions;
+        std::vector<unsigned> ids;
+        for (size_t i = 0; i < expressions.size(); ++i) {
+            if (split && long_literal[i] != (part == 0)) continue;
+            part_expressions.push_back(expressions[i]);
+            ids.push_back(static_cast<unsigned>(i));
+        }
+        // Where Hyperscan does not take them, the plain search serves
+        // instead; it finds the same positions.
+        if (!Compile(part_expressions, ids, &database->databases[part])) return nullptr;
     }
     return std::unique_ptr<GateMatcher>(new GateMatcher(std::move(database), max_offset));
 }
@@ -167,19 +299,21 @@ void GateMatcher::Find(const uint8_t* bytes, uint64_t begin, uint64_t end,
     hits->clear();
     if (begin >= end) return;
     thread_local ThreadScratch scratch;
-    if (hs_alloc_scratch(database_->database, &scratch.scratch) != HS_SUCCESS) {
-        throw std::bad_alloc();
-    }
     // The block holds every byte that a gate tests at the positions
     // [begin, end). hs_scan takes lengths below 4 GiB; the callers' windows
     // are far smaller.
     const uint64_t block_begin = begin + database_->min_start_offset;
     const uint64_t block_end = end + max_offset_;
     MatchContext context{&database_->patterns, bytes, block_begin, begin, end, hits};
-    hs_scan(database_->database, reinterpret_cast<const char*>(bytes + block_begin),
-            static_cast<unsigned>(block_end - block_begin), 0, scratch.scratch, OnMatch, &context);
-    // Matches come in the order of their ends; gates of other lengths and
-    // several gates at one position make them unordered and repeated.
+    for (hs_database_t* database : database_->databases) {
+        if (database == nullptr) continue;
+        if (hs_alloc_scratch(database, &scratch.scratch) != HS_SUCCESS) throw std::bad_alloc();
+        hs_scan(database, reinterpret_cast<const char*>(bytes + block_begin),
+                static_cast<unsigned>(block_end - block_begin), 0, scratch.scratch, OnMatch, &context);
+    }
+    // Matches come in the order of their ends; gates of other lengths, the
+    // second database and several gates at one position make them
+    // unordered and repeated.
     std::sort(hits->begin(), hits->end(),
               [](const Hit& a, const Hit& b) { return a.position < b.position; });
     size_t kept = 0;

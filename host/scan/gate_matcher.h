@@ -1,6 +1,8 @@
 // Gate matching with Hyperscan: all gates of all filters compiled once into
-// one multi-pattern database, so that a block of data is searched for every
-// gate in one pass at close to memory speed, however many gates there are.
+// multi-pattern databases (one, or two where one would hold too many
+// patterns for Hyperscan's fast literal search), so that a block of data is
+// searched for every gate at close to memory speed, however many gates
+// there are.
 #pragma once
 #include <cstdint>
 #include <memory>

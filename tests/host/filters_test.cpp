@@ -215,6 +215,47 @@ TEST(CandidateSearch, ManyGatesOverLargeData) {
     }
 }
 
+// Rows that differ only in their last byte (searched for by their shared
+// prefix), literals of four bytes and shorter ones (two databases), gates at
+// far offsets and one shared by two filters, over data that holds their
+// bytes here and there, and up to its end: Hyperscan finds what the plain
+// search finds.
+TEST(CandidateSearch, SharedPrefixesAndLongAndShortLiterals) {
+    std::mt19937 random(11);
+    std::vector<CandidateFilter> filters(2);
+    for (CandidateFilter& filter : filters) filter.everywhere = false;
+    for (uint8_t last = 0; last < 32; ++last) {
+        filters[0].gates.push_back({{{0, 0x1F}, {1, 0x8B}, {2, 0x08}, {3, last}}, 4});
+    }
+    for (int g = 0; g < 60; ++g) {
+        Gate gate{};
+        gate.count = 2 + random() % 3;
+        const uint32_t lead = g % 5 == 0 ? 300 + random() % 5 : random() % 3;
+        for (uint32_t t = 0; t < gate.count; ++t) {
+            gate.tests[t] = {lead + (g % 3 == 0 ? 2 * t : t), static_cast<uint8_t>(random() % 8)};
+        }
+        filters[g % 2].gates.push_back(gate);
+    }
+    filters[1].gates.push_back(filters[0].gates[5]);
+    std::vector<uint8_t> bytes(300u << 10);
+    for (uint8_t& byte : bytes) byte = static_cast<uint8_t>(random() % 3 == 0 ? random() % 8 : random());
+    for (int i = 0; i < 2000; ++i) {
+        const size_t at = random() % (bytes.size() - 4);
+        const uint8_t header[4] = {0x1F, 0x8B, 0x08, static_cast<uint8_t>(random() % 40)};
+        std::copy(header, header + 4, bytes.begin() + at);
+    }
+    const MappedData data = {bytes.data(), bytes.size()};
+    const CandidateSearch plain(&data, filters, false);
+    std::vector<uint64_t> candidates;
+    for (uint64_t p = 0; p < bytes.size(); ++p) {
+        if (plain.MaskAt(p) != 0) candidates.push_back(p);
+    }
+    const CandidateSearch search(&data, filters, true);
+    ASSERT_TRUE(search.uses_matcher());
+    ExpectNextFindsEveryCandidate(search, data, (40u << 10) + 7, candidates);
+    ExpectNextFindsEveryCandidate(search, data, 1, candidates);
+}
+
 TEST(CandidateSearch, PlugInAskedEverywhereMakesEveryPositionACandidate) {
     const std::vector<uint8_t> bytes(10, 0);
     const MappedData data = {bytes.data(), bytes.size()};
