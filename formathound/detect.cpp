@@ -21,10 +21,20 @@ static_assert(sizeof(kWalks) / sizeof(kWalks[0]) ==
                   static_cast<size_t>(WalkId::kCount),
               "one walk per WalkId");
 
-bool Matches(Source &source, const Magic &magic) {
+// head holds the first head_size bytes, which most rows test; a row that
+// tests farther (tar at 257, ISO 9660 at 32769) reads those bytes alone,
+// so that the window stays at the position for the rows after it.
+bool Matches(Source &source, const uint8_t *head, uint64_t head_size,
+             const Magic &magic) {
   for (uint32_t i = 0; i < magic.count; ++i) {
-    const uint8_t *byte = source.Peek(magic.tests[i].offset, 1);
-    if (byte == nullptr || *byte != magic.tests[i].value)
+    const MagicTest &test = magic.tests[i];
+    uint8_t byte = 0;
+    if (test.offset < head_size) {
+      byte = head[test.offset];
+    } else if (!source.Byte(test.offset, &byte)) {
+      return false;
+    }
+    if (byte != test.value)
       return false;
   }
   return true;
@@ -36,10 +46,14 @@ uint32_t Detect(const HostReader *reader, uint64_t position, FoundItem *item) {
   if (reader == nullptr || item == nullptr)
     return 0;
   Source source(reader, position);
+  const uint64_t head_size =
+      source.size() < kFirstFillBytes ? source.size() : kFirstFillBytes;
+  const uint8_t *head = source.Peek(0, static_cast<uint32_t>(head_size));
+  uint64_t held = head != nullptr ? head_size : 0;
   bool tried[static_cast<size_t>(WalkId::kCount)] = {};
   for (const Magic &magic : kMagics) {
     const auto walk = static_cast<size_t>(magic.walk);
-    if (tried[walk] || !Matches(source, magic))
+    if (tried[walk] || !Matches(source, head, held, magic))
       continue;
     tried[walk] = true;
     // Each walk starts with a fresh step count and read budget, and
@@ -53,6 +67,9 @@ uint32_t Detect(const HostReader *reader, uint64_t position, FoundItem *item) {
       item->description = found.description;
       return 1;
     }
+    // The walk moved the window: the first bytes again, for the next rows.
+    head = source.Peek(0, static_cast<uint32_t>(head_size));
+    held = head != nullptr ? head_size : 0;
   }
   return 0;
 }

@@ -27,6 +27,18 @@ const uint8_t* Source::Peek(uint64_t offset, uint32_t count) {
     return window_;
 }
 
+bool Source::Byte(uint64_t offset, uint8_t* value) {
+    if (offset >= size_) return false;
+    if (offset >= window_start_ && offset - window_start_ < window_size_) {
+        *value = window_[offset - window_start_];
+        return true;
+    }
+    if (read_ + 1 > kMaxReadBytes) return false;
+    reader_->ReadBlock(reader_->context, value, position_ + offset, 1);
+    ++read_;
+    return true;
+}
+
 bool Source::Read(uint64_t offset, void* out, uint64_t count) {
     auto* to = static_cast<uint8_t*>(out);
     while (count > 0) {

@@ -32,6 +32,9 @@ public:
     // A pointer to count bytes (at most kWindowBytes) at offset, valid until
     // the next call; nullptr when they run past size() or the read budget.
     const uint8_t* Peek(uint64_t offset, uint32_t count);
+    // The byte at offset, read alone where the window does not hold it, so
+    // that the window stays; false as Peek.
+    bool Byte(uint64_t offset, uint8_t* value);
     // Copies count bytes at offset, in windows; false as Peek.
     bool Read(uint64_t offset, void* out, uint64_t count);
     // One structural step of the walk; false once kMaxSteps are taken.
