@@ -35,12 +35,20 @@ struct ThreadScratch {
 constexpr uint32_t kMaxPatternGap = 16;
 
 // Hyperscan's fastest literal search takes up to about 40 literals, and
-// more only while few of them are short; beyond that it falls back to a
-// search several times slower. Literals of at least kLongLiteral bytes and
-// the shorter ones are then searched in two databases, each of which the
-// fast search can take.
+// more (up to six for each of its 8 buckets, 16 with AVX2) only while few of
+// them are short; beyond that it falls back to a search several times
+// slower. Literals of at least kLongLiteral bytes and the shorter ones are
+// then searched in two databases where the fast search can take each; with
+// more patterns than that, one database is searched once.
 constexpr size_t kOneDatabasePatterns = 40;
 constexpr size_t kLongLiteral = 4;
+
+size_t FastSearchPatterns() {
+    hs_platform_info_t platform;
+    const bool avx2 = hs_populate_platform(&platform) == HS_SUCCESS &&
+                      (platform.cpu_features & HS_CPU_FEATURES_AVX2) != 0;
+    return avx2 ? 96 : 48;
+}
 
 // Literals that share all but their last byte with this many others (a
 // format's rows for each value of a flag or level byte) are searched for by
@@ -275,10 +283,12 @@ std::unique_ptr<GateMatcher> GateMatcher::Make(const std::vector<Entry>& entries
     }
 
     // The long literals in one database and the rest in another, where one
-    // would hold too many patterns for the fast search.
-    const bool split = expressions.size() > kOneDatabasePatterns &&
-                       std::count(long_literal.begin(), long_literal.end(), true) > 0 &&
-                       std::count(long_literal.begin(), long_literal.end(), false) > 0;
+    // would hold too many patterns for the fast search and each can have it.
+    const size_t long_count = static_cast<size_t>(std::count(long_literal.begin(), long_literal.end(), true));
+    const size_t short_count = expressions.size() - long_count;
+    const size_t fast = FastSearchPatterns();
+    const bool split = expressions.size() > kOneDatabasePatterns && long_count > 0 && short_count > 0 &&
+                       long_count <= fast && short_count <= fast;
     for (int part = 0; part < (split ? 2 : 1); ++part) {
         std::vector<std::string> part_expressions;
         std::vector<unsigned> ids;
