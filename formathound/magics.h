@@ -93,14 +93,17 @@ inline constexpr Magic kMagics[] = {
     Text(WalkId::kIsoMedia, 4, "wide"),
     Text(WalkId::kIsoMedia, 4, "free"),
     Text(WalkId::kIsoMedia, 4, "skip"),
-    // An Ogg page of version 0 that begins a stream.
-    {WalkId::kOgg, 4, {{0, 'O'}, {1, 'g'}, {4, 0}, {5, 0x02}}},
+    // An Ogg page of version 0 that begins a stream: "gS" of "OggS", the
+    // version and the flags, four bytes in a row (the search looks for
+    // such a literal fastest); the walk checks "Og".
+    {WalkId::kOgg, 4, {{2, 'g'}, {3, 'S'}, {4, 0}, {5, 0x02}}},
     // The EBML header's ID.
     Text(WalkId::kMatroska, 0, "\x1A\x45\xDF\xA3"),
     Text(WalkId::kFlac, 0, "fLaC"),
-    // RIFF of form type AVI, IFF of form type AIFF or AIFC.
-    {WalkId::kAvi, 4, {{0, 'R'}, {1, 'I'}, {8, 'A'}, {9, 'V'}}},
-    {WalkId::kAiff, 4, {{0, 'F'}, {1, 'O'}, {8, 'A'}, {9, 'I'}}},
+    // The form type of a RIFF AVI, an IFF AIFF or AIFC; the walks check
+    // "RIFF" and "FORM".
+    Text(WalkId::kAvi, 8, "AVI "),
+    Text(WalkId::kAiff, 8, "AIFF"), Text(WalkId::kAiff, 8, "AIFC"),
     Text(WalkId::kMidi, 0, "MThd"),
     Text(WalkId::kFlv, 0, "FLV\x01"),
     // The first bytes of the ASF header object's GUID.
@@ -119,9 +122,9 @@ inline constexpr Magic kMagics[] = {
     // The first half of the OLE2 compound file signature; the walk checks
     // the rest.
     Text(WalkId::kOle2, 0, "\xD0\xCF\x11\xE0"),
-    // "SQLite format 3\0": its first two bytes and its last two, whose NUL
-    // no text mention of the name has.
-    {WalkId::kSqlite, 4, {{0, 'S'}, {1, 'Q'}, {14, '3'}, {15, 0}}},
+    // "SQLite format 3\0": its last four bytes, whose NUL no text mention
+    // of the name has; the walk checks the rest.
+    Text(WalkId::kSqlite, 12, "t 3\0"),
     // "MZ" and the DOS header's last-page bytes and page count, as the usual
     // stubs have them: MS link, GNU ld and Go (90 00 03 00), Borland (50 00
     // 02 00), LLVM lld (80 00 01 00; 78 00 01 00 in older versions). Images
@@ -175,10 +178,9 @@ inline constexpr Magic kMagics[] = {
     // first four letters, in a row, so that the search has a literal of
     // four bytes to look for; the walk checks the rest.
     Text(WalkId::kTar, 257, "usta"),
-    // "0707" and the form: "070701" newc, "070702" crc, "070707" odc.
-    {WalkId::kCpio, 4, {{0, '0'}, {1, '7'}, {4, '0'}, {5, '1'}}},
-    {WalkId::kCpio, 4, {{0, '0'}, {1, '7'}, {4, '0'}, {5, '2'}}},
-    {WalkId::kCpio, 4, {{0, '0'}, {1, '7'}, {4, '0'}, {5, '7'}}},
+    // "0707" of "070701" newc, "070702" crc and "070707" odc; the walk
+    // checks the form.
+    Text(WalkId::kCpio, 0, "0707"),
     // "!<arch>\n", of archives and Debian packages.
     Text(WalkId::kAr, 0, "!<ar"),
     // "CD001" of the first volume descriptor, 32 KiB into the image.
@@ -213,9 +215,9 @@ inline constexpr Magic kMagics[] = {
     {WalkId::kTga, 4, {{0, 0}, {1, 0}, {2, 11}, {3, 0}}},
     {WalkId::kTga, 4, {{0, 0}, {1, 1}, {2, 1}, {3, 0}}},
     {WalkId::kTga, 4, {{0, 0}, {1, 1}, {2, 9}, {3, 0}}},
-    // "gimp xcf ": four of its letters, apart, to keep the word "gimp" in
-    // text from waking the walk.
-    {WalkId::kXcf, 4, {{0, 'g'}, {1, 'i'}, {5, 'x'}, {7, 'f'}}},
+    // " xcf" of "gimp xcf ", not "gimp", to keep the word in text from
+    // waking the walk; the walk checks the rest.
+    Text(WalkId::kXcf, 4, " xcf"),
     // Text: "#!" and an absolute path; XML's declaration, "<svg" and a
     // byte order mark before "<"; HTML's document type or root element as
     // writers case them; JSON objects and arrays as indenting writers open
