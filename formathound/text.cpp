@@ -755,7 +755,9 @@ bool Folded(const uint8_t* p, const char* s) {
 
 }  // namespace
 
-bool WalkText(Source& source, Found* found) {
+namespace {
+
+bool WalkKind(Source& source, Found* found) {
     if (source.size() < kHead) return false;
     const uint8_t* head = source.Peek(0, kHead);
     if (head == nullptr) return false;
@@ -788,5 +790,11 @@ bool WalkText(Source& source, Found* found) {
         return WalkMessage(text, found);
     }
 }
+
+}  // namespace
+
+// No item is shorter than the opening read to tell its kind, so that an
+// item's end does not depend on the bytes behind it.
+bool WalkText(Source& source, Found* found) { return WalkKind(source, found) && found->size >= kHead; }
 
 }  // namespace formathound

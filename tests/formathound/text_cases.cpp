@@ -58,6 +58,8 @@ std::vector<Case> TextCases() {
         {"XML then zeros", Cat({Text(kXml), Zeros()}), kXml.size(), "xml"},
         {"XML with a byte order mark", Text("\xEF\xBB\xBF" + kXml), kXml.size() + 3, "xml"},
         {"SVG without declaration", Cat({svg, Text("<svg")}), svg.size(), "svg"},
+        // Its end must not depend on whether the bytes behind it fill the opening's read.
+        {"XML shorter than the opening read", Cat({Text("<svg........--/>"), Bytes(24, 0xE0)}), 0, ""},
         {"XML by its document type", doctype, doctype.size(), "xml"},
         // HTML: to "</html>" in any case.
         {"HTML", Cat({html, Zeros()}), html.size(), "html"},
