@@ -257,7 +257,10 @@ std::unique_ptr<GateMatcher> GateMatcher::Make(const std::vector<Entry>& entries
     std::map<std::pair<bool, std::string>, size_t> pattern_ids;
     std::vector<std::string> expressions;
     std::vector<bool> long_literal;
-    for (auto& [search, mask] : searches) {
+    for (auto& entry : searches) {
+        // Named apart: a lambda below cannot capture a structured binding.
+        auto& search = entry.first;
+        const auto mask = entry.second;
         const auto [known, added] =
             pattern_ids.insert({{search.literal, search.bytes}, database->patterns.size()});
         if (added) {
