@@ -14,8 +14,9 @@ packages=(cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev
           genisoimage libtiff-dev libtiff-tools p7zip-full xorriso libgsf-bin msitools binutils
           gcc-mingw-w64-x86-64 gcc-mingw-w64-i686 osslsigncode openssl enscript groff-base gzip tar pigz
           pbzip2 lbzip2 icoutils netpbm chromium
-          # (picture and text checkers: packages)
-          # (program and archive checkers: packages)
+          libxml2-dev
+          libflac-dev
+          gdb
           )
 # Installed without the packages they recommend (which are large and not needed).
 lean_packages=(gimp)

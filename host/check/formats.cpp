@@ -8,8 +8,10 @@ extern const Checker kJpegChecker, kPngChecker, kGifChecker, kZipChecker, kBmpCh
     kPdfChecker, kCabChecker, kW64Checker, kIsoMediaChecker, kGzipChecker, kBzip2Checker, kXzChecker,
     kZstdChecker, kLz4Checker, k7zChecker, kTarChecker, kCpioChecker, kIso9660Checker, kSqliteChecker,
     kTiffChecker;
-// (picture and text checkers: declarations)
-// (program and archive checkers: declarations)
+extern const Checker kNetpbmChecker, kTgaChecker, kPsdChecker, kIcoChecker, kXcfChecker, kTextChecker;
+extern const Checker kRarChecker, kArChecker, kOle2Checker, kPeChecker, kElfChecker;
+extern const Checker kFlacChecker, kMatroskaChecker, kOggChecker, kAsfChecker, kAiffChecker,
+    kMpegTsChecker, kMpegAudioChecker;
 
 namespace {
 
@@ -59,8 +61,54 @@ std::vector<Format> MakeFormats() {
         // TIFF and BigTIFF headers (and the raw files that keep them); ORF and
         // RW2 change the magic, which libtiff does not open.
         {"tiff", {{0, "II*\x00"sv}, {0, "MM\x00*"sv}, {0, "II+\x00"sv}, {0, "MM\x00+"sv}}, &kTiffChecker},
-        // (picture and text checkers: rows)
-        // (program and archive checkers: rows)
+        // Netpbm's "P1" to "P7", a TGA header's zeros and an icon's (which a
+        // true-colour TGA shares with a cursor's) name nothing for sure: the
+        // finders' extensions route them.
+        {"netpbm", {}, &kNetpbmChecker, {"P6\n"sv, "P7\nWIDTH "sv, "HEIGHT "sv, "DEPTH "sv, "MAXVAL "sv,
+         "TUPLTYPE RGB_ALPHA\n"sv, "ENDHDR\n"sv}, {"pbm"sv, "pgm"sv, "ppm"sv, "pnm"sv, "pam"sv}},
+        {"tga", {}, &kTgaChecker, {"TRUEVISION-XFILE.\x00"sv, "\xEF\x01"sv}, {"tga"sv}},
+        {"psd", {{0, "8BPS"sv}}, &kPsdChecker, {"8BIM"sv, "\x00\x01"sv}},
+        {"ico", {}, &kIcoChecker, {"\x89PNG\r\n\x1A\n"sv, "\x28\x00\x00\x00"sv}, {"ico"sv, "cur"sv}},
+        {"xcf", {{0, "gimp xcf "sv}}, &kXcfChecker,
+         {"file\x00"sv, "v011\x00"sv, "\x00\x00\x00\x11\x00\x00\x00\x01"sv}},
+        // Text kinds by their openings; JSON and mail, whose openings are a
+        // bracket or a header name, by the finder's extension.
+        {"text",
+         {{0, "#!/"sv}, {0, "#! /"sv}, {0, "<?xml"sv}, {0, "<svg"sv}, {0, "\xEF\xBB\xBF<"sv}, {0, "<!DOCTYPE"sv},
+          {0, "<!doctype"sv}, {0, "<html"sv}, {0, "<HTML"sv}, {0, "{\\rtf"sv}, {0, "%!PS"sv}},
+         &kTextChecker,
+         {"</html>"sv, "<!--"sv, "-->"sv, "<script>"sv, "</script>"sv, "<!ENTITY "sv, "encoding=\"ISO-8859-1\""sv,
+          "charset=windows-1252"sv, "\\bin"sv, "\\'e9"sv, "%%EOF\n"sv, "%%BoundingBox: "sv, "EPSF"sv},
+         {"json"sv, "eml"sv, "mbox"sv}},
+        {"rar", {{0, "Rar!\x1A\x07\x00"sv}, {0, "Rar!\x1A\x07\x01\x00"sv}}, &kRarChecker,
+         {"\x73\x00\x00\x0D\x00"sv, "\x00\x80"sv, "\xC4\x3D\x7B\x00\x40\x07\x00"sv}},
+        // Unix ar archives; a first member debian-binary makes a Debian package.
+        {"ar", {{0, "!<arch>\n"sv}}, &kArChecker,
+         {"debian-binary   "sv, "control.tar.xz  "sv, "data.tar.xz     "sv, "`\n"sv, "2.0\n"sv}},
+        {"ole2", {{0, "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1"sv}}, &kOle2Checker,
+         {"\x3E\x00\x03\x00\xFE\xFF\x09\x00"sv, "\xFE\xFF\xFF\xFF"sv, "\xFD\xFF\xFF\xFF"sv,
+          "R\x00o\x00o\x00t\x00"sv}},
+        // A DOS header's MZ; the checker follows e_lfanew to the PE header.
+        {"pe", {{0, "MZ"sv}}, &kPeChecker, {"PE\x00\x00"sv, "\x0B\x01"sv, "\x0B\x02"sv, ".text\x00\x00\x00"sv}},
+        {"elf", {{0, "\x7F" "ELF"sv}}, &kElfChecker, {".shstrtab"sv, ".symtab"sv, ".strtab"sv}},
+        {"flac", {{0, "fLaC"sv}}, &kFlacChecker, {"\xFF\xF8"sv, "\xFF\xF9"sv, "\x00\x00\x00\x22"sv}},
+        {"matroska", {{0, "\x1A\x45\xDF\xA3"sv}}, &kMatroskaChecker,
+         {"\x42\x82\x88matroska"sv, "\x42\x82\x84webm"sv, "\x18\x53\x80\x67"sv, "\x15\x49\xA9\x66"sv,
+          "\x16\x54\xAE\x6B"sv, "\x1F\x43\xB6\x75"sv, "\xA3"sv, "\x1C\x53\xBB\x6B"sv}},
+        {"ogg", {{0, "OggS"sv}}, &kOggChecker,
+         {"OggS\x00\x02"sv, "OggS\x00\x04"sv, "\x01vorbis"sv, "OpusHead"sv, "OpusTags"sv, "\x80theora"sv}},
+        {"asf", {{0, "\x30\x26\xB2\x75\x8E\x66\xCF\x11\xA6\xD9\x00\xAA\x00\x62\xCE\x6C"sv}}, &kAsfChecker,
+         {"\xA1\xDC\xAB\x8C\x47\xA9\xCF\x11\x8E\xE4\x00\xC0\x0C\x20\x53\x65"sv,
+          "\x91\x07\xDC\xB7\xB7\xA9\xCF\x11\x8E\xE6\x00\xC0\x0C\x20\x53\x65"sv,
+          "\x36\x26\xB2\x75\x8E\x66\xCF\x11\xA6\xD9\x00\xAA\x00\x62\xCE\x6C"sv}},
+        // AIFF's FORM is IFF's, and its form type at 8 is no magic of its
+        // own; transport streams and MPEG audio have none: the finders'
+        // extensions route them.
+        {"aiff", {}, &kAiffChecker, {"FORM"sv, "AIFF"sv, "AIFC"sv, "COMM"sv, "SSND"sv, "FVER"sv}, {"aiff"sv, "aifc"sv}},
+        {"mpeg-ts", {}, &kMpegTsChecker, {"\x47\x40\x00\x10"sv, "\x47\x50\x00\x10"sv}, {"ts"sv, "m2ts"sv}},
+        {"mpeg-audio", {}, &kMpegAudioChecker,
+         {"ID3\x04\x00"sv, "\xFF\xFB\x90"sv, "\xFF\xF1"sv, "Xing"sv, "Info"sv, "TAG"sv},
+         {"mp3"sv, "mp2"sv, "mp1"sv, "aac"sv}},
     };
 }
 

@@ -25,6 +25,18 @@ const std::string kFfmpegAudio = "ffmpeg -v error -f lavfi -i sine=duration=1";
 // A RIFF AVIX chunk holding a LIST movi with one 4-byte video frame (printf).
 const std::string kAvix = "RIFF\\034\\0\\0\\0AVIXLIST\\020\\0\\0\\0movi00dc\\004\\0\\0\\0\\0\\0\\0\\0";
 
+// A program, a library's source, a Debian package's tree (dpkg-deb
+// --build follows) and an installer database with a table.
+const std::string kMain = "printf 'int main(void) { return 0; }\\n' > m.c";
+const std::string kLibrary = "printf 'int g = 3;\\nstatic char b[64];\\nint f(int x) { return x + g; }\\n"
+                             "char* h(void) { return b; }\\n' > f.c";
+const std::string kDeb = "mkdir -p p/DEBIAN p/usr/share/h && printf 'Package: h\\nVersion: 1\\nArchitecture: all\\n"
+                         "Maintainer: h <h@h>\\nDescription: h\\n' > p/DEBIAN/control && seq 3000 > p/usr/share/h/n && "
+                         "dpkg-deb --build --root-owner-group";
+const std::string kMsi = "msibuild item -s hound hound 'Intel;1033' '{12345678-1234-1234-1234-123456789012}' && "
+                         "msibuild item -q 'CREATE TABLE `T` (`A` CHAR(72) NOT NULL PRIMARY KEY `A`)' && "
+                         "msibuild item -q \"$(printf 'INSERT INTO `T` (`A`) VALUES (\\047hound\\047)')\"";
+
 struct FileRow {
     const char* name;
     const char* format;  // the checker expected
@@ -35,6 +47,7 @@ struct FileRow {
     long damage_at;
     std::vector<uint8_t> damage;
     const char* extension = nullptr;  // the name its content gives it, if any
+    const char* route = nullptr;      // the finder's extension, for formats without a magic
 };
 
 // An archive of the named entries, each a line of text unless made before; the first
@@ -124,11 +137,120 @@ const FileRow kFiles[] = {
     {"AVI with AVIX continuations", "riff",
      kFfmpeg + " -c:v mpeg4 -c:a mp2 -f avi item && for i in 1 2; do printf '" + kAvix + "' >> item; done", 12,
      {'x'}},
-    // (picture and text files)
-    // (program and archive files)
+    {"binary PGM, largest value 100", "netpbm", "pgmramp -lr 40 30 | pnmdepth 100 > item", kMiddle, {0xFF}, nullptr,
+     "pgm"},
+    {"plain PPM", "netpbm", "convert -size 8x6 gradient:red-blue -compress none ppm:item", kMiddle, {'x'}, nullptr,
+     "ppm"},
+    // DEPTH 3 made 4: the tuple type RGB takes 3.
+    {"PAM", "netpbm", "convert -size 20x10 gradient:red-blue pam:item", 28, {'4'}, nullptr, "pam"},
+    {"TGA", "tga", "convert -size 40x30 gradient:red-blue tga:item", 16, {7}, nullptr, "tga"},
+    {"TGA, RLE", "tga", "convert -size 40x30 gradient:red-blue -compress RLE tga:item", 18, {0xFF}, nullptr, "tga"},
+    {"TGA, colour-mapped", "tga", "convert -size 40x30 gradient:red-blue -colors 4 -type Palette tga:item", -1,
+     {0xFF}, nullptr, "tga"},
+    // The first layer's channel count made 60.
+    {"PSD", "psd", "convert -size 40x30 gradient:red-blue psd:item", 88, {0, 60}},
+    // The DIB's width against its entry's.
+    {"ICO", "ico", "convert -size 16x16 gradient:red-blue a.png && icotool -c -o item a.png", 26, {0x11}, nullptr,
+     "ico"},
+    {"ICO holding a PNG", "ico", "convert -size 16x16 gradient:red-blue a.png && icotool -c -r a.png -o item",
+     kMiddle, {0, 0, 0, 0}, nullptr, "ico"},
+    {"CUR", "ico", "convert -size 16x16 gradient:red-blue a.png && icotool -c --cursor -X 2 -Y 3 -o item a.png",
+     10, {0x20}, nullptr, "cur"},
+    // Four tiles of 64x64 pixels; GIMP takes some seconds to start.
+    {"XCF", "xcf",
+     "convert -size 80x70 gradient:red-blue PNG24:a.png && gimp-console -i -d -f -b '(let* ((image (car "
+     "(gimp-file-load RUN-NONINTERACTIVE \"a.png\" \"a.png\"))) (layer (car (gimp-image-get-active-layer image)))) "
+     "(gimp-xcf-save RUN-NONINTERACTIVE image layer \"item\" \"item\") (gimp-quit 0))' >/dev/null",
+     kMiddle, {0xFF, 0xFF, 0xFF, 0xFF}},
+    // An inner end tag renamed: the walk counts depth only, libxml2 matches names.
+    {"XML", "text", "printf '<doc><p a=\"1\">text</p><p>more &amp; more</p></doc>' | xmllint --format - > item",
+     -11, {'q'}},
+    {"XML in ISO-8859-1", "text",
+     "printf '<doc>caf\\303\\251 cr\\303\\250me</doc>' | xmllint --encode ISO-8859-1 - > item", -12, {0x85}},
+    {"SVG", "text", "printf '<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"10\" height=\"10\"><rect "
+     "width=\"5\" height=\"5\"/><!-- mark --></svg>' | xmllint --format - > item", -10, {'/'}},
+    {"HTML", "text", "printf '<!DOCTYPE html>\\n<html><head><title>a</title><script>if (a < b) c = \"</p>\";"
+     "</script></head>\\n<body><!-- note --><p class=\"x\">text</p></body>\\n</html>\\n' > item", 109, {'x'}},
+    {"JSON", "text",
+     "python3 -c 'import json; print(json.dumps({\"a\": [1, 2.5, \"x\"], \"b\": {\"c\": None, \"d\": True}}, "
+     "indent=2))' > item", kMiddle, {']'}, nullptr, "json"},
+    {"RTF", "text", "printf '{\\\\rtf1\\\\ansi{\\\\fonttbl{\\\\f0 Times;}}\\\\f0 caf\\\\'\"'\"'e9 {\\\\b bold}\\\\par\\n}\\n' "
+     "> item", -2, {'x'}},
+    {"PostScript", "text",
+     "gs -q -dNOPAUSE -dBATCH -sDEVICE=ps2write -sOutputFile=item -c '/Helvetica findfont 12 scalefont "
+     "setfont 72 72 moveto (hound) show showpage'", -4, {'X'}},
+    // RAR: no RAR writer is free, so one stored file in each version, made
+    // by hand (headers with their CRCs); damage in the file's data breaks
+    // its CRC, which libarchive checks.
+    {"RAR 4, stored", "rar",
+     "printf 'Rar!\\032\\007\\000\\317\\220s\\000\\000\\015\\000\\000\\000\\000\\000\\000\\000\\231\\367t\\000\\200"
+     "\\045\\000\\032\\000\\000\\000\\032\\000\\000\\000\\000\\251J\\203*\\000\\000!Z\\0240\\005\\000 \\000\\000\\000"
+     "a.txthound checks RAR archives\\012\\304={\\000@\\007\\000' > item", 57, {'X'}},
+    {"RAR 5, stored", "rar",
+     "printf 'Rar!\\032\\007\\001\\000\\305\\03232\\003\\001\\000\\000\\312\\247To\\022\\002\\002\\032\\004\\032 "
+     "\\251J\\203*\\000\\000\\005a.txthound checks RAR archives\\012\\031\\262:5\\003\\005\\000\\000' > item",
+     39, {'X'}},
+    // A symbol table, a long-name table and an odd member; a size that is no number.
+    {"ar archive", "ar", "printf 'int f(void) { return 1; }\\n' > a.c && gcc -c a.c -o a_rather_long_object_name.o && "
+     "printf x > b && ar rcs item a_rather_long_object_name.o b", 8 + 48, {'x'}},
+    {"Debian package, xz", "ar", kDeb + " -Zxz p item >/dev/null", 8 + 60, {'3'}},
+    {"Debian package, gzip", "ar", kDeb + " -Zgzip p item >/dev/null", kMiddle, {0, 0, 0, 0}},
+    // A stream's size in its directory entry that its chain does not hold.
+    {"OLE2 compound file", "ole2", "mkdir -p o/s && seq 2000 > o/WordDocument && echo text > o/1Table && "
+     "seq 50 > o/s/inner && cd o && gsf createole ../item WordDocument 1Table s", 11000, {0x00, 0x30}},
+    {"Windows Installer package", "ole2", kMsi + " && seq 1500 > b && msibuild item -a Binary.b b", 9209, {0x03}},
+    // The PE checksum catches damage anywhere; a name past the section name table.
+    {"PE32+ program", "pe", kMain + " && x86_64-w64-mingw32-gcc -o p.exe m.c && mv p.exe item", kMiddle,
+     {'X', 'Y', 'Z', 'W'}},
+    {"PE32 library, stripped", "pe", kLibrary + " && i686-w64-mingw32-gcc -s -shared -o p.dll f.c && mv p.dll item",
+     kMiddle, {'X', 'Y', 'Z', 'W'}},
+    {"PE32 program, signed", "pe",
+     kMain + " && i686-w64-mingw32-gcc -o p.exe m.c && openssl req -x509 -newkey rsa:2048 -nodes -keyout k.pem "
+     "-out c.pem -subj /CN=hound -days 2 && osslsigncode sign -certs c.pem -key k.pem -in p.exe -out item",
+     -100, {'X', 'Y', 'Z', 'W'}},
+    {"ELF program", "elf", kMain + " && gcc -o item m.c", -64, {0xFF, 0xFF, 0xFF, 0x7F}},
+    {"ELF shared object", "elf", kLibrary + " && gcc -shared -fPIC -o item f.c", -64, {0xFF, 0xFF, 0xFF, 0x7F}},
+    {"ELF object, 32-bit", "elf", kLibrary + " && clang --target=i386-linux-gnu -c f.c -o item", -40,
+     {0xFF, 0xFF, 0xFF, 0x7F}},
+    {"ELF object, 64-bit big-endian", "elf", kLibrary + " && clang --target=powerpc64-linux-gnu -c f.c -o item",
+     -64, {0xFF, 0xFF, 0xFF, 0x7F}},
+    {"ELF object, 32-bit big-endian", "elf", kLibrary + " && clang --target=powerpc-linux-gnu -c f.c -o item",
+     -40, {0xFF, 0xFF, 0xFF, 0x7F}},
+    {"ELF core file", "elf",
+     kMain + " && gcc -o prog m.c && gdb -q -batch -ex 'break main' -ex run -ex 'gcore item' ./prog >/dev/null", -64,
+     {0xFF, 0xFF, 0xFF, 0x7F}},
+    // FLAC: a byte of the last frame breaks its CRC-16; Ogg: a page's CRC.
+    {"FLAC", "flac", "sox -n -r 8000 -c 1 -b 16 a.wav synth 1 sine 440 && flac -s -o item a.wav", -20,
+     {0x12, 0x34, 0x56, 0x78}},
+    // STREAMINFO's MD5 sum, which only decoding checks.
+    {"FLAC, MD5 sum", "flac", "sox -n -r 8000 -c 1 -b 16 a.wav synth 1 sine 440 && flac -s -o item a.wav", 8 + 18,
+     {0, 0, 0, 0}},
+    {"Ogg Vorbis", "ogg", "sox -n -r 8000 -c 1 -b 16 a.wav synth 1 sine 440 && oggenc -Q -o item a.wav", kMiddle,
+     {0, 0, 0, 0}},
+    {"Ogg Opus", "ogg", "sox -n -r 8000 -c 1 -b 16 a.wav synth 1 sine 440 && opusenc --quiet a.wav item", kMiddle,
+     {0, 0, 0, 0}},
+    {"Ogg Theora video", "ogg", kFfmpeg + " -c:v libtheora -c:a libvorbis -f ogg item", kMiddle, {0, 0, 0, 0}},
+    // Matroska and WebM: the EBML header's size made larger than it is.
+    {"Matroska", "matroska", kFfmpeg + " -c:v mpeg4 -c:a mp2 -f matroska item", 4, {0xA0}},
+    {"WebM", "matroska", kFfmpeg + " -c:v libvpx -c:a libopus -f webm item", 4, {0xA0}},
+    // ASF: the header object's size.
+    {"WMV", "asf", kFfmpeg + " -c:v wmv2 -c:a wmav2 -f asf item", 16, {0xFF}},
+    {"WMA", "asf", kFfmpegAudio + " -c:a wmav2 -f asf item", 16, {0xFF}},
+    // AIFF: the FORM's size.
+    {"AIFF", "aiff", kFfmpegAudio + " -c:a pcm_s16be -f aiff item", 4, {0x7F}, nullptr, "aiff"},
+    // A transport stream: the PAT's CRC.
+    {"MPEG transport stream", "mpeg-ts", kFfmpeg + " -c:v mpeg2video -c:a mp2 -f mpegts item", 188 + 10, {0xFF},
+     nullptr, "ts"},
+    // MP3: the Info header's byte count, which the audio falls short of;
+    // MP2 and ADTS: the first frame's header.
+    {"MP3", "mpeg-audio", kFfmpegAudio + " -f wav - | lame --quiet - item", 33, {0x01}, nullptr, "mp3"},
+    {"MP2", "mpeg-audio", kFfmpegAudio + " -c:a mp2 -f mp2 item", 1, {0x00}, nullptr, "mp2"},
+    {"AAC (ADTS)", "mpeg-audio", kFfmpegAudio + " -c:a aac -f adts item", 1, {0x00}, nullptr, "aac"},
 };
 
-CheckResult Check(const std::vector<uint8_t>& bytes) { return CheckItem({bytes.data(), bytes.size()}); }
+CheckResult Check(const std::vector<uint8_t>& bytes, const char* route = nullptr) {
+    return CheckItem({bytes.data(), bytes.size(), nullptr, route});
+}
 
 const FileRow& Row(const std::string& name) {
     return *std::find_if(std::begin(kFiles), std::end(kFiles), [&](const FileRow& row) { return row.name == name; });
@@ -179,13 +301,13 @@ TEST(Checkers, RealFilesValidToTheirEndCutShortOrDamagedInvalid) {
         // Bytes after the file belong to no item: the end is the format's.
         std::vector<uint8_t> longer = file;
         longer.insert(longer.end(), 3000, 0x5A);
-        const CheckResult valid = Check(longer);
+        const CheckResult valid = Check(longer, row.route);
         EXPECT_EQ(valid.state, CheckState::kValid) << ReasonText(valid.format, valid.reason);
         EXPECT_STREQ(FormatName(valid.format), row.format);
         EXPECT_EQ(valid.end, file.size());
         EXPECT_STREQ(valid.extension != nullptr ? valid.extension : "-", row.extension ? row.extension : "-");
 
-        const CheckResult cut = Check(Slice(file, 0, file.size() * 3 / 4));
+        const CheckResult cut = Check(Slice(file, 0, file.size() * 3 / 4), row.route);
         EXPECT_EQ(cut.state, CheckState::kInvalid);
         EXPECT_STRNE(ReasonText(cut.format, cut.reason), "");
 
@@ -194,7 +316,7 @@ TEST(Checkers, RealFilesValidToTheirEndCutShortOrDamagedInvalid) {
                           : row.damage_at < 0  ? file.size() - static_cast<size_t>(-row.damage_at)
                                                : static_cast<size_t>(row.damage_at);
         std::copy(row.damage.begin(), row.damage.end(), damaged.begin() + at);
-        EXPECT_EQ(Check(damaged).state, CheckState::kInvalid);
+        EXPECT_EQ(Check(damaged, row.route).state, CheckState::kInvalid);
     }
 }
 
@@ -204,7 +326,7 @@ TEST(Checkers, EveryFormatHasRealFiles) {
         SCOPED_TRACE(format.name);
         EXPECT_TRUE(std::any_of(std::begin(kFiles), std::end(kFiles),
                                 [&](const FileRow& row) { return std::string(row.format) == format.name; }));
-        EXPECT_FALSE(format.magics.empty());
+        EXPECT_FALSE(format.magics.empty() && format.extensions.empty());
         EXPECT_EQ(format.checker->reasons[0], std::string());
     }
 }
@@ -293,6 +415,24 @@ TEST(Checkers, JpegProcessThatLibjpegDoesNotDecodeIsUnchecked) {
     seven[3] = 0xC0;
     seven[6] = 7;
     EXPECT_EQ(Check(seven).state, CheckState::kInvalid);
+}
+
+// Without its checksum a signed image still has its certificate records
+// checked: a revision that no WIN_CERTIFICATE has makes it invalid.
+TEST(Checkers, PeCertificateRecordsAreCheckedWithoutTheChecksum) {
+    TempDir dir;
+    std::vector<uint8_t> pe = Make(dir, Row("PE32 program, signed"));
+    ASSERT_GT(pe.size(), 0x40u);
+    const size_t optional = Le32(&pe[0x3C]) + 24;
+    ASSERT_EQ(Le16(&pe[optional]), 0x10Bu);
+    std::fill_n(pe.begin() + optional + 64, 4, 0);  // no checksum
+    const size_t certificate = Le32(&pe[optional + 96 + 8 * 4]);
+    ASSERT_LT(certificate + 8, pe.size());
+    EXPECT_EQ(Check(pe).state, CheckState::kValid);
+    pe[certificate + 5] = 0x07;  // wRevision 0x0700
+    const CheckResult result = Check(pe);
+    EXPECT_EQ(result.state, CheckState::kInvalid);
+    EXPECT_STREQ(ReasonText(result.format, result.reason), "bad certificate table");
 }
 
 TEST(Checkers, HeadersClaimingHugeSizesStayBounded) {
