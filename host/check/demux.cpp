@@ -167,7 +167,9 @@ Demuxed Run(const char* demuxer, Input* input) {
     const int status = avformat_open_input(&opened, nullptr, format, nullptr);
     if (status < 0) return Failed(status, Demuxed::kCannotOpen);
     std::unique_ptr<AVFormatContext, InputClose> context(opened);
-    if (context->nb_streams == 0) return Demuxed::kNoStreams;
+    // A demuxer that makes its streams as packets come (FLV, say) has none
+    // yet; it then gives no packets if it finds none.
+    if (context->nb_streams == 0 && (context->ctx_flags & AVFMTCTX_NOHEADER) == 0) return Demuxed::kNoStreams;
     return ReadPackets(context.get(), input);
 }
 

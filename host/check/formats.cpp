@@ -10,6 +10,7 @@ extern const Checker kJpegChecker, kPngChecker, kGifChecker, kZipChecker, kBmpCh
     kTiffChecker;
 extern const Checker kNetpbmChecker, kTgaChecker, kPsdChecker, kIcoChecker, kXcfChecker, kTextChecker;
 extern const Checker kRarChecker, kArChecker, kOle2Checker, kPeChecker, kElfChecker;
+extern const Checker kFlvChecker;
 extern const Checker kFlacChecker, kMatroskaChecker, kOggChecker, kAsfChecker, kAiffChecker,
     kMpegTsChecker, kMpegAudioChecker;
 
@@ -97,6 +98,7 @@ std::vector<Format> MakeFormats() {
           "\x16\x54\xAE\x6B"sv, "\x1F\x43\xB6\x75"sv, "\xA3"sv, "\x1C\x53\xBB\x6B"sv}},
         {"ogg", {{0, "OggS"sv}}, &kOggChecker,
          {"OggS\x00\x02"sv, "OggS\x00\x04"sv, "\x01vorbis"sv, "OpusHead"sv, "OpusTags"sv, "\x80theora"sv}},
+        {"flv", {{0, "FLV\x01"sv}}, &kFlvChecker, {"\x00\x00\x00\x09\x00\x00\x00\x00"sv, "onMetaData"sv}},
         {"asf", {{0, "\x30\x26\xB2\x75\x8E\x66\xCF\x11\xA6\xD9\x00\xAA\x00\x62\xCE\x6C"sv}}, &kAsfChecker,
          {"\xA1\xDC\xAB\x8C\x47\xA9\xCF\x11\x8E\xE4\x00\xC0\x0C\x20\x53\x65"sv,
           "\x91\x07\xDC\xB7\xB7\xA9\xCF\x11\x8E\xE6\x00\xC0\x0C\x20\x53\x65"sv,

@@ -1,10 +1,10 @@
 // Media checkers on libavformat's demuxers (Matroska and WebM, Ogg, MPEG
-// transport streams, ASF, AIFF, MPEG audio and ADTS AAC):
+// transport streams, FLV, ASF, AIFF, MPEG audio and ADTS AAC):
 // formathound's walk of the container gives the item's end, and the
 // format's demuxer reads the headers and every packet from exactly those
 // bytes. Where a walk ends at the last whole packet (transport streams,
-// MPEG audio), a packet of the same stream that stands there and runs past
-// the end of the data makes the item cut short.
+// MPEG audio, FLV), a packet of the same stream that stands there and runs
+// past the end of the data makes the item cut short.
 #include <cstring>
 #include <iterator>
 
@@ -106,7 +106,19 @@ bool AudioCut(CheckBytes bytes, uint64_t end) {
     return (a[1] & 0xFE) == (b[1] & 0xFE) && (a[2] & 0x0C) == (b[2] & 0x0C) && left < length;
 }
 
+// An FLV tag (audio, video or script data, reserved bits clear) that the
+// data cuts short: its header, data and back-pointer run past the end.
+bool FlvCut(CheckBytes bytes, uint64_t end) {
+    const uint64_t left = bytes.size - end;
+    const uint8_t* tag = bytes.data + end;
+    if (left == 0 || (tag[0] & 0xC0) != 0) return false;
+    const uint8_t type = tag[0] & 0x1F;
+    if (type != 8 && type != 9 && type != 18) return false;
+    return left < 11 || 11 + (uint64_t{tag[1]} << 16 | tag[2] << 8 | tag[3]) + 4 > left;
+}
+
 CheckResult CheckMatroska(CheckBytes bytes) { return CheckDemuxed(bytes, "matroska", nullptr); }
+CheckResult CheckFlv(CheckBytes bytes) { return CheckDemuxed(bytes, "flv", FlvCut); }
 CheckResult CheckOgg(CheckBytes bytes) { return CheckDemuxed(bytes, "ogg", nullptr); }
 CheckResult CheckAsf(CheckBytes bytes) { return CheckDemuxed(bytes, "asf", nullptr); }
 CheckResult CheckAiff(CheckBytes bytes) { return CheckDemuxed(bytes, "aiff", nullptr); }
@@ -133,6 +145,7 @@ static_assert(std::size(kMediaReasons) == kReasonCount, "one text per reason");
 #define HOUND_MEDIA_CHECKER(Name, Check) \
     extern const Checker Name = {Check, kMediaReasons, std::size(kMediaReasons), nullptr};
 HOUND_MEDIA_CHECKER(kMatroskaChecker, CheckMatroska)
+HOUND_MEDIA_CHECKER(kFlvChecker, CheckFlv)
 HOUND_MEDIA_CHECKER(kOggChecker, CheckOgg)
 HOUND_MEDIA_CHECKER(kAsfChecker, CheckAsf)
 HOUND_MEDIA_CHECKER(kAiffChecker, CheckAiff)

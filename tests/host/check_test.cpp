@@ -233,6 +233,8 @@ const FileRow kFiles[] = {
     // Matroska and WebM: the EBML header's size made larger than it is.
     {"Matroska", "matroska", kFfmpeg + " -c:v mpeg4 -c:a mp2 -f matroska item", 4, {0xA0}},
     {"WebM", "matroska", kFfmpeg + " -c:v libvpx -c:a libopus -f webm item", 4, {0xA0}},
+    // FLV: the first tag's type.
+    {"FLV", "flv", kFfmpeg + " -c:v flv1 -c:a aac -f flv item", 13, {0x00}},
     // ASF: the header object's size.
     {"WMV", "asf", kFfmpeg + " -c:v wmv2 -c:a wmav2 -f asf item", 16, {0xFF}},
     {"WMA", "asf", kFfmpegAudio + " -c:a wmav2 -f asf item", 16, {0xFF}},
