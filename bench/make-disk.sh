@@ -166,7 +166,10 @@ fi
 # Other files (--files): TYPE COUNT and a command that prints paths, the
 # first COUNT of at least 2000 bytes (sorted) taken as TYPE.
 shipped() { find "$@" -type f 2>/dev/null | sort; }
-scripts() { grep -l -m1 "^#!$1" /usr/bin/* 2>/dev/null | sort; }
+# Scripts in /usr/bin whose first line runs $1 (listed by find: the rows
+# are read with globbing off).
+scripts() { find /usr/bin -maxdepth 1 -type f 2>/dev/null | sort | while read -r file; do
+    if head -n 1 "$file" | grep -q "^#!$1\b"; then echo "$file"; fi; done; }
 # ELF files among those that find prints.
 elves() { shipped "$@" | while read -r file; do
     if [ "$(head -c 4 "$file" | od -An -c | tr -d ' ')" = 177ELF ]; then echo "$file"; fi; done; }
@@ -229,6 +232,18 @@ if [ "$with_files" = 1 ]; then
         convert "$photo" -resize '200x200>' -compress none "$made/$i.ppm" && add ppm "$made/$i.ppm"
         i=$((i + 1))
     done
+    # GIMP's own files, from two of the photos (GIMP takes some seconds each).
+    if command -v gimp-console >/dev/null; then
+        i=0
+        for photo in $(grep -iE '\.jpe?g$' "$work/list" | sed -n 1,2p); do
+            convert "$photo" -resize '320x320>' "$made/x$i.png" &&
+                gimp-console -i -d -f -b "(let* ((image (car (gimp-file-load RUN-NONINTERACTIVE \"$made/x$i.png\" \"x\")))
+                    (layer (car (gimp-image-get-active-layer image))))
+                    (gimp-xcf-save RUN-NONINTERACTIVE image layer \"$made/$i.xcf\" \"x\"))" -b '(gimp-quit 0)' \
+                    >/dev/null 2>&1 && [ -s "$made/$i.xcf" ] && add xcf "$made/$i.xcf"
+            i=$((i + 1))
+        done
+    fi
     enscript -q -w rtf -o "$made/a.rtf" $texts && add rtf "$made/a.rtf"
     enscript -q -o "$made/a.ps" $texts && add ps "$made/a.ps"
     sed 's/^/make-disk: files: /' "$work/files-list" >&2
