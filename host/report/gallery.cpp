@@ -268,33 +268,16 @@ std::string ThumbnailName(const std::string& name) { return std::string(kGallery
 
 std::string GalleryRecord(const FileReport& file, const ReportedItem& reported, const std::string& plugin,
                           bool thumbnail) {
-    const Item& item = reported.item;
-    nlohmann::ordered_json record;
-    record["file"] = ValidUtf8(file.path);
-    record["offset"] = item.offset;
-    record["offset_hex"] = "0x" + [&] {
-        char hex[17];
-        std::snprintf(hex, sizeof hex, "%08llx", static_cast<unsigned long long>(item.offset));
-        return std::string(hex);
-    }();
-    record["size"] = item.size;
-    record["size_in_file"] = item.size_in_file;
-    record["truncated"] = item.truncated;
-    if (item.check != CheckState::kOff) {
-        record["check"] = CheckStateName(item.check);
-        record["plugin_size"] = item.plugin_size;
-    }
-    record["ext"] = ValidUtf8(SafeExtension(item.extension));
-    record["description"] = ValidUtf8(item.description);
-    record["plugin"] = plugin;
-    for (const Digest& digest : reported.digests) record[digest.type] = digest.hex;
+    // The item's JSON object, with links below the --out folder in place
+    // of the extracted file's path.
+    nlohmann::ordered_json record = JsonItem(file, reported, plugin, "");
+    record.erase("extracted");
+    record.erase("extracted_bytes");
     if (reported.written) {
         const size_t slash = reported.name.find_last_of('/');
         record["name"] = ValidUtf8(slash == std::string::npos ? reported.name : reported.name.substr(slash + 1));
         record["href"] = Href(reported.name);
         if (thumbnail) record["thumb"] = Href(ThumbnailName(reported.name));
-    } else if (reported.not_extracted != Unread::kNo) {
-        record["not_extracted"] = UnreadText(reported.not_extracted, reported.inside_at);
     }
     // ASCII only, so that no line or paragraph separator ends a string in the script.
     return record.dump(-1, ' ', true, nlohmann::json::error_handler_t::replace);

@@ -162,8 +162,8 @@ void PrintTable(std::ostream& out, const FileReport& file,
     for (const TableRow& row : rows) out << TableLine(row, widths) << '\n';
 }
 
-std::string JsonLine(const FileReport& file, const ReportedItem& reported,
-                     const std::string& plugin, const std::string& out_dir) {
+nlohmann::ordered_json JsonItem(const FileReport& file, const ReportedItem& reported, const std::string& plugin,
+                                const std::string& out_dir) {
     const Item& item = reported.item;
     nlohmann::ordered_json line;
     PutPath(line, "file", file.path);
@@ -187,7 +187,12 @@ std::string JsonLine(const FileReport& file, const ReportedItem& reported,
         line["not_extracted"] = UnreadText(reported.not_extracted, reported.inside_at);
     }
     if (reported.not_hashed != Unread::kNo) line["not_hashed"] = UnreadText(reported.not_hashed, reported.inside_at);
-    return line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    return line;
+}
+
+std::string JsonLine(const FileReport& file, const ReportedItem& reported,
+                     const std::string& plugin, const std::string& out_dir) {
+    return JsonItem(file, reported, plugin, out_dir).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
 std::string PartJsonLine(const FileReport& file, const std::string& options) {

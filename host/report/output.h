@@ -2,6 +2,7 @@
 // audit summary written beside extracted items.
 #pragma once
 #include <iosfwd>
+#include <nlohmann/json_fwd.hpp>
 #include <string>
 #include <string_view>
 
@@ -25,6 +26,9 @@ std::string TableLine(const TableRow& row, const size_t (&widths)[7]);
 // items (kept and streamed) and of the truncated ones.
 std::string TableHeading(const FileReport& file);
 
+// One JSON object, as JsonLine writes it.
+nlohmann::ordered_json JsonItem(const FileReport& file, const ReportedItem& item, const std::string& plugin,
+                                const std::string& out_dir);
 // One JSON object, without the line end.
 std::string JsonLine(const FileReport& file, const ReportedItem& item, const std::string& plugin,
                      const std::string& out_dir);
