@@ -175,6 +175,9 @@ CLI::App* AddScan(CLI::App& app, Options* options, ScanTexts* texts) {
     scan->add_flag("--no-check", options->no_check,
                    "Report the plug-ins' answers as they are, without checking each item against "
                    "its format");
+    scan->add_flag("--raw", options->raw,
+                   "Scan each input's bytes as they are, also an input that looks like an evidence "
+                   "image (E01, split raw, VMDK, VHD, AFF), which is otherwise read as the disk it holds");
     scan->add_flag("--json", options->json, "Print one JSON object per item instead of the table");
     scan->add_option("--dfxml", options->dfxml, "Also write a DFXML report to FILE")
         ->type_name("FILE");

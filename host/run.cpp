@@ -28,6 +28,7 @@
 #include "host/report/output_paths.h"
 #include "host/report/progress.h"
 #include "host/scan/scan.h"
+#include "host/source/source.h"
 
 namespace {
 
@@ -124,12 +125,19 @@ FileReport ScanInput(const std::string& path, std::set<std::string>* stems, cons
                      const LoadedDetectors& loaded, ReportSinks sinks, Progress& progress) {
     FileReport file;
     file.path = path;
-    MappedFile data;
-    if (!data.Open(path, &file.error)) {
+    const unsigned threads = options.threads > 0 ? options.threads : DefaultScanThreads();
+    Source data;
+    // An evidence image's windows: each scan thread's own and its items', with room to read ahead.
+    if (!data.Open(path, options.raw, 16 + 8 * size_t{threads}, &file.error)) {
         sinks.diag.Error(file.error);
         return file;
     }
     file.size = data.size();
+    file.container = data.container();
+    if (!file.container.empty()) {
+        file.segments = data.segments();
+        file.acquisition_hashes = data.acquisition_hashes();
+    }
     file.stem = UniqueName(SafeStem(path), stems);
     const PartBounds bounds = BoundsIn(options.part, data.size());
     if (options.part.given && options.part.k == 0 && options.part.begin >= data.size()) {
@@ -140,14 +148,14 @@ FileReport ScanInput(const std::string& path, std::set<std::string>* stems, cons
     file.part_begin = bounds.begin;
     file.part_end = bounds.end;
 
-    const MappedData mapped = {data.data(), data.size(), &data};
+    const MappedData& mapped = data.data();
     ScanOptions scan_options;
     scan_options.nested = options.nested;
     scan_options.min_size = options.min_size;
     scan_options.max_size = options.max_size;
     scan_options.stop = sinks.stop.flag();
-    scan_options.threads = options.threads > 0 ? options.threads : DefaultScanThreads();
-    scan_options.drop_pages = true;
+    scan_options.threads = threads;
+    scan_options.drop_pages = file.container.empty();
     scan_options.check = options.no_check ? nullptr : CheckItem;
     scan_options.matcher = loaded.matcher;
     Scanner scanner(&mapped, loaded.detectors, scan_options);
@@ -172,6 +180,12 @@ FileReport ScanInput(const std::string& path, std::set<std::string>* stems, cons
         file.next_part_from = ScanPastPartEnd(scanner, bounds, found ? &last : nullptr, options.nested, on_item);
     }
     progress.Finish();
+    file.unreadable = data.unreadable();
+    if (file.unreadable > 0) {
+        sinks.diag.Error(Quoted(path) + ": " + std::to_string(file.unreadable) +
+                         " bytes of its media could not be read, from " + std::to_string(data.first_unreadable()) +
+                         " on; they were scanned as zeros");
+    }
     if (sinks.stop.AskedWhile("while scanning " + Quoted(path))) return file;
     // The items reported so far were found and read before the file became
     // shorter; the rest of it is not scanned.

@@ -16,6 +16,7 @@ packages=(cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev
           pbzip2 lbzip2 icoutils netpbm chromium
           libxml2-dev
           libflac-dev
+          libtsk-dev libewf-dev ewf-tools qemu-utils
           gdb
           )
 # Installed without the packages they recommend (which are large and not needed).

@@ -38,6 +38,7 @@ HostReader MakeReader(const MappedData* data) {
 }
 
 void DropMappedPages(const MappedData& data, uint64_t begin, uint64_t end) {
+    if (data.file == nullptr) return;  // memory of any other kind would lose its bytes
     static const uint64_t page = static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
     // Whole pages only: the mapping starts on a page, and its last page may
     // be dropped whole once the range reaches the end of the data.

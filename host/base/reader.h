@@ -33,7 +33,7 @@ inline uint8_t PastEndByte(uint64_t size, uint64_t position) {
 HostReader MakeReader(const MappedData* data);
 
 // Drops the whole pages of [begin, end) of a file mapping from the process's
-// memory; the next read of them maps them again from the page cache. Only
-// for data that a read-only file mapping holds (memory of any other kind
-// would lose its content).
+// memory; the next read of them maps them again from the page cache. Does
+// nothing for data that is not a file's mapping (data.file null), whose
+// memory would lose its content.
 void DropMappedPages(const MappedData& data, uint64_t begin, uint64_t end);

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
 #include "host/base/names.h"
 
@@ -21,6 +22,15 @@ bool Stopped(const std::atomic<int>* stop) {
     return stop != nullptr && stop->load(std::memory_order_relaxed) != 0;
 }
 
+// Writes through a copy: the bytes of an evidence image's media are mapped
+// only when a read touches them, which a system call's read does not do.
+ssize_t WriteCopied(int fd, const uint8_t* data, size_t size) {
+    static thread_local std::vector<uint8_t> buffer(size_t{1} << 20);
+    const size_t count = size < buffer.size() ? size : buffer.size();
+    std::memcpy(buffer.data(), data, count);
+    return write(fd, buffer.data(), count);
+}
+
 // False with errno set on a failed write, and with errno EINTR when stopped.
 // after_block, when given, hears how many bytes are written so far after each block.
 bool WriteAll(int fd, const uint8_t* data, uint64_t size, const std::atomic<int>* stop,
@@ -32,7 +42,8 @@ bool WriteAll(int fd, const uint8_t* data, uint64_t size, const std::atomic<int>
             return false;
         }
         const size_t chunk = static_cast<size_t>(size < kMaxWrite ? size : kMaxWrite);
-        const ssize_t written = write(fd, data, chunk);
+        ssize_t written = write(fd, data, chunk);
+        if (written < 0 && errno == EFAULT) written = WriteCopied(fd, data, chunk);
         if (written < 0) {
             if (errno == EINTR) continue;
             return false;

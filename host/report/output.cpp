@@ -142,6 +142,7 @@ std::string TableHeading(const FileReport& file) {
     std::string heading = Printable(file.path) + ": " +
                           Count(file.items.size() + file.streamed, "item", "items") + " in " +
                           std::to_string(file.size) + " bytes";
+    if (!file.container.empty()) heading += " of " + file.container + " media";
     if (truncated > 0) heading += " (" + std::to_string(truncated) + " truncated)";
     return heading;
 }
@@ -167,6 +168,7 @@ nlohmann::ordered_json JsonItem(const FileReport& file, const ReportedItem& repo
     const Item& item = reported.item;
     nlohmann::ordered_json line;
     PutPath(line, "file", file.path);
+    if (!file.container.empty()) line["container"] = file.container;
     line["offset"] = item.offset;
     line["offset_hex"] = HexOffset(item.offset);
     line["size"] = item.size;
@@ -258,6 +260,18 @@ std::string DfxmlHead(const RunReport& run) {
         if (!file.error.empty()) continue;
         xml << "  <source>\n    <image_filename>" << XmlEscape(file.path) << "</image_filename>\n"
             << "    <image_size>" << file.size << "</image_size>\n";
+        // An evidence image: its format and files, and the digests of the
+        // media that it recorded when it was made.
+        if (!file.container.empty()) {
+            xml << "    <hound:container format=\"" << XmlEscape(file.container) << "\">\n";
+            for (const std::string& segment : file.segments) {
+                xml << "      <hound:segment>" << XmlEscape(segment) << "</hound:segment>\n";
+            }
+            xml << "    </hound:container>\n";
+            for (const auto& [type, hex] : file.acquisition_hashes) {
+                xml << "    <hashdigest type=\"" << XmlEscape(type) << "\">" << XmlEscape(hex) << "</hashdigest>\n";
+            }
+        }
         if (file.part) {
             xml << "    <hound:part begin=\"" << file.part_begin << "\" end=\"" << file.part_end
                 << "\" next_part_from=\"" << file.next_part_from << "\"/>\n";

@@ -52,7 +52,14 @@ using Rejection = std::pair<uint8_t, uint8_t>;
 
 struct FileReport {
     std::string path;   // as given on the command line
-    uint64_t size = 0;
+    uint64_t size = 0;  // of the media: an evidence image's disk, not its files
+    // An evidence image: its format ("EWF", "split raw", "VMDK", "VHD",
+    // "AFF"), its files and the digests it records of its media; empty for
+    // a plain file.
+    std::string container;
+    std::vector<std::string> segments;
+    std::vector<std::pair<std::string, std::string>> acquisition_hashes;
+    uint64_t unreadable = 0;  // bytes of the media that could not be read
     std::string stem;   // safe file-name stem, unique within the run
     std::string error;  // not empty when the file could not be scanned
     std::string cut_short;  // not empty when its scan ended early: why

@@ -1,0 +1,188 @@
+// Opening an input: a plain file, or an evidence image read through The
+// Sleuth Kit's image layer.
+#include "host/source/source.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <libewf.h>
+#include <tsk/libtsk.h>
+
+#include <cctype>
+#include <cstring>
+
+#include "host/base/names.h"
+#include "host/source/paged_view.h"
+
+namespace {
+
+bool StartsWith(const std::string& bytes, const char* magic, size_t length) {
+    return bytes.size() >= length && std::memcmp(bytes.data(), magic, length) == 0;
+}
+
+std::string ReadAt(int fd, uint64_t offset, size_t count) {
+    std::string bytes(count, '\0');
+    const ssize_t got = pread(fd, &bytes[0], count, static_cast<off_t>(offset));
+    bytes.resize(got > 0 ? static_cast<size_t>(got) : 0);
+    return bytes;
+}
+
+// "disk.001" (or ".000") with its next piece beside it: the first piece of
+// a raw image split into pieces.
+bool FirstOfSplit(const std::string& path) {
+    const size_t dot = path.find_last_of('.');
+    if (dot == std::string::npos || path.size() - dot != 4) return false;
+    const std::string number = path.substr(dot + 1);
+    if (number != "001" && number != "000") return false;
+    const std::string next = path.substr(0, dot + 1) + (number == "001" ? "002" : "001");
+    struct stat info;
+    return stat(next.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+TSK_IMG_TYPE_ENUM ImageType(const std::string& format) {
+    if (format == "EWF") return TSK_IMG_TYPE_EWF_EWF;
+    if (format == "VMDK") return TSK_IMG_TYPE_VMDK_VMDK;
+    if (format == "VHD" || format == "VHDX") return TSK_IMG_TYPE_VHD_VHD;
+    if (format == "AFF") return TSK_IMG_TYPE_AFF_ANY;
+    return TSK_IMG_TYPE_RAW;
+}
+
+std::string Hex(const uint8_t* value, size_t length) {
+    std::string hex;
+    for (size_t i = 0; i < length && value[i] != 0; ++i) hex += static_cast<char>(std::tolower(value[i]));
+    return hex;
+}
+
+// The digests an EWF image holds of its media; none when it holds none or
+// cannot be read for them.
+std::vector<std::pair<std::string, std::string>> EwfHashes(const std::string& path) {
+    std::vector<std::pair<std::string, std::string>> hashes;
+    char** names = nullptr;
+    int count = 0;
+    if (libewf_glob(path.c_str(), path.size(), LIBEWF_FORMAT_UNKNOWN, &names, &count, nullptr) != 1) return hashes;
+    libewf_handle_t* handle = nullptr;
+    if (libewf_handle_initialize(&handle, nullptr) == 1) {
+        if (libewf_handle_open(handle, names, count, LIBEWF_OPEN_READ, nullptr) == 1) {
+            for (const char* type : {"MD5", "SHA1"}) {
+                uint8_t value[128] = {};
+                if (libewf_handle_get_utf8_hash_value(handle, reinterpret_cast<const uint8_t*>(type),
+                                                      std::strlen(type), value, sizeof value - 1, nullptr) == 1) {
+                    const std::string hex = Hex(value, sizeof value);
+                    std::string name = type;
+                    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+                    if (!hex.empty()) hashes.emplace_back(name, hex);
+                }
+            }
+            libewf_handle_close(handle, nullptr);
+        }
+        libewf_handle_free(&handle, nullptr);
+    }
+    libewf_glob_free(names, count, nullptr);
+    return hashes;
+}
+
+}  // namespace
+
+ContainerGuess GuessContainer(const std::string& path) {
+    ContainerGuess guess;
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return guess;  // the plain file's opening says why
+    struct stat info;
+    if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+        close(fd);
+        return guess;
+    }
+    const off_t end = lseek(fd, 0, SEEK_END);
+    const std::string head = ReadAt(fd, 0, 512);
+    const std::string tail = end >= 1024 ? ReadAt(fd, static_cast<uint64_t>(end) - 512, 512) : std::string();
+    close(fd);
+    const auto is = [&](const char* format, bool readable, const char* name) {
+        guess.format = format;
+        guess.readable = readable;
+        guess.name = name;
+        return guess;
+    };
+    if (StartsWith(head, "EVF\x09\x0d\x0a\xff\x00", 8)) return is("EWF", true, "an EWF (E01) image");
+    if (StartsWith(head, "LVF\x09\x0d\x0a\xff\x00", 8)) {
+        return is("EWF logical", false, "an EWF logical evidence file (L01), which holds files, not a disk");
+    }
+    if (StartsWith(head, "EVF2\x0d\x0a\x81\x00", 8) || StartsWith(head, "LEF2\x0d\x0a\x81\x00", 8)) {
+        return is("EWF2", false, "an EWF2 (Ex01) image");
+    }
+    if (StartsWith(head, "KDMV", 4) || StartsWith(head, "COWD", 4) || StartsWith(head, "# Disk DescriptorFile", 21)) {
+        return is("VMDK", true, "a VMDK image");
+    }
+    if (StartsWith(head, "vhdxfile", 8)) return is("VHDX", true, "a VHDX image");
+    if (StartsWith(head, "conectix", 8) || StartsWith(tail, "conectix", 8)) return is("VHD", true, "a VHD image");
+    if (StartsWith(head, "AFF10\x0d\x0a\x00", 8)) return is("AFF", true, "an AFF image");
+    if (StartsWith(head, "QFI\xfb", 4)) return is("QCOW", false, "a QEMU (QCOW) disk image");
+    if (head.size() >= 0x44 && StartsWith(head.substr(0x40), "\x7f\x10\xda\xbe", 4)) {
+        return is("VDI", false, "a VirtualBox (VDI) disk image");
+    }
+    if (FirstOfSplit(path)) return is("split raw", true, "the first piece of a split raw image");
+    return guess;
+}
+
+Source::Source() = default;
+
+Source::~Source() {
+    view_.reset();  // its pager reads through image_
+    if (image_ != nullptr) tsk_img_close(image_);
+}
+
+bool Source::Open(const std::string& path, bool raw, size_t slots, std::string* error) {
+    const ContainerGuess guess = raw ? ContainerGuess{} : GuessContainer(path);
+    if (!guess.readable) {
+        *error = "cannot read " + Quoted(path) + ": it looks like " + guess.name +
+                 ", which hound cannot read; --raw scans its bytes as they are";
+        return false;
+    }
+    if (!guess.format.empty()) return OpenImage(path, guess, slots, error);
+    if (!file_.Open(path, error)) return false;
+    data_ = {file_.data(), file_.size(), &file_};
+    segments_ = {path};
+    return true;
+}
+
+bool Source::OpenImage(const std::string& path, const ContainerGuess& guess, size_t slots, std::string* error) {
+    const std::string reason = "cannot read " + Quoted(path) + " as " + guess.name + ": ";
+    const auto fail = [&](const std::string& why) {
+        *error = reason + why + "; --raw scans its bytes as they are";
+        return false;
+    };
+    tsk_error_reset();
+    image_ = tsk_img_open_utf8_sing(path.c_str(), ImageType(guess.format), 0);
+    if (image_ == nullptr) {
+        const char* why = tsk_error_get();
+        std::string text = why != nullptr ? why : "the image layer does not take it";
+        while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+        for (char& c : text) {
+            if (c == '\n') c = ' ';
+        }
+        tsk_error_reset();
+        return fail(Printable(text));
+    }
+    if (image_->size <= 0) return fail("its media holds no bytes");
+    container_ = guess.format == "VHDX" ? "VHD" : guess.format;
+    for (int i = 0; i < image_->num_img && image_->images != nullptr; ++i) segments_.emplace_back(image_->images[i]);
+    if (segments_.empty()) segments_ = {path};
+    if (container_ == "EWF") hashes_ = EwfHashes(path);
+
+    TSK_IMG_INFO* image = image_;
+    view_ = std::make_unique<PagedView>();
+    std::string why;
+    const bool opened = view_->Open(
+        static_cast<uint64_t>(image_->size),
+        [image](uint64_t offset, uint8_t* buffer, size_t count) {
+            return tsk_img_read(image, static_cast<TSK_OFF_T>(offset), reinterpret_cast<char*>(buffer), count) ==
+                   static_cast<ssize_t>(count);
+        },
+        slots, &why);
+    if (!opened) return fail(why);
+    data_ = {view_->data(), view_->size(), nullptr};
+    return true;
+}
+
+uint64_t Source::unreadable() const { return view_ ? view_->unreadable() : 0; }
+uint64_t Source::first_unreadable() const { return view_ ? view_->first_unreadable() : 0; }
