@@ -128,12 +128,13 @@ FileReport ScanInput(const std::string& path, std::set<std::string>* stems, cons
     const unsigned threads = options.threads > 0 ? options.threads : DefaultScanThreads();
     Source data;
     // An evidence image's windows: each scan thread's own and its items', with room to read ahead.
-    if (!data.Open(path, options.raw, 16 + 8 * size_t{threads}, &file.error)) {
+    if (!data.Open(path, options.raw, std::min<size_t>(16 + 8 * size_t{threads}, 96), &file.error)) {
         sinks.diag.Error(file.error);
         return file;
     }
     file.size = data.size();
     file.container = data.container();
+    if (!data.warning().empty()) sinks.diag.Error(data.warning());
     if (!file.container.empty()) {
         file.segments = data.segments();
         file.acquisition_hashes = data.acquisition_hashes();
@@ -180,11 +181,12 @@ FileReport ScanInput(const std::string& path, std::set<std::string>* stems, cons
         file.next_part_from = ScanPastPartEnd(scanner, bounds, found ? &last : nullptr, options.nested, on_item);
     }
     progress.Finish();
-    file.unreadable = data.unreadable();
+    uint64_t first_unreadable = 0;
+    file.unreadable = data.Unreadable(&first_unreadable);
     if (file.unreadable > 0) {
         sinks.diag.Error(Quoted(path) + ": " + std::to_string(file.unreadable) +
-                         " bytes of its media could not be read, from " + std::to_string(data.first_unreadable()) +
-                         " on; they were scanned as zeros");
+                         " bytes of its media could not be read, the first at " + std::to_string(first_unreadable) +
+                         "; they were scanned as zeros");
     }
     if (sinks.stop.AskedWhile("while scanning " + Quoted(path))) return file;
     // The items reported so far were found and read before the file became

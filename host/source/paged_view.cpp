@@ -122,7 +122,8 @@ struct PagedView::Pager {
     int memory = -1;                  // the slots' memory file
     int requests[2] = {-1, -1};       // the fault handler writes, the pager reads
     std::atomic<uint32_t> generation{0};
-    std::vector<uint64_t> slot_window;  // kQuit: free
+    std::vector<uint64_t> slot_window;  // the window each slot holds; kQuit: none
+    std::vector<bool> slot_mapped;      // and whether it is mapped at the window's address
     size_t next_victim = 0;
     std::vector<uint8_t> staging;
     std::atomic<uint64_t> unreadable{0};
@@ -145,8 +146,11 @@ struct PagedView::Pager {
         }
     }
 
-    bool Mapped(uint64_t window) const {
-        return std::find(slot_window.begin(), slot_window.end(), window) != slot_window.end();
+    static constexpr size_t kNone = ~size_t{0};
+
+    size_t Find(uint64_t window) const {
+        const auto at = std::find(slot_window.begin(), slot_window.end(), window);
+        return at == slot_window.end() ? kNone : static_cast<size_t>(at - slot_window.begin());
     }
 
     void Fill(uint64_t offset, size_t count) {
@@ -155,25 +159,34 @@ struct PagedView::Pager {
             const size_t piece = std::min(kRetryPiece, count - done);
             if (read(offset + done, staging.data() + done, piece)) continue;
             std::memset(staging.data() + done, 0, piece);
-            unreadable.fetch_add(piece);
-            uint64_t first = first_unreadable.load();
-            while (offset + done < first && !first_unreadable.compare_exchange_weak(first, offset + done)) {
-            }
+            Lost(offset + done, piece);
         }
     }
 
-    // Maps window into a slot, unless it is there already.
-    void Load(uint64_t window) {
-        if (window >= windows || Mapped(window)) return;
-        size_t slot = std::find(slot_window.begin(), slot_window.end(), kQuit) - slot_window.begin();
-        if (slot == slot_window.size()) {
+    void Lost(uint64_t offset, uint64_t count) {
+        unreadable.fetch_add(count);
+        uint64_t first = first_unreadable.load();
+        while (offset < first && !first_unreadable.compare_exchange_weak(first, offset)) {
+        }
+    }
+
+    // Reads window into a slot, unless one holds it already, without mapping
+    // it; the slot, or kNone when the memory file takes no more.
+    size_t Prepare(uint64_t window) {
+        size_t slot = Find(window);
+        if (slot != kNone) return slot;
+        slot = Find(kQuit);
+        if (slot == kNone) {
             slot = next_victim;
             next_victim = (next_victim + 1) % slot_window.size();
             // Made inaccessible before its slot is refilled: a thread reading
             // it now faults and waits for it again.
-            mmap(base + slot_window[slot] * kWindow, kWindow, PROT_NONE,
-                 MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | MAP_FIXED, -1, 0);
+            if (slot_mapped[slot]) {
+                mmap(base + slot_window[slot] * kWindow, kWindow, PROT_NONE,
+                     MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | MAP_FIXED, -1, 0);
+            }
             slot_window[slot] = kQuit;
+            slot_mapped[slot] = false;
         }
         const uint64_t offset = window * kWindow;
         const size_t count = static_cast<size_t>(std::min<uint64_t>(kWindow, size - offset));
@@ -184,18 +197,28 @@ struct PagedView::Pager {
             const ssize_t n = pwrite(memory, staging.data() + written, kWindow - written,
                                      static_cast<off_t>(slot * kWindow + written));
             if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) break;
+            if (n <= 0) return kNone;
             written += static_cast<size_t>(n);
         }
-        void* at = base + offset;
-        if (written == kWindow &&
-            mmap(at, kWindow, PROT_READ, MAP_SHARED | MAP_FIXED, memory, static_cast<off_t>(slot * kWindow)) == at) {
-            slot_window[slot] = window;
+        slot_window[slot] = window;
+        return slot;
+    }
+
+    // Makes window readable at its address.
+    void Map(uint64_t window) {
+        if (window >= windows) return;
+        const size_t slot = Prepare(window);
+        if (slot != kNone && slot_mapped[slot]) return;
+        void* at = base + window * kWindow;
+        if (slot != kNone && mmap(at, kWindow, PROT_READ, MAP_SHARED | MAP_FIXED | MAP_POPULATE, memory,
+                                  static_cast<off_t>(slot * kWindow)) == at) {
+            slot_mapped[slot] = true;
             return;
         }
         // No memory for the window: it reads as zeros rather than faulting for ever.
+        if (slot != kNone) slot_window[slot] = kQuit;
         mmap(at, kWindow, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | MAP_FIXED, -1, 0);
-        unreadable.fetch_add(count);
+        Lost(window * kWindow, std::min<uint64_t>(kWindow, size - window * kWindow));
     }
 
     bool RequestWaiting() const {
@@ -209,10 +232,14 @@ struct PagedView::Pager {
             const ssize_t got = ::read(requests[0], &window, sizeof window);
             if (got < 0 && errno == EINTR) continue;
             if (got != sizeof window || window == kQuit) return;
-            Load(window);
+            Map(window);
             generation.fetch_add(1);
             Wake(&generation);
-            for (uint64_t ahead = 1; ahead <= kReadAhead && !RequestWaiting(); ++ahead) Load(window + ahead);
+            // Read ahead but not mapped: a read of those windows still
+            // faults, which keeps the pager going on ahead of it.
+            for (uint64_t ahead = 1; ahead <= kReadAhead && !RequestWaiting(); ++ahead) {
+                if (window + ahead < windows) Prepare(window + ahead);
+            }
         }
     }
 };
@@ -231,6 +258,7 @@ bool PagedView::Open(uint64_t size, ReadFn read, size_t slots, std::string* erro
     pager->length = static_cast<size_t>(pager->windows * kWindow);
     pager->read = std::move(read);
     pager->slot_window.assign(std::max<size_t>(slots, kReadAhead + 2), kQuit);
+    pager->slot_mapped.assign(pager->slot_window.size(), false);
     pager->staging.resize(kWindow);
     const auto fail = [&](const char* what) {
         *error = std::string(what) + ": " + std::strerror(errno);

@@ -9,8 +9,10 @@
 #include <libewf.h>
 #include <tsk/libtsk.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <mutex>
 
 #include "host/base/names.h"
 #include "host/source/paged_view.h"
@@ -28,16 +30,19 @@ std::string ReadAt(int fd, uint64_t offset, size_t count) {
     return bytes;
 }
 
-// "disk.001" (or ".000") with its next piece beside it: the first piece of
-// a raw image split into pieces.
+// "disk.001" (or ".000") with a later piece beside it: the first piece of
+// a raw image split into pieces (one of which may be missing).
 bool FirstOfSplit(const std::string& path) {
     const size_t dot = path.find_last_of('.');
     if (dot == std::string::npos || path.size() - dot != 4) return false;
     const std::string number = path.substr(dot + 1);
     if (number != "001" && number != "000") return false;
-    const std::string next = path.substr(0, dot + 1) + (number == "001" ? "002" : "001");
-    struct stat info;
-    return stat(next.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+    for (int later = number == "001" ? 2 : 1; later < 10; ++later) {
+        const std::string name = path.substr(0, dot + 1) + "00" + std::to_string(later);
+        struct stat info;
+        if (stat(name.c_str(), &info) == 0 && S_ISREG(info.st_mode)) return true;
+    }
+    return false;
 }
 
 TSK_IMG_TYPE_ENUM ImageType(const std::string& format) {
@@ -54,35 +59,98 @@ std::string Hex(const uint8_t* value, size_t length) {
     return hex;
 }
 
-// The digests an EWF image holds of its media; none when it holds none or
-// cannot be read for them.
-std::vector<std::pair<std::string, std::string>> EwfHashes(const std::string& path) {
-    std::vector<std::pair<std::string, std::string>> hashes;
-    char** names = nullptr;
-    int count = 0;
-    if (libewf_glob(path.c_str(), path.size(), LIBEWF_FORMAT_UNKNOWN, &names, &count, nullptr) != 1) return hashes;
-    libewf_handle_t* handle = nullptr;
-    if (libewf_handle_initialize(&handle, nullptr) == 1) {
-        if (libewf_handle_open(handle, names, count, LIBEWF_OPEN_READ, nullptr) == 1) {
-            for (const char* type : {"MD5", "SHA1"}) {
-                uint8_t value[128] = {};
-                if (libewf_handle_get_utf8_hash_value(handle, reinterpret_cast<const uint8_t*>(type),
-                                                      std::strlen(type), value, sizeof value - 1, nullptr) == 1) {
-                    const std::string hex = Hex(value, sizeof value);
-                    std::string name = type;
-                    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-                    if (!hex.empty()) hashes.emplace_back(name, hex);
-                }
-            }
-            libewf_handle_close(handle, nullptr);
-        }
-        libewf_handle_free(&handle, nullptr);
+// The next piece of a split raw image after its last one, when a piece
+// beyond it exists: the pieces then found end early, at a missing one.
+std::string MissingPiece(const std::vector<std::string>& pieces) {
+    if (pieces.empty()) return "";
+    const std::string& last = pieces.back();
+    const size_t dot = last.find_last_of('.');
+    if (dot == std::string::npos) return "";
+    const std::string number = last.substr(dot + 1);
+    if (number.empty() || number.find_first_not_of("0123456789") != std::string::npos) return "";
+    const auto named = [&](unsigned long n) {
+        std::string digits = std::to_string(n);
+        if (digits.size() < number.size()) digits.insert(0, number.size() - digits.size(), '0');
+        return last.substr(0, dot + 1) + digits;
+    };
+    const unsigned long next = std::stoul(number) + 1;
+    struct stat info;
+    for (unsigned long beyond = next + 1; beyond <= next + 8; ++beyond) {
+        if (stat(named(beyond).c_str(), &info) == 0) return named(next);
     }
-    libewf_glob_free(names, count, nullptr);
-    return hashes;
+    return "";
 }
 
 }  // namespace
+
+// An EWF image read through libewf itself: the image layer reads it the same
+// way, but only libewf's own handle tells which chunks failed their checks
+// and whether segment files are missing or damaged. Reads and those
+// questions come from different threads, hence the lock.
+struct Source::Ewf {
+    char** names = nullptr;
+    int count = 0;
+    libewf_handle_t* handle = nullptr;
+    bool open = false;
+    std::mutex lock;
+
+    ~Ewf() {
+        if (open) libewf_handle_close(handle, nullptr);
+        if (handle != nullptr) libewf_handle_free(&handle, nullptr);
+        if (names != nullptr) libewf_glob_free(names, count, nullptr);
+    }
+
+    bool Open(const std::string& path) {
+        if (libewf_glob(path.c_str(), path.size(), LIBEWF_FORMAT_UNKNOWN, &names, &count, nullptr) != 1) {
+            return false;
+        }
+        if (libewf_handle_initialize(&handle, nullptr) != 1) return false;
+        open = libewf_handle_open(handle, names, count, LIBEWF_OPEN_READ, nullptr) == 1;
+        return open;
+    }
+
+    bool Read(uint64_t offset, uint8_t* buffer, size_t size) {
+        std::lock_guard<std::mutex> hold(lock);
+        return libewf_handle_read_random(handle, buffer, size, static_cast<off64_t>(offset), nullptr) ==
+               static_cast<ssize_t>(size);
+    }
+
+    bool Damaged() { return libewf_handle_segment_files_corrupted(handle, nullptr) == 1; }
+
+    // The digests the image holds of its media.
+    std::vector<std::pair<std::string, std::string>> Hashes() {
+        std::vector<std::pair<std::string, std::string>> hashes;
+        for (const char* type : {"MD5", "SHA1"}) {
+            uint8_t value[128] = {};
+            if (libewf_handle_get_utf8_hash_value(handle, reinterpret_cast<const uint8_t*>(type), std::strlen(type),
+                                                  value, sizeof value - 1, nullptr) != 1) {
+                continue;
+            }
+            std::string name = type;
+            for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            const std::string hex = Hex(value, sizeof value);
+            if (!hex.empty()) hashes.emplace_back(name, hex);
+        }
+        return hashes;
+    }
+
+    // The bytes of the chunks read so far that failed their checks (libewf
+    // gives them as zeros), and the first of them.
+    uint64_t Failed(uint64_t* first) {
+        std::lock_guard<std::mutex> hold(lock);
+        uint32_t errors = 0, sector = 512;
+        libewf_handle_get_bytes_per_sector(handle, &sector, nullptr);
+        if (libewf_handle_get_number_of_checksum_errors(handle, &errors, nullptr) != 1) return 0;
+        uint64_t bytes = 0;
+        for (uint32_t i = 0; i < errors; ++i) {
+            uint64_t start = 0, sectors = 0;
+            if (libewf_handle_get_checksum_error(handle, i, &start, &sectors, nullptr) != 1) continue;
+            bytes += sectors * sector;
+            *first = std::min(*first, start * sector);
+        }
+        return bytes;
+    }
+};
 
 ContainerGuess GuessContainer(const std::string& path) {
     ContainerGuess guess;
@@ -127,7 +195,7 @@ ContainerGuess GuessContainer(const std::string& path) {
 Source::Source() = default;
 
 Source::~Source() {
-    view_.reset();  // its pager reads through image_
+    view_.reset();  // its pager reads through image_ or ewf_
     if (image_ != nullptr) tsk_img_close(image_);
 }
 
@@ -167,22 +235,42 @@ bool Source::OpenImage(const std::string& path, const ContainerGuess& guess, siz
     container_ = guess.format == "VHDX" ? "VHD" : guess.format;
     for (int i = 0; i < image_->num_img && image_->images != nullptr; ++i) segments_.emplace_back(image_->images[i]);
     if (segments_.empty()) segments_ = {path};
-    if (container_ == "EWF") hashes_ = EwfHashes(path);
 
-    TSK_IMG_INFO* image = image_;
-    view_ = std::make_unique<PagedView>();
-    std::string why;
-    const bool opened = view_->Open(
-        static_cast<uint64_t>(image_->size),
-        [image](uint64_t offset, uint8_t* buffer, size_t count) {
+    PagedView::ReadFn read;
+    if (container_ == "EWF") {
+        ewf_ = std::make_unique<Ewf>();
+        if (!ewf_->Open(path)) return fail("libewf cannot open its segment files");
+        hashes_ = ewf_->Hashes();
+        if (ewf_->Damaged()) {
+            warning_ = "segment files of " + Quoted(path) +
+                       " are missing or damaged: what they held reads as zeros";
+        }
+        Ewf* ewf = ewf_.get();
+        read = [ewf](uint64_t offset, uint8_t* buffer, size_t count) { return ewf->Read(offset, buffer, count); };
+    } else {
+        if (container_ == "split raw") {
+            const std::string missing = MissingPiece(segments_);
+            if (!missing.empty()) {
+                warning_ = "the split image " + Quoted(path) + " ends at " + std::to_string(image_->size) +
+                           " bytes, where its piece " + Quoted(missing) + " is missing";
+            }
+        }
+        TSK_IMG_INFO* image = image_;
+        read = [image](uint64_t offset, uint8_t* buffer, size_t count) {
             return tsk_img_read(image, static_cast<TSK_OFF_T>(offset), reinterpret_cast<char*>(buffer), count) ==
                    static_cast<ssize_t>(count);
-        },
-        slots, &why);
-    if (!opened) return fail(why);
+        };
+    }
+    view_ = std::make_unique<PagedView>();
+    std::string why;
+    if (!view_->Open(static_cast<uint64_t>(image_->size), std::move(read), slots, &why)) return fail(why);
     data_ = {view_->data(), view_->size(), nullptr};
     return true;
 }
 
-uint64_t Source::unreadable() const { return view_ ? view_->unreadable() : 0; }
-uint64_t Source::first_unreadable() const { return view_ ? view_->first_unreadable() : 0; }
+uint64_t Source::Unreadable(uint64_t* first) const {
+    *first = view_ ? view_->first_unreadable() : 0;
+    uint64_t bytes = view_ ? view_->unreadable() : 0;
+    if (ewf_) bytes += ewf_->Failed(first);
+    return bytes;
+}

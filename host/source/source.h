@@ -48,9 +48,11 @@ public:
     const std::vector<std::pair<std::string, std::string>>& acquisition_hashes() const { return hashes_; }
     // The image layer, for the stages that read file systems; null for a plain file.
     TSK_IMG_INFO* image() const { return image_; }
-    // Bytes of the media that could not be read (they read as zeros), and the first.
-    uint64_t unreadable() const;
-    uint64_t first_unreadable() const;
+    // Bytes of the media read so far that could not be read or failed the
+    // image's own checks (they read as zeros); *first: the first of them.
+    uint64_t Unreadable(uint64_t* first) const;
+    // Not empty when the image opened but is incomplete or damaged: one line.
+    const std::string& warning() const { return warning_; }
     // A plain file that became shorter while it was read (mapped_file.h).
     bool Shrank() const { return container_.empty() && file_.Shrank(); }
     uint64_t SizeNow() const { return container_.empty() ? file_.SizeNow() : data_.size; }
@@ -58,7 +60,11 @@ public:
 private:
     bool OpenImage(const std::string& path, const ContainerGuess& guess, size_t slots, std::string* error);
 
+    struct Ewf;
+
     MappedFile file_;
+    std::unique_ptr<Ewf> ewf_;  // an EWF image's own handle
+    std::string warning_;
     TSK_IMG_INFO* image_ = nullptr;
     std::unique_ptr<PagedView> view_;
     MappedData data_{nullptr, 0, nullptr};
