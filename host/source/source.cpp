@@ -154,6 +154,9 @@ struct Source::Ewf {
 
 ContainerGuess GuessContainer(const std::string& path) {
     ContainerGuess guess;
+    struct stat kind;
+    // Only files and devices are looked at: opening a pipe would wait for its writer.
+    if (stat(path.c_str(), &kind) != 0 || !(S_ISREG(kind.st_mode) || S_ISBLK(kind.st_mode))) return guess;
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return guess;  // the plain file's opening says why
     struct stat info;
