@@ -16,7 +16,7 @@ measure() {
     local times=()
     for _ in $(seq "$runs"); do
         rm -rf "$work/out"
-        /usr/bin/time -f "%e %U %S %M" -o "$work/time" "$@" >/dev/null 2>&1
+        /usr/bin/time -f "%e %U %S %M" -o "$work/time" "$@" >/dev/null 2>&1 || true
         times+=("$(cat "$work/time")")
     done
     printf '%s\n' "${times[@]}" | sort -n | awk -v name="$name" -v n="$runs" '
