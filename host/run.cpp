@@ -156,7 +156,7 @@ FileReport ScanInput(const std::string& path, std::set<std::string>* stems, cons
     scan_options.max_size = options.max_size;
     scan_options.stop = sinks.stop.flag();
     scan_options.threads = threads;
-    scan_options.drop_pages = file.container.empty();
+    scan_options.drop_pages = mapped.file != nullptr;  // a file mapping, or mapped pieces
     scan_options.check = options.no_check ? nullptr : CheckItem;
     scan_options.matcher = loaded.matcher;
     Scanner scanner(&mapped, loaded.detectors, scan_options);

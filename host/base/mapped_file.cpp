@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -114,6 +115,9 @@ void MappedFile::Close() {
     if (data_ != nullptr) munmap(const_cast<uint8_t*>(data_), static_cast<size_t>(size_));
     if (fd_ >= 0) close(fd_);
     fd_ = -1;
+    for (int fd : piece_fds_) close(fd);
+    piece_fds_.clear();
+    piece_sizes_.clear();
     data_ = nullptr;
     size_ = 0;
     unwatched_shrank_.store(false);
@@ -125,8 +129,59 @@ const std::atomic<bool>& MappedFile::shrank_flag() const { return Mark(); }
 
 uint64_t MappedFile::SizeNow() const {
     struct stat info;
+    if (!piece_fds_.empty()) {
+        // The bytes still there up to the first piece that became shorter.
+        uint64_t size = 0;
+        for (size_t i = 0; i < piece_fds_.size(); ++i) {
+            if (fstat(piece_fds_[i], &info) != 0) return size_;
+            const uint64_t now = static_cast<uint64_t>(info.st_size);
+            size += std::min(now, piece_sizes_[i]);
+            if (now < piece_sizes_[i]) break;
+        }
+        return size;
+    }
     if (fd_ < 0 || fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) return size_;
     return static_cast<uint64_t>(info.st_size);
+}
+
+bool MappedFile::OpenPieces(const std::vector<std::string>& paths, std::string* error) {
+    Close();
+    const uint64_t page = static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
+    uint64_t total = 0;
+    const auto fail = [&](const std::string& why) {
+        *error = why;
+        Close();
+        return false;
+    };
+    for (size_t i = 0; i < paths.size(); ++i) {
+        const int fd = open(paths[i].c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd >= 0) piece_fds_.push_back(fd);
+        struct stat info;
+        if (fd < 0 || fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return fail(Reason("cannot open", paths[i]));
+        const uint64_t size = static_cast<uint64_t>(info.st_size);
+        if ((i + 1 < paths.size() && size % page != 0) || size == 0) {
+            return fail(Quoted(paths[i]) + " does not hold whole pages");
+        }
+        piece_sizes_.push_back(size);
+        total += size;
+    }
+    if (total == 0 || total > SIZE_MAX / 2) return fail("the pieces are too large to map on this system");
+    void* region = mmap(nullptr, static_cast<size_t>(total), PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE,
+                        -1, 0);
+    if (region == MAP_FAILED) return fail(Reason("cannot reserve addresses for", paths[0]));
+    data_ = static_cast<const uint8_t*>(region);
+    size_ = total;  // from here on Close unmaps the region
+    auto* at = static_cast<uint8_t*>(region);
+    for (size_t i = 0; i < piece_fds_.size(); ++i) {
+        if (mmap(at, static_cast<size_t>(piece_sizes_[i]), PROT_READ, MAP_PRIVATE | MAP_FIXED, piece_fds_[i], 0) !=
+            at) {
+            return fail(Reason("cannot map", paths[i]));
+        }
+        madvise(at, static_cast<size_t>(piece_sizes_[i]), MADV_SEQUENTIAL);
+        at += piece_sizes_[i];
+    }
+    watch_ = Watch(data_, size_);
+    return true;
 }
 
 bool MappedFile::Shrank() const {

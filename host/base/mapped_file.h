@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "host/base/reader.h"
 
@@ -16,6 +17,10 @@ public:
     // Maps path. On failure returns false with a one-line reason in *error
     // (missing, unreadable, a folder, not a file, empty, cannot be mapped).
     bool Open(const std::string& path, std::string* error);
+    // Maps the pieces of a split image at consecutive addresses, as one
+    // file. Each piece but the last must hold whole pages; false with a
+    // reason in *error otherwise, or when one cannot be mapped.
+    bool OpenPieces(const std::vector<std::string>& paths, std::string* error);
 
     const uint8_t* data() const { return data_; }
     uint64_t size() const { return size_; }
@@ -40,6 +45,10 @@ private:
     const uint8_t* data_ = nullptr;
     uint64_t size_ = 0;
     int fd_ = -1;         // kept open to ask the size
+    // The pieces of a split image, kept open to ask their sizes, and their
+    // sizes when mapped; empty for one file.
+    std::vector<int> piece_fds_;
+    std::vector<uint64_t> piece_sizes_;
     int watch_ = -1;      // the slot of the SIGBUS handler's table; -1: none free
     mutable std::atomic<bool> unwatched_shrank_{false};  // the mark without a slot
 };

@@ -30,12 +30,18 @@ std::string ReadAt(int fd, uint64_t offset, size_t count) {
     return bytes;
 }
 
-// "disk.001" (or ".000") with a later piece beside it: the first piece of
-// a raw image split into pieces (one of which may be missing).
+// "disk.001" (or ".000") with a later piece beside it, or "disk.aa" (or
+// ".aaa") with the next: the first piece of a raw image split into pieces
+// (one of which may be missing).
 bool FirstOfSplit(const std::string& path) {
     const size_t dot = path.find_last_of('.');
-    if (dot == std::string::npos || path.size() - dot != 4) return false;
+    if (dot == std::string::npos) return false;
     const std::string number = path.substr(dot + 1);
+    if (number == "aa" || number == "aaa") {
+        const std::string next = path.substr(0, path.size() - 1) + "b";
+        struct stat info;
+        return stat(next.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+    }
     if (number != "001" && number != "000") return false;
     for (int later = number == "001" ? 2 : 1; later < 10; ++later) {
         const std::string name = path.substr(0, dot + 1) + "00" + std::to_string(later);
@@ -239,6 +245,20 @@ bool Source::OpenImage(const std::string& path, const ContainerGuess& guess, siz
     for (int i = 0; i < image_->num_img && image_->images != nullptr; ++i) segments_.emplace_back(image_->images[i]);
     if (segments_.empty()) segments_ = {path};
 
+    if (container_ == "split raw") {
+        const std::string missing = MissingPiece(segments_);
+        if (!missing.empty()) {
+            warning_ = "the split image " + Quoted(path) + " ends at " + std::to_string(image_->size) +
+                       " bytes, where its piece " + Quoted(missing) + " is missing";
+        }
+        // Pieces of whole pages are mapped one behind the other, as one
+        // file; others are read in windows like any image.
+        std::string why;
+        if (file_.OpenPieces(segments_, &why)) {
+            data_ = {file_.data(), file_.size(), &file_};
+            return true;
+        }
+    }
     PagedView::ReadFn read;
     if (container_ == "EWF") {
         ewf_ = std::make_unique<Ewf>();
@@ -251,13 +271,6 @@ bool Source::OpenImage(const std::string& path, const ContainerGuess& guess, siz
         Ewf* ewf = ewf_.get();
         read = [ewf](uint64_t offset, uint8_t* buffer, size_t count) { return ewf->Read(offset, buffer, count); };
     } else {
-        if (container_ == "split raw") {
-            const std::string missing = MissingPiece(segments_);
-            if (!missing.empty()) {
-                warning_ = "the split image " + Quoted(path) + " ends at " + std::to_string(image_->size) +
-                           " bytes, where its piece " + Quoted(missing) + " is missing";
-            }
-        }
         TSK_IMG_INFO* image = image_;
         read = [image](uint64_t offset, uint8_t* buffer, size_t count) {
             return tsk_img_read(image, static_cast<TSK_OFF_T>(offset), reinterpret_cast<char*>(buffer), count) ==

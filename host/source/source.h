@@ -1,6 +1,7 @@
 // One input as every later stage reads it: a plain file or block device,
 // mapped, or an evidence image (E01, split raw, VMDK, VHD, AFF) read in
-// place through The Sleuth Kit's image layer into a paged view. Either way
+// place through The Sleuth Kit's image layer (or libewf) into a paged view;
+// the pieces of a split raw image are mapped one behind the other. Either way
 // the stages get one MappedData whose positions are positions in the media.
 #pragma once
 #include <cstdint>
@@ -54,8 +55,8 @@ public:
     // Not empty when the image opened but is incomplete or damaged: one line.
     const std::string& warning() const { return warning_; }
     // A plain file that became shorter while it was read (mapped_file.h).
-    bool Shrank() const { return container_.empty() && file_.Shrank(); }
-    uint64_t SizeNow() const { return container_.empty() ? file_.SizeNow() : data_.size; }
+    bool Shrank() const { return view_ == nullptr && file_.Shrank(); }
+    uint64_t SizeNow() const { return view_ == nullptr ? file_.SizeNow() : data_.size; }
 
 private:
     bool OpenImage(const std::string& path, const ContainerGuess& guess, size_t slots, std::string* error);

@@ -68,6 +68,7 @@ TEST_F(EvidenceImages, EachKindGivesTheRawImagesItemsAndBytes) {
          "several.E01", "EWF", 6},
         {"raw split into pieces", "split -b 1M -d -a 3 --numeric-suffixes=1 disk.raw piece.", "piece.001",
          "split raw", 5},
+        {"raw split into pieces of part pages", "split -b 1000000 disk.raw odd.", "odd.aa", "split raw", 6},
         {"VMDK", "qemu-img convert -f raw -O vmdk disk.raw disk.vmdk", "disk.vmdk", "VMDK", 1},
         {"VHD", "qemu-img convert -f raw -O vpc disk.raw disk.vhd", "disk.vhd", "VHD", 1},
     };
