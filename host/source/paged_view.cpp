@@ -181,12 +181,11 @@ struct PagedView::Pager {
             next_victim = (next_victim + 1) % slot_window.size();
             // Made inaccessible before its slot is refilled: a thread reading
             // it now faults and waits for it again.
-            if (slot_mapped[slot]) {
-                mmap(base + slot_window[slot] * kWindow, kWindow, PROT_NONE,
-                     MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | MAP_FIXED, -1, 0);
-            }
+            const uint64_t evicted = slot_window[slot];
+            const bool mapped = slot_mapped[slot];
             slot_window[slot] = kQuit;
             slot_mapped[slot] = false;
+            if (mapped) Unmap(evicted);
         }
         const uint64_t offset = window * kWindow;
         const size_t count = static_cast<size_t>(std::min<uint64_t>(kWindow, size - offset));
@@ -202,6 +201,22 @@ struct PagedView::Pager {
         }
         slot_window[slot] = window;
         return slot;
+    }
+
+    // Makes window inaccessible again. When the other window of its 2 MiB
+    // block is not mapped either, the whole block is replaced: the kernel
+    // then frees the block's page table, which would otherwise stay for
+    // every block ever read (4 GiB of tables for 2 TB of media).
+    void Unmap(uint64_t window) {
+        uint64_t first = window, count = 1;
+        const uint64_t pair = window ^ 1;
+        const size_t pair_slot = Find(pair);
+        if (pair < windows && (pair_slot == kNone || !slot_mapped[pair_slot])) {
+            first = window & ~uint64_t{1};
+            count = 2;
+        }
+        mmap(base + first * kWindow, count * kWindow, PROT_NONE,
+             MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | MAP_FIXED, -1, 0);
     }
 
     // Makes window readable at its address.
@@ -270,8 +285,16 @@ bool PagedView::Open(uint64_t size, ReadFn read, size_t slots, std::string* erro
         return fail("cannot make memory for its windows");
     }
     if (pipe2(pager->requests, O_CLOEXEC) != 0) return fail("cannot make the pager's pipe");
-    void* base = mmap(nullptr, pager->length, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-    if (base == MAP_FAILED) return fail("cannot reserve addresses for its media");
+    // Aligned on 2 MiB, so that pairs of windows fill whole page tables (Unmap).
+    const size_t align = 2 * kWindow;
+    void* reserved = mmap(nullptr, pager->length + align, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE,
+                          -1, 0);
+    if (reserved == MAP_FAILED) return fail("cannot reserve addresses for its media");
+    const uintptr_t start = reinterpret_cast<uintptr_t>(reserved);
+    const uintptr_t aligned = (start + align - 1) / align * align;
+    if (aligned > start) munmap(reserved, aligned - start);
+    munmap(reinterpret_cast<void*>(aligned + pager->length), start + align - aligned);
+    void* base = reinterpret_cast<void*>(aligned);
     pager->base = static_cast<uint8_t*>(base);
     pager->served = Serve(reinterpret_cast<uintptr_t>(base), reinterpret_cast<uintptr_t>(base) + pager->length,
                           pager->requests[1], &pager->generation);
