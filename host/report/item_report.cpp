@@ -30,6 +30,27 @@ std::string ItemOptions(const Options& options) {
            " signs=" + (options.scan_signs.empty() ? "default" : options.scan_signs);
 }
 
+
+// Makes the thumbnail of the picture in bytes[0, size) and writes it to
+// path below thumbs; false when it cannot be decoded or written (the
+// picture is then shown without one) or a stop is asked for.
+bool WriteThumbnail(const std::string& thumbs, const uint8_t* bytes, uint64_t size, const std::string& extension,
+                    const std::string& path, const std::atomic<int>* stop) {
+    if (stop != nullptr && stop->load() != 0) return false;
+    std::vector<uint8_t> jpeg;
+    if (!MakeThumbnail(bytes, size, extension, &jpeg)) return false;
+    std::error_code failure;
+    std::filesystem::create_directories(thumbs + "/" + extension, failure);
+    // Never through a link planted in the folder.
+    for (const std::string& folder : {thumbs, thumbs + "/" + extension}) {
+        if (std::filesystem::symlink_status(folder, failure).type() != std::filesystem::file_type::directory) {
+            return false;
+        }
+    }
+    std::string error;
+    return WriteFileAtomically(path, jpeg.data(), jpeg.size(), &error);
+}
+
 }  // namespace
 
 void Stdout::Line(const std::string& text) {
@@ -50,6 +71,25 @@ ItemReport::ItemReport(const Options& options, const MappedData& data,
       table_(sinks.out.stream(), *file, plugin_names), while_scanning_("while scanning " + Quoted(file->path)),
       while_hashing_("while hashing the items of " + Quoted(file->path)) {
     budget_ = file->size > UINT64_MAX / kExtractBound ? UINT64_MAX : file->size * kExtractBound;
+    if (sinks.files.gallery.is_open()) {
+        const std::string thumbs = options.out + "/" + kGalleryFolder + "/thumbs";
+        const std::atomic<int>* stop = sinks.stop.flag();
+        thumbnails_ = std::make_unique<ThumbnailQueue>(
+            [thumbs, stop](const uint8_t* bytes, uint64_t size, const std::string& extension, const std::string& path) {
+                return WriteThumbnail(thumbs, bytes, size, extension, path, stop);
+            });
+    }
+}
+
+ItemReport::~ItemReport() {
+    if (!thumbnails_) return;
+    thumbnails_->Finish(true);
+    AddReadyRecords();
+}
+
+void ItemReport::AddReadyRecords() {
+    for (std::string& record : thumbnails_->Ready()) sinks_.files.gallery.Add(std::move(record));
+    FlushGallery(sinks_, false);
 }
 
 std::string ItemReport::NameOf(const Item& item, const std::string& extension) {
@@ -107,9 +147,16 @@ void ItemReport::Add(const Item& item) {
     }
     if (sinks_.files.dfxml_items.is_open()) sinks_.files.dfxml_items.Append(DfxmlObject(file_, reported, plugin));
     if (sinks_.files.audit_items.is_open()) sinks_.files.audit_items.Append(AuditItemLine(file_, reported, plugin));
-    if (sinks_.files.gallery.is_open()) {
-        sinks_.files.gallery.Add(GalleryRecord(file_, reported, plugin, thumbnail_));
-        FlushGallery(sinks_, false);
+    if (thumbnails_) {
+        std::string without = GalleryRecord(file_, reported, plugin, false);
+        if (thumbnail_) {
+            thumbnails_->Add(data_.bytes + item.offset, item.size_in_file, extension,
+                             options_.out + "/" + ThumbnailName(reported.name), GalleryRecord(file_, reported, plugin, true),
+                             std::move(without));
+        } else {
+            thumbnails_->Add(std::move(without));
+        }
+        AddReadyRecords();
     }
     thumbnail_ = false;
 }
@@ -183,30 +230,8 @@ void ItemReport::Extract(ReportedItem* reported) {
         return;
     }
     reported->written = true;
-    thumbnail_ = MakeThumbnailOf(*reported);
+    thumbnail_ = HasThumbnail(SafeExtension(item.extension));
     DropMappedPages(data_, item.offset, item.offset + item.size_in_file);
-}
-
-bool ItemReport::MakeThumbnailOf(const ReportedItem& reported) {
-    const Item& item = reported.item;
-    const std::string extension = SafeExtension(item.extension);
-    if (!sinks_.files.gallery.is_open() || !HasThumbnail(extension)) return false;
-    std::vector<uint8_t> jpeg;
-    if (!MakeThumbnail(data_.bytes + item.offset, item.size_in_file, extension, &jpeg)) return false;
-    const std::string path = options_.out + "/" + ThumbnailName(reported.name);
-    const std::string thumbs = options_.out + "/" + kGalleryFolder + "/thumbs";
-    std::error_code failure;
-    std::filesystem::create_directories(thumbs + "/" + extension, failure);
-    // Never through a link planted in the folder.
-    for (const std::string& folder : {thumbs, thumbs + "/" + extension}) {
-        if (std::filesystem::symlink_status(folder, failure).type() != std::filesystem::file_type::directory) {
-            return false;
-        }
-    }
-    std::string error;
-    // A thumbnail that cannot be written leaves the picture without one;
-    // the extracted file itself is whole.
-    return WriteFileAtomically(path, jpeg.data(), jpeg.size(), &error);
 }
 
 void FlushGallery(ReportSinks sinks, bool now) {
@@ -229,6 +254,10 @@ void ItemReport::Finish() {
         sinks_.diag.Note(std::to_string(file_.file_bound) + " items of " + Quoted(file_.path) +
                          " not extracted: at most " + std::to_string(options_.max_files) +
                          " files are extracted from an input (--max-files)");
+    }
+    if (thumbnails_) {
+        thumbnails_->Finish(false);
+        AddReadyRecords();
     }
     if (!options_.json) table_.Finish();
     // A part whose scan was cut short gets no closing line: hound join

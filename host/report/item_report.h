@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdint>
 #include <iosfwd>
+#include <memory>
 #include <set>
 #include <string>
 
@@ -15,6 +16,7 @@
 #include "host/report/report.h"
 #include "host/report/spool.h"
 #include "host/report/table_stream.h"
+#include "host/report/thumbnail_queue.h"
 
 class Diagnostics;
 
@@ -57,6 +59,10 @@ public:
     // file: the input's report, which counts what goes out; it outlives this.
     ItemReport(const Options& options, const MappedData& data, const std::vector<std::string>& plugin_names,
                FileReport* file, ReportSinks sinks);
+    // Gives up the thumbnails not yet made; the gallery gets every record.
+    ~ItemReport();
+    ItemReport(const ItemReport&) = delete;
+    ItemReport& operator=(const ItemReport&) = delete;
     void Add(const Item& item);
     // After the input's scan: the table's last lines and the part's line.
     void Finish();
@@ -65,8 +71,8 @@ private:
     std::string NameOf(const Item& item, const std::string& extension);
     Unread LeftUnread(const Item& item);
     void Extract(ReportedItem* reported);
-    // The gallery's thumbnail of an extracted picture; true when made.
-    bool MakeThumbnailOf(const ReportedItem& reported);
+    // The gallery's records whose thumbnails are done, into the gallery.
+    void AddReadyRecords();
     // The input shrank while the item's bytes were read: no digest, no file.
     void LeftUnreadByShrinking(ReportedItem* reported, bool extract);
 
@@ -84,7 +90,8 @@ private:
     uint64_t truncated_start_ = 0, truncated_end_ = 0;
     uint64_t budget_ = 0;  // bytes that may still be extracted from the input
     uint64_t files_ = 0;   // with --out: items whose bytes the rule let through
-    bool thumbnail_ = false;  // the item being reported got a thumbnail
+    bool thumbnail_ = false;  // the item being reported is a picture that was extracted
+    std::unique_ptr<ThumbnailQueue> thumbnails_;  // with --out: the gallery's records
     // What a stop seen here interrupted, for the line that tells it.
     const std::string while_scanning_, while_hashing_;
 };
