@@ -1,5 +1,6 @@
-// Thumbnails of JPEG (libjpeg, decoded at the smallest scale that still
-// fills the thumbnail), PNG (libspng), GIF (giflib: the first frame) and
+// Thumbnails of JPEG (libjpeg: the camera's own thumbnail in the Exif
+// segment where there is one, else the picture decoded at the smallest
+// scale that still fills the thumbnail), PNG (libspng), GIF (giflib: the first frame) and
 // uncompressed BMP pictures (read here: 8, 24 and 32 bits per pixel).
 #include "host/report/thumbnail.h"
 
@@ -57,7 +58,7 @@ bool DecodeJpeg(const uint8_t* data, uint64_t size, Picture* picture) {
         const uint32_t longest = std::max(info.image_width, info.image_height);
         info.scale_num = 1;
         info.scale_denom = 1;
-        while (info.scale_denom < 8 && longest / (info.scale_denom * 2) >= 2 * kThumbnailSide) info.scale_denom *= 2;
+        while (info.scale_denom < 8 && longest / (info.scale_denom * 2) >= kThumbnailSide) info.scale_denom *= 2;
         info.out_color_space = JCS_RGB;
         info.dct_method = JDCT_IFAST;
         jpeg_calc_output_dimensions(&info);
@@ -73,6 +74,49 @@ bool DecodeJpeg(const uint8_t* data, uint64_t size, Picture* picture) {
     }
     jpeg_destroy_decompress(&info);
     return done;
+}
+
+// The small JPEG that cameras store in a picture's Exif segment (the
+// second image file directory's JPEGInterchangeFormat and its length), when
+// there is one: decoding it spares decoding the whole picture.
+bool ExifThumbnail(const uint8_t* data, uint64_t size, const uint8_t** thumbnail, uint64_t* thumbnail_size) {
+    uint64_t at = 2;
+    while (at + 4 <= size && data[at] == 0xFF && data[at + 1] != 0xDA && data[at + 1] != 0xD9) {
+        const uint8_t marker = data[at + 1];
+        const uint64_t length = uint64_t{data[at + 2]} << 8 | data[at + 3];
+        if (length < 2 || at + 2 + length > size) return false;
+        const uint8_t* segment = data + at + 4;
+        const uint64_t segment_size = length - 2;
+        at += 2 + length;
+        if (marker != 0xE1 || segment_size < 14 || std::memcmp(segment, "Exif\0\0", 6) != 0) continue;
+        const uint8_t* tiff = segment + 6;
+        const uint64_t tiff_size = segment_size - 6;
+        const bool little = tiff[0] == 'I' && tiff[1] == 'I';
+        if (!little && !(tiff[0] == 'M' && tiff[1] == 'M')) return false;
+        const auto u16 = [&](uint64_t o) -> uint64_t {
+            if (o + 2 > tiff_size) return 0;
+            return little ? (tiff[o] | tiff[o + 1] << 8) : (tiff[o] << 8 | tiff[o + 1]);
+        };
+        const auto u32 = [&](uint64_t o) -> uint64_t {
+            if (o + 4 > tiff_size) return 0;
+            return little ? (u16(o) | u16(o + 2) << 16) : (u16(o) << 16 | u16(o + 2));
+        };
+        const uint64_t first = u32(4);
+        if (first == 0 || first + 2 > tiff_size) return false;
+        const uint64_t second = u32(first + 2 + 12 * u16(first));
+        if (second == 0 || second + 2 > tiff_size) return false;
+        uint64_t offset = 0, length_of = 0;
+        for (uint64_t i = 0, n = u16(second); i < n; ++i) {
+            const uint64_t entry = second + 2 + 12 * i;
+            if (u16(entry) == 0x0201) offset = u32(entry + 8);
+            if (u16(entry) == 0x0202) length_of = u32(entry + 8);
+        }
+        if (offset == 0 || length_of < 4 || offset + length_of > tiff_size) return false;
+        *thumbnail = tiff + offset;
+        *thumbnail_size = length_of;
+        return true;
+    }
+    return false;
 }
 
 bool DecodePng(const uint8_t* data, uint64_t size, Picture* picture) {
@@ -260,6 +304,13 @@ bool HasThumbnail(const std::string& extension) {
 
 bool MakeThumbnail(const uint8_t* data, uint64_t size, const std::string& extension, std::vector<uint8_t>* jpeg) {
     Picture picture;
+    // A camera's own thumbnail of at least 96 pixels a side stands for the picture.
+    const uint8_t* exif = nullptr;
+    uint64_t exif_size = 0;
+    if (extension == "jpg" && ExifThumbnail(data, size, &exif, &exif_size) && DecodeJpeg(exif, exif_size, &picture) &&
+        std::max(picture.width, picture.height) >= 96) {
+        return EncodeJpeg(Shrink(picture), jpeg);
+    }
     const bool decoded = extension == "jpg"   ? DecodeJpeg(data, size, &picture)
                          : extension == "png" ? DecodePng(data, size, &picture)
                          : extension == "gif" ? DecodeGif(data, size, &picture)
