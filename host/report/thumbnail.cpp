@@ -17,7 +17,8 @@
 
 namespace {
 
-// The most pixels decoded for one thumbnail (after a JPEG's scaling).
+// The most pixels decoded for one thumbnail (after a JPEG's scaling), and
+// held at once for an interlaced PNG.
 constexpr uint64_t kMaxPixels = uint64_t{24} << 20;
 constexpr uint32_t kMaxSide = 32768;
 
@@ -33,6 +34,79 @@ struct Picture {
     }
 };
 
+// Takes a picture's rows, in any order, into its thumbnail, without holding
+// the picture: each thumbnail pixel is the mean of up to 4 x 4 samples
+// spread over the pixels it covers (all of them would cost a pass over every
+// pixel of a large picture). A picture that fits the thumbnail stays as it is.
+class Shrinker {
+public:
+    bool Start(uint64_t width, uint64_t height) {
+        // Bounded in pixels for time: the memory is a row's.
+        if (width == 0 || height == 0 || width > kMaxSide || height > kMaxSide || width * height > kMaxPixels) {
+            return false;
+        }
+        width_ = static_cast<uint32_t>(width);
+        height_ = static_cast<uint32_t>(height);
+        const uint64_t longest = std::max(width, height);
+        const uint64_t side = static_cast<uint64_t>(kThumbnailSide);
+        const uint64_t out_w = longest <= side ? width : std::max<uint64_t>(1, width * side / longest);
+        const uint64_t out_h = longest <= side ? height : std::max<uint64_t>(1, height * side / longest);
+        out_.Allocate(out_w, out_h);
+        target_row_.assign(height_, -1);
+        for (uint32_t ty = 0; ty < out_.height; ++ty) {
+            const uint64_t y0 = uint64_t{ty} * height_ / out_.height;
+            const uint64_t y1 = std::max(y0 + 1, uint64_t{ty + 1} * height_ / out_.height);
+            const uint64_t step = std::max<uint64_t>(1, (y1 - y0) / 4);
+            for (uint64_t y = y0; y < y1; y += step) target_row_[y] = static_cast<int32_t>(ty);
+        }
+        columns_.clear();
+        for (uint32_t tx = 0; tx < out_.width; ++tx) {
+            const uint64_t x0 = uint64_t{tx} * width_ / out_.width;
+            const uint64_t x1 = std::max(x0 + 1, uint64_t{tx + 1} * width_ / out_.width);
+            const uint64_t step = std::max<uint64_t>(1, (x1 - x0) / 4);
+            for (uint64_t x = x0; x < x1; x += step) columns_.push_back({static_cast<uint32_t>(x), tx});
+        }
+        sums_.assign(uint64_t{out_.width} * out_.height * 3, 0);
+        counts_.assign(uint64_t{out_.width} * out_.height, 0);
+        return true;
+    }
+    uint32_t width() const { return width_; }
+    uint32_t height() const { return height_; }
+    // Whether row y is sampled: the others need not be converted.
+    bool Wanted(uint32_t y) const { return y < height_ && target_row_[y] >= 0; }
+    // Row y: width() pixels of 3 bytes.
+    void Row(uint32_t y, const uint8_t* rgb) {
+        if (!Wanted(y)) return;
+        const uint64_t base = uint64_t{static_cast<uint32_t>(target_row_[y])} * out_.width;
+        for (const Column& column : columns_) {
+            const uint8_t* at = rgb + uint64_t{column.x} * 3;
+            uint32_t* sum = sums_.data() + (base + column.tx) * 3;
+            sum[0] += at[0];
+            sum[1] += at[1];
+            sum[2] += at[2];
+            ++counts_[base + column.tx];
+        }
+    }
+    const Picture& Result() {
+        for (uint64_t i = 0; i < counts_.size(); ++i) {
+            for (int c = 0; c < 3; ++c) {
+                out_.rgb[i * 3 + c] = static_cast<uint8_t>(counts_[i] == 0 ? 0 : sums_[i * 3 + c] / counts_[i]);
+            }
+        }
+        return out_;
+    }
+
+private:
+    struct Column {
+        uint32_t x, tx;
+    };
+    uint32_t width_ = 0, height_ = 0;
+    Picture out_;
+    std::vector<int32_t> target_row_;  // the thumbnail row of each sampled row; -1: not sampled
+    std::vector<Column> columns_;
+    std::vector<uint32_t> sums_, counts_;
+};
+
 // libjpeg reports errors by calling error_exit, which must not return: it
 // jumps back to the function that set the jump, over libjpeg's own frames
 // only (nothing there has a destructor to skip).
@@ -43,13 +117,14 @@ struct JpegErrors {
 [[noreturn]] void JpegExit(j_common_ptr info) { std::longjmp(reinterpret_cast<JpegErrors*>(info->err)->exit, 1); }
 void JpegQuiet(j_common_ptr, int) {}
 
-bool DecodeJpeg(const uint8_t* data, uint64_t size, Picture* picture) {
+bool DecodeJpeg(const uint8_t* data, uint64_t size, Shrinker* picture) {
     JpegErrors errors{};
     jpeg_decompress_struct info{};
     info.err = jpeg_std_error(&errors.manager);
     errors.manager.error_exit = JpegExit;
     errors.manager.emit_message = JpegQuiet;
     bool done = false;
+    std::vector<uint8_t> row;
     if (setjmp(errors.exit) == 0) {
         jpeg_create_decompress(&info);
         info.mem->max_memory_to_use = 256 << 20;
@@ -62,11 +137,14 @@ bool DecodeJpeg(const uint8_t* data, uint64_t size, Picture* picture) {
         info.out_color_space = JCS_RGB;
         info.dct_method = JDCT_IFAST;
         jpeg_calc_output_dimensions(&info);
-        if (picture->Allocate(info.output_width, info.output_height)) {
+        if (picture->Start(info.output_width, info.output_height)) {
+            row.resize(uint64_t{info.output_width} * 3);
             jpeg_start_decompress(&info);
             while (info.output_scanline < info.output_height) {
-                JSAMPROW row = picture->rgb.data() + uint64_t{info.output_scanline} * info.output_width * 3;
-                jpeg_read_scanlines(&info, &row, 1);
+                const uint32_t y = info.output_scanline;
+                JSAMPROW rows[1] = {row.data()};
+                jpeg_read_scanlines(&info, rows, 1);
+                picture->Row(y, row.data());
             }
             jpeg_finish_decompress(&info);
             done = true;
@@ -119,7 +197,9 @@ bool ExifThumbnail(const uint8_t* data, uint64_t size, const uint8_t** thumbnail
     return false;
 }
 
-bool DecodePng(const uint8_t* data, uint64_t size, Picture* picture) {
+// Row by row where the picture is not interlaced; an interlaced one is
+// decoded whole, within the pixel bound.
+bool DecodePng(const uint8_t* data, uint64_t size, Shrinker* picture) {
     std::unique_ptr<spng_ctx, void (*)(spng_ctx*)> ctx(spng_ctx_new(0), spng_ctx_free);
     if (ctx == nullptr) return false;
     spng_set_image_limits(ctx.get(), kMaxSide, kMaxSide);
@@ -127,11 +207,32 @@ bool DecodePng(const uint8_t* data, uint64_t size, Picture* picture) {
     spng_set_png_buffer(ctx.get(), data, size);
     spng_ihdr ihdr;
     size_t length = 0;
-    if (spng_get_ihdr(ctx.get(), &ihdr) != 0 || !picture->Allocate(ihdr.width, ihdr.height) ||
-        spng_decoded_image_size(ctx.get(), SPNG_FMT_RGB8, &length) != 0 || length != picture->rgb.size()) {
+    if (spng_get_ihdr(ctx.get(), &ihdr) != 0 || !picture->Start(ihdr.width, ihdr.height) ||
+        spng_decoded_image_size(ctx.get(), SPNG_FMT_RGB8, &length) != 0 ||
+        length != uint64_t{ihdr.width} * ihdr.height * 3) {
         return false;
     }
-    return spng_decode_image(ctx.get(), picture->rgb.data(), length, SPNG_FMT_RGB8, SPNG_DECODE_TRNS) == 0;
+    if (ihdr.interlace_method != 0) {
+        Picture whole;
+        if (!whole.Allocate(ihdr.width, ihdr.height) ||
+            spng_decode_image(ctx.get(), whole.rgb.data(), length, SPNG_FMT_RGB8, SPNG_DECODE_TRNS) != 0) {
+            return false;
+        }
+        for (uint32_t y = 0; y < whole.height; ++y) picture->Row(y, whole.rgb.data() + uint64_t{y} * whole.width * 3);
+        return true;
+    }
+    if (spng_decode_image(ctx.get(), nullptr, 0, SPNG_FMT_RGB8, SPNG_DECODE_TRNS | SPNG_DECODE_PROGRESSIVE) != 0) {
+        return false;
+    }
+    std::vector<uint8_t> row(uint64_t{ihdr.width} * 3);
+    for (;;) {
+        spng_row_info info{};
+        if (spng_get_row_info(ctx.get(), &info) != 0) return false;
+        const int status = spng_decode_row(ctx.get(), row.data(), row.size());
+        if (status != 0 && status != SPNG_EOI) return false;
+        picture->Row(info.row_num, row.data());
+        if (status == SPNG_EOI) return true;
+    }
 }
 
 struct GifSource {
@@ -147,7 +248,7 @@ int ReadGif(GifFileType* gif, GifByteType* out, int count) {
 }
 
 // The first frame alone, in its own colours.
-bool DecodeGif(const uint8_t* data, uint64_t size, Picture* picture) {
+bool DecodeGif(const uint8_t* data, uint64_t size, Shrinker* picture) {
     GifSource source{data, size, 0};
     int error = 0;
     std::unique_ptr<GifFileType, void (*)(GifFileType*)> gif(DGifOpen(&source, ReadGif, &error), [](GifFileType* g) {
@@ -170,25 +271,27 @@ bool DecodeGif(const uint8_t* data, uint64_t size, Picture* picture) {
         if (record != IMAGE_DESC_RECORD_TYPE || DGifGetImageDesc(gif.get()) == GIF_ERROR) return false;
         const GifImageDesc& desc = gif->Image;
         const ColorMapObject* colours = desc.ColorMap != nullptr ? desc.ColorMap : gif->SColorMap;
-        if (colours == nullptr || desc.Width <= 0 || desc.Height <= 0 || !picture->Allocate(desc.Width, desc.Height)) {
+        if (colours == nullptr || desc.Width <= 0 || desc.Height <= 0 || !picture->Start(desc.Width, desc.Height)) {
             return false;
         }
-        std::vector<GifPixelType> line(picture->width);
+        std::vector<GifPixelType> line(picture->width());
+        std::vector<uint8_t> out(uint64_t{picture->width()} * 3);
         // Interlaced rows come in four passes.
         static const int kStart[] = {0, 4, 2, 1}, kStep[] = {8, 8, 4, 2};
         const int passes = desc.Interlace ? 4 : 1;
         for (int pass = 0; pass < passes; ++pass) {
             const int start = desc.Interlace ? kStart[pass] : 0, step = desc.Interlace ? kStep[pass] : 1;
-            for (uint32_t y = start; y < picture->height; y += step) {
+            for (uint32_t y = start; y < picture->height(); y += step) {
                 if (DGifGetLine(gif.get(), line.data(), desc.Width) == GIF_ERROR) return false;
-                uint8_t* out = picture->rgb.data() + uint64_t{y} * picture->width * 3;
-                for (uint32_t x = 0; x < picture->width; ++x) {
+                if (!picture->Wanted(y)) continue;
+                for (uint32_t x = 0; x < picture->width(); ++x) {
                     const GifColorType colour =
                         line[x] < colours->ColorCount ? colours->Colors[line[x]] : GifColorType{0, 0, 0};
                     out[3 * x] = colour.Red;
                     out[3 * x + 1] = colour.Green;
                     out[3 * x + 2] = colour.Blue;
                 }
+                picture->Row(y, out.data());
             }
         }
         return true;
@@ -199,7 +302,7 @@ bool DecodeGif(const uint8_t* data, uint64_t size, Picture* picture) {
 uint32_t Le32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
 
 // Uncompressed BMP: 8 bits with a palette, 24 or 32 bits (blue, green, red).
-bool DecodeBmp(const uint8_t* data, uint64_t size, Picture* picture) {
+bool DecodeBmp(const uint8_t* data, uint64_t size, Shrinker* picture) {
     if (size < 54) return false;
     const uint32_t pixels_at = Le32(data + 10), header = Le32(data + 14);
     const int32_t width = static_cast<int32_t>(Le32(data + 18)), height = static_cast<int32_t>(Le32(data + 22));
@@ -215,53 +318,23 @@ bool DecodeBmp(const uint8_t* data, uint64_t size, Picture* picture) {
         palette = Le32(data + 46) == 0 ? 256 : Le32(data + 46);
         if (palette > 256 || 14 + uint64_t{header} + 4 * palette > size) return false;
     }
-    if (pixels_at > size || stride * rows > size - pixels_at || !picture->Allocate(static_cast<uint32_t>(width), rows)) {
+    if (pixels_at > size || stride * rows > size - pixels_at || !picture->Start(static_cast<uint32_t>(width), rows)) {
         return false;
     }
     const uint8_t* colours = data + 14 + header;
-    for (uint64_t y = 0; y < rows; ++y) {
+    std::vector<uint8_t> out(uint64_t{picture->width()} * 3);
+    for (uint32_t y = 0; y < rows; ++y) {
+        if (!picture->Wanted(y)) continue;
         const uint8_t* in = data + pixels_at + (height < 0 ? y : rows - 1 - y) * stride;
-        uint8_t* out = picture->rgb.data() + y * picture->width * 3;
-        for (uint32_t x = 0; x < picture->width; ++x) {
+        for (uint32_t x = 0; x < picture->width(); ++x) {
             const uint8_t* bgr = bits == 8 ? (in[x] < palette ? colours + 4 * in[x] : colours) : in + x * (bits / 8);
             out[3 * x] = bgr[2];
             out[3 * x + 1] = bgr[1];
             out[3 * x + 2] = bgr[0];
         }
+        picture->Row(y, out.data());
     }
     return true;
-}
-
-// The picture shrunk to fit the thumbnail's square, each pixel the mean of
-// up to 4 x 4 pixels spread over those it covers (all of them would cost a
-// pass over every pixel of a large picture); a smaller picture stays as it is.
-Picture Shrink(const Picture& in) {
-    const uint32_t longest = std::max(in.width, in.height);
-    if (longest <= static_cast<uint32_t>(kThumbnailSide)) return in;
-    Picture out;
-    out.Allocate(std::max<uint64_t>(1, uint64_t{in.width} * kThumbnailSide / longest),
-                 std::max<uint64_t>(1, uint64_t{in.height} * kThumbnailSide / longest));
-    for (uint32_t ty = 0; ty < out.height; ++ty) {
-        const uint64_t y0 = uint64_t{ty} * in.height / out.height;
-        const uint64_t y1 = std::max(y0 + 1, uint64_t{ty + 1} * in.height / out.height);
-        for (uint32_t tx = 0; tx < out.width; ++tx) {
-            const uint64_t x0 = uint64_t{tx} * in.width / out.width;
-            const uint64_t x1 = std::max(x0 + 1, uint64_t{tx + 1} * in.width / out.width);
-            const uint64_t step_y = std::max<uint64_t>(1, (y1 - y0) / 4), step_x = std::max<uint64_t>(1, (x1 - x0) / 4);
-            uint64_t sum[3] = {0, 0, 0}, count = 0;
-            for (uint64_t y = y0; y < y1; y += step_y) {
-                for (uint64_t x = x0; x < x1; x += step_x, ++count) {
-                    const uint8_t* at = in.rgb.data() + (y * in.width + x) * 3;
-                    sum[0] += at[0];
-                    sum[1] += at[1];
-                    sum[2] += at[2];
-                }
-            }
-            uint8_t* pixel = out.rgb.data() + (uint64_t{ty} * out.width + tx) * 3;
-            for (int c = 0; c < 3; ++c) pixel[c] = static_cast<uint8_t>(sum[c] / count);
-        }
-    }
-    return out;
 }
 
 bool EncodeJpeg(const Picture& picture, std::vector<uint8_t>* jpeg) {
@@ -303,18 +376,20 @@ bool HasThumbnail(const std::string& extension) {
 }
 
 bool MakeThumbnail(const uint8_t* data, uint64_t size, const std::string& extension, std::vector<uint8_t>* jpeg) {
-    Picture picture;
     // A camera's own thumbnail of at least 96 pixels a side stands for the picture.
     const uint8_t* exif = nullptr;
     uint64_t exif_size = 0;
-    if (extension == "jpg" && ExifThumbnail(data, size, &exif, &exif_size) && DecodeJpeg(exif, exif_size, &picture) &&
-        std::max(picture.width, picture.height) >= 96) {
-        return EncodeJpeg(Shrink(picture), jpeg);
+    if (extension == "jpg" && ExifThumbnail(data, size, &exif, &exif_size)) {
+        Shrinker picture;
+        if (DecodeJpeg(exif, exif_size, &picture) && std::max(picture.width(), picture.height()) >= 96) {
+            return EncodeJpeg(picture.Result(), jpeg);
+        }
     }
+    Shrinker picture;
     const bool decoded = extension == "jpg"   ? DecodeJpeg(data, size, &picture)
                          : extension == "png" ? DecodePng(data, size, &picture)
                          : extension == "gif" ? DecodeGif(data, size, &picture)
                          : extension == "bmp" ? DecodeBmp(data, size, &picture)
                                               : false;
-    return decoded && EncodeJpeg(Shrink(picture), jpeg);
+    return decoded && EncodeJpeg(picture.Result(), jpeg);
 }
