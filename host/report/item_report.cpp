@@ -74,9 +74,15 @@ ItemReport::ItemReport(const Options& options, const MappedData& data,
     if (sinks.files.gallery.is_open()) {
         const std::string thumbs = options.out + "/" + kGalleryFolder + "/thumbs";
         const std::atomic<int>* stop = sinks.stop.flag();
+        const MappedData* mapped = &data;
         thumbnails_ = std::make_unique<ThumbnailQueue>(
-            [thumbs, stop](const uint8_t* bytes, uint64_t size, const std::string& extension, const std::string& path) {
-                return WriteThumbnail(thumbs, bytes, size, extension, path, stop);
+            [thumbs, stop, mapped](const uint8_t* bytes, uint64_t size, const std::string& extension,
+                                   const std::string& path) {
+                const bool made = WriteThumbnail(thumbs, bytes, size, extension, path, stop);
+                // The picture's pages, read again for it, leave memory as in Extract.
+                const uint64_t offset = static_cast<uint64_t>(bytes - mapped->bytes);
+                DropMappedPages(*mapped, offset, offset + size);
+                return made;
             });
     }
 }
