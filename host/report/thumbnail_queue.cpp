@@ -53,7 +53,6 @@ std::vector<std::string> ThumbnailQueue::Ready() {
 void ThumbnailQueue::Finish(bool give_up) {
     std::unique_lock<std::mutex> hold(mutex_);
     if (give_up) {
-        give_up_ = true;
         for (const std::shared_ptr<Entry>& entry : work_) {
             entry->record = std::move(entry->without);
             entry->done = true;

@@ -52,7 +52,6 @@ private:
     std::deque<std::shared_ptr<Entry>> order_;  // every record, in order
     std::deque<std::shared_ptr<Entry>> work_;   // the thumbnails still to make
     bool busy_ = false;
-    bool give_up_ = false;
     bool quit_ = false;
     std::thread thread_;
 };

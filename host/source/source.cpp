@@ -1,5 +1,5 @@
-// Opening an input: a plain file, or an evidence image read through The
-// Sleuth Kit's image layer.
+// Opening an input: a plain file, or an evidence image read through libewf
+// (E01) or The Sleuth Kit's image layer (the others).
 #include "host/source/source.h"
 
 #include <fcntl.h>
@@ -30,6 +30,18 @@ std::string ReadAt(int fd, uint64_t offset, size_t count) {
     return bytes;
 }
 
+bool IsFile(const std::string& path) {
+    struct stat info;
+    return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+// path with its extension (from dot on) replaced by n in at least width digits.
+std::string Numbered(const std::string& path, size_t dot, size_t width, unsigned long n) {
+    std::string digits = std::to_string(n);
+    if (digits.size() < width) digits.insert(0, width - digits.size(), '0');
+    return path.substr(0, dot + 1) + digits;
+}
+
 // "disk.001" (or ".000") with a later piece beside it, or "disk.aa" (or
 // ".aaa") with the next: the first piece of a raw image split into pieces
 // (one of which may be missing).
@@ -37,22 +49,15 @@ bool FirstOfSplit(const std::string& path) {
     const size_t dot = path.find_last_of('.');
     if (dot == std::string::npos) return false;
     const std::string number = path.substr(dot + 1);
-    if (number == "aa" || number == "aaa") {
-        const std::string next = path.substr(0, path.size() - 1) + "b";
-        struct stat info;
-        return stat(next.c_str(), &info) == 0 && S_ISREG(info.st_mode);
-    }
+    if (number == "aa" || number == "aaa") return IsFile(path.substr(0, path.size() - 1) + "b");
     if (number != "001" && number != "000") return false;
-    for (int later = number == "001" ? 2 : 1; later < 10; ++later) {
-        const std::string name = path.substr(0, dot + 1) + "00" + std::to_string(later);
-        struct stat info;
-        if (stat(name.c_str(), &info) == 0 && S_ISREG(info.st_mode)) return true;
+    for (unsigned long later = number == "001" ? 2 : 1; later < 10; ++later) {
+        if (IsFile(Numbered(path, dot, 3, later))) return true;
     }
     return false;
 }
 
 TSK_IMG_TYPE_ENUM ImageType(const std::string& format) {
-    if (format == "EWF") return TSK_IMG_TYPE_EWF_EWF;
     if (format == "VMDK") return TSK_IMG_TYPE_VMDK_VMDK;
     if (format == "VHD" || format == "VHDX") return TSK_IMG_TYPE_VHD_VHD;
     if (format == "AFF") return TSK_IMG_TYPE_AFF_ANY;
@@ -74,25 +79,19 @@ std::string MissingPiece(const std::vector<std::string>& pieces) {
     if (dot == std::string::npos) return "";
     const std::string number = last.substr(dot + 1);
     if (number.empty() || number.find_first_not_of("0123456789") != std::string::npos) return "";
-    const auto named = [&](unsigned long n) {
-        std::string digits = std::to_string(n);
-        if (digits.size() < number.size()) digits.insert(0, number.size() - digits.size(), '0');
-        return last.substr(0, dot + 1) + digits;
-    };
     const unsigned long next = std::stoul(number) + 1;
-    struct stat info;
     for (unsigned long beyond = next + 1; beyond <= next + 8; ++beyond) {
-        if (stat(named(beyond).c_str(), &info) == 0) return named(next);
+        if (IsFile(Numbered(last, dot, number.size(), beyond))) return Numbered(last, dot, number.size(), next);
     }
     return "";
 }
 
 }  // namespace
 
-// An EWF image read through libewf itself: the image layer reads it the same
-// way, but only libewf's own handle tells which chunks failed their checks
-// and whether segment files are missing or damaged. Reads and those
-// questions come from different threads, hence the lock.
+// An EWF image read through libewf itself, not the image layer: only
+// libewf's own handle tells which chunks failed their checks and whether
+// segment files are missing or damaged. Reads and those questions come from
+// different threads, hence the lock.
 struct Source::Ewf {
     char** names = nullptr;
     int count = 0;
@@ -106,13 +105,26 @@ struct Source::Ewf {
         if (names != nullptr) libewf_glob_free(names, count, nullptr);
     }
 
-    bool Open(const std::string& path) {
-        if (libewf_glob(path.c_str(), path.size(), LIBEWF_FORMAT_UNKNOWN, &names, &count, nullptr) != 1) {
-            return false;
+    // Finds the segment files and opens them; false with libewf's reason in *why.
+    bool Open(const std::string& path, std::string* why) {
+        libewf_error_t* error = nullptr;
+        open = libewf_glob(path.c_str(), path.size(), LIBEWF_FORMAT_UNKNOWN, &names, &count, &error) == 1 &&
+               libewf_handle_initialize(&handle, &error) == 1 &&
+               libewf_handle_open(handle, names, count, LIBEWF_OPEN_READ, &error) == 1;
+        if (!open) {
+            char text[512] = "libewf cannot open its segment files";
+            if (error != nullptr) libewf_error_sprint(error, text, sizeof text);
+            libewf_error_free(&error);
+            std::string line = text;
+            std::replace(line.begin(), line.end(), '\n', ' ');
+            *why = Printable(line);
         }
-        if (libewf_handle_initialize(&handle, nullptr) != 1) return false;
-        open = libewf_handle_open(handle, names, count, LIBEWF_OPEN_READ, nullptr) == 1;
         return open;
+    }
+
+    uint64_t MediaSize() {
+        size64_t size = 0;
+        return libewf_handle_get_media_size(handle, &size, nullptr) == 1 ? size : 0;
     }
 
     bool Read(uint64_t offset, uint8_t* buffer, size_t size) {
@@ -165,11 +177,6 @@ ContainerGuess GuessContainer(const std::string& path) {
     if (stat(path.c_str(), &kind) != 0 || !(S_ISREG(kind.st_mode) || S_ISBLK(kind.st_mode))) return guess;
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return guess;  // the plain file's opening says why
-    struct stat info;
-    if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
-        close(fd);
-        return guess;
-    }
     const off_t end = lseek(fd, 0, SEEK_END);
     const std::string head = ReadAt(fd, 0, 512);
     const std::string tail = end >= 1024 ? ReadAt(fd, static_cast<uint64_t>(end) - 512, 512) : std::string();
@@ -228,27 +235,48 @@ bool Source::OpenImage(const std::string& path, const ContainerGuess& guess, siz
         *error = reason + why + "; --raw scans its bytes as they are";
         return false;
     };
-    tsk_error_reset();
-    image_ = tsk_img_open_utf8_sing(path.c_str(), ImageType(guess.format), 0);
-    if (image_ == nullptr) {
-        const char* why = tsk_error_get();
-        std::string text = why != nullptr ? why : "the image layer does not take it";
-        while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
-        for (char& c : text) {
-            if (c == '\n') c = ' ';
-        }
-        tsk_error_reset();
-        return fail(Printable(text));
-    }
-    if (image_->size <= 0) return fail("its media holds no bytes");
     container_ = guess.format == "VHDX" ? "VHD" : guess.format;
-    for (int i = 0; i < image_->num_img && image_->images != nullptr; ++i) segments_.emplace_back(image_->images[i]);
+    uint64_t size = 0;
+    PagedView::ReadFn read;
+    if (container_ == "EWF") {
+        ewf_ = std::make_unique<Ewf>();
+        std::string why;
+        if (!ewf_->Open(path, &why)) return fail(why);
+        size = ewf_->MediaSize();
+        segments_.assign(ewf_->names, ewf_->names + ewf_->count);
+        hashes_ = ewf_->Hashes();
+        if (ewf_->Damaged()) {
+            warning_ = "segment files of " + Quoted(path) +
+                       " are missing or damaged: what they held reads as zeros";
+        }
+        Ewf* ewf = ewf_.get();
+        read = [ewf](uint64_t offset, uint8_t* buffer, size_t count) { return ewf->Read(offset, buffer, count); };
+    } else {
+        tsk_error_reset();
+        image_ = tsk_img_open_utf8_sing(path.c_str(), ImageType(guess.format), 0);
+        if (image_ == nullptr) {
+            const char* why = tsk_error_get();
+            std::string text = why != nullptr ? why : "the image layer does not take it";
+            while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+            std::replace(text.begin(), text.end(), '\n', ' ');
+            tsk_error_reset();
+            return fail(Printable(text));
+        }
+        size = image_->size > 0 ? static_cast<uint64_t>(image_->size) : 0;
+        for (int i = 0; i < image_->num_img && image_->images != nullptr; ++i) segments_.emplace_back(image_->images[i]);
+        TSK_IMG_INFO* image = image_;
+        read = [image](uint64_t offset, uint8_t* buffer, size_t count) {
+            return tsk_img_read(image, static_cast<TSK_OFF_T>(offset), reinterpret_cast<char*>(buffer), count) ==
+                   static_cast<ssize_t>(count);
+        };
+    }
+    if (size == 0) return fail("its media holds no bytes");
     if (segments_.empty()) segments_ = {path};
 
     if (container_ == "split raw") {
         const std::string missing = MissingPiece(segments_);
         if (!missing.empty()) {
-            warning_ = "the split image " + Quoted(path) + " ends at " + std::to_string(image_->size) +
+            warning_ = "the split image " + Quoted(path) + " ends at " + std::to_string(size) +
                        " bytes, where its piece " + Quoted(missing) + " is missing";
         }
         // Pieces of whole pages are mapped one behind the other, as one
@@ -259,27 +287,9 @@ bool Source::OpenImage(const std::string& path, const ContainerGuess& guess, siz
             return true;
         }
     }
-    PagedView::ReadFn read;
-    if (container_ == "EWF") {
-        ewf_ = std::make_unique<Ewf>();
-        if (!ewf_->Open(path)) return fail("libewf cannot open its segment files");
-        hashes_ = ewf_->Hashes();
-        if (ewf_->Damaged()) {
-            warning_ = "segment files of " + Quoted(path) +
-                       " are missing or damaged: what they held reads as zeros";
-        }
-        Ewf* ewf = ewf_.get();
-        read = [ewf](uint64_t offset, uint8_t* buffer, size_t count) { return ewf->Read(offset, buffer, count); };
-    } else {
-        TSK_IMG_INFO* image = image_;
-        read = [image](uint64_t offset, uint8_t* buffer, size_t count) {
-            return tsk_img_read(image, static_cast<TSK_OFF_T>(offset), reinterpret_cast<char*>(buffer), count) ==
-                   static_cast<ssize_t>(count);
-        };
-    }
     view_ = std::make_unique<PagedView>();
     std::string why;
-    if (!view_->Open(static_cast<uint64_t>(image_->size), std::move(read), slots, &why)) return fail(why);
+    if (!view_->Open(size, std::move(read), slots, &why)) return fail(why);
     data_ = {view_->data(), view_->size(), nullptr};
     return true;
 }

@@ -1,6 +1,6 @@
 // One input as every later stage reads it: a plain file or block device,
 // mapped, or an evidence image (E01, split raw, VMDK, VHD, AFF) read in
-// place through The Sleuth Kit's image layer (or libewf) into a paged view;
+// place through libewf (E01) or The Sleuth Kit's image layer into a paged view;
 // the pieces of a split raw image are mapped one behind the other. Either way
 // the stages get one MappedData whose positions are positions in the media.
 #pragma once
@@ -47,8 +47,6 @@ public:
     const std::vector<std::string>& segments() const { return segments_; }
     // Digests the image records of its media at acquisition: ("md5", hex).
     const std::vector<std::pair<std::string, std::string>>& acquisition_hashes() const { return hashes_; }
-    // The image layer, for the stages that read file systems; null for a plain file.
-    TSK_IMG_INFO* image() const { return image_; }
     // Bytes of the media read so far that could not be read or failed the
     // image's own checks (they read as zeros); *first: the first of them.
     uint64_t Unreadable(uint64_t* first) const;
@@ -66,7 +64,7 @@ private:
     MappedFile file_;
     std::unique_ptr<Ewf> ewf_;  // an EWF image's own handle
     std::string warning_;
-    TSK_IMG_INFO* image_ = nullptr;
+    TSK_IMG_INFO* image_ = nullptr;  // the image layer's reader; null for a plain file and an E01
     std::unique_ptr<PagedView> view_;
     MappedData data_{nullptr, 0, nullptr};
     std::string container_;
