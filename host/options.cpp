@@ -178,6 +178,15 @@ CLI::App* AddScan(CLI::App& app, Options* options, ScanTexts* texts) {
     scan->add_flag("--raw", options->raw,
                    "Scan each input's bytes as they are, also an input that looks like an evidence "
                    "image (E01, split raw, VMDK, VHD, AFF), which is otherwise read as the disk it holds");
+    scan->add_flag("--no-fs", options->no_fs,
+                   "Do not read the partition tables and file systems on the inputs: carve every "
+                   "position, and name no file");
+    scan->add_option_function<std::string>(
+            "--carve", [options](const std::string& where) { options->carve_all = where == "all"; },
+            "Where a file system is read, carve only the space that no allocated file uses "
+            "(unallocated, the default) or every position (all)")
+        ->type_name("WHERE")
+        ->check(CLI::IsMember({"unallocated", "all"}));
     scan->add_flag("--json", options->json, "Print one JSON object per item instead of the table");
     scan->add_option("--dfxml", options->dfxml, "Also write a DFXML report to FILE")
         ->type_name("FILE");

@@ -34,6 +34,10 @@ struct Options {
     unsigned threads = 0;     // scan threads; 0: one per core
     bool no_check = false;  // report the plug-ins' answers unchecked
     bool exhaustive = false;  // ask every plug-in at every position (no candidate filters)
+    // Files that file systems on the input list are reported by their names;
+    // carving then looks only where no allocated file lies, unless carve_all.
+    bool no_fs = false;
+    bool carve_all = false;
     bool raw = false;  // take every input as plain bytes, also one that looks like an evidence image
     ScanPart part;  // --range or --part: the positions whose items are reported
     std::vector<std::string> hashes;  // digests of each item, e.g. {"sha256"}

@@ -22,6 +22,8 @@
 #include "host/base/names.h"
 #include "host/check/formats.h"
 #include "host/detectors.h"
+#include "host/filesystem/file_system.h"
+#include "host/filesystem/merge.h"
 #include "host/known_plugins.h"
 #include "host/report/item_report.h"
 #include "host/report/output.h"
@@ -82,7 +84,8 @@ std::string SettingsLine(const Options& options, const std::string& plugin_dir) 
            (options.out_append ? " out-append=yes" : "") +
            (options.max_files != kDefaultMaxFiles ? " max-files=" + std::to_string(options.max_files) : "") +
            " signs=" + (options.scan_signs.empty() ? "beside " + SignaturePluginName() : options.scan_signs) +
-           " check=" + (options.no_check ? "no" : "yes") + " hash=" + Joined(options.hashes);
+           " check=" + (options.no_check ? "no" : "yes") + " hash=" + Joined(options.hashes) +
+           " fs=" + (options.no_fs ? "no" : "yes") + " carve=" + (options.carve_all ? "all" : "unallocated");
 }
 
 // The outputs besides the standard output, opened before the scan: nullptr
@@ -116,6 +119,31 @@ uint64_t ScanPastPartEnd(const Scanner& scanner, PartBounds bounds, const Item* 
     uint64_t ahead = bounds.end;
     if (last != nullptr) ahead = std::max(ahead, NextPosition(last->offset, *last, nested));
     return ahead == bounds.end ? ahead : scanner.ScanUntilMet(ahead, bounds.end, on_item);
+}
+
+// Reads the file systems on the input, and tells for each volume what was
+// read or why it is carved whole.
+void ReadFileSystems(const std::string& path, const MappedData& data, FileSystems* fs, FileReport* file,
+                     Diagnostics& diag) {
+    if (!fs->Read(data)) return;
+    file->volumes = fs->volumes();
+    for (const FsVolume& volume : fs->volumes()) {
+        const std::string where = volume.name == kWholeVolume
+                                      ? "its file system"
+                                      : "partition " + volume.name + " (" + std::to_string(volume.length) +
+                                            " bytes at " + std::to_string(volume.offset) + ")";
+        if (volume.fs_type.empty()) {
+            diag.Note(Quoted(path) + ": " + where + " holds no file system that hound reads (" + volume.problem +
+                      "); it is carved whole");
+            continue;
+        }
+        std::string line = Quoted(path) + ": " + where + ", " + volume.fs_type + ": " +
+                           std::to_string(volume.files) + " files named, " + std::to_string(volume.deleted) +
+                           " of them deleted";
+        if (!volume.problem.empty()) line += "; it could be read only in part (" + volume.problem + ")";
+        diag.Note(line);
+    }
+    if (!fs->limited().empty()) diag.Note(Quoted(path) + ": " + fs->limited());
 }
 
 // Scans one input: each item that passes its check goes to the report stage
@@ -162,13 +190,26 @@ FileReport ScanInput(const std::string& path, std::set<std::string>* stems, cons
     Scanner scanner(&mapped, loaded.detectors, scan_options);
     scanner.OnReject([&](const Item& item) { ++file.rejected[{item.check_format, item.check_reason}]; });
 
+    // The files that the file systems name come with the carved items, in
+    // offset order; carving keeps to the space that no allocated file uses.
+    FileSystems fs;
+    if (!options.no_fs) ReadFileSystems(path, mapped, &fs, &file, sinks.diag);
     ItemReport report(options, mapped, loaded.plugin_names, &file, sinks);
+    FsMerge merge(
+        fs, options.carve_all, bounds.begin, bounds.end,
+        [&](const FsFile& listed, const Item* carved) { report.AddFile(listed, carved); },
+        [&](const Item& item) { report.Add(item); });
+    const bool named = !file.volumes.empty();
     Item last;  // the last item found, where a part's scan goes on past its end
     bool found = false;
     const Scanner::ItemFn on_item = [&](const Item& item) {
         last = item;
         found = true;
-        report.Add(item);
+        if (named) {
+            merge.Carved(item);
+        } else {
+            report.Add(item);
+        }
     };
     progress.Start(bounds.end - bounds.begin);
     scanner.ScanRange(bounds.begin, bounds.end, on_item, [&](uint64_t position, uint64_t items) {
@@ -180,6 +221,7 @@ FileReport ScanInput(const std::string& path, std::set<std::string>* stems, cons
     if (file.part && sinks.stop.signal() == 0 && !data.Shrank()) {
         file.next_part_from = ScanPastPartEnd(scanner, bounds, found ? &last : nullptr, options.nested, on_item);
     }
+    if (sinks.stop.signal() == 0 && !data.Shrank()) merge.Finish();
     progress.Finish();
     uint64_t first_unreadable = 0;
     file.unreadable = data.Unreadable(&first_unreadable);

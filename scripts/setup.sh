@@ -17,6 +17,7 @@ packages=(cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev
           libxml2-dev
           libflac-dev
           libtsk-dev libewf-dev ewf-tools qemu-utils
+          dosfstools mtools e2fsprogs ntfs-3g fdisk python3
           gdb
           )
 # Installed without the packages they recommend (which are large and not needed).

@@ -2,6 +2,7 @@
 #include "host/base/names.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cinttypes>
 #include <cstdio>
 
@@ -99,6 +100,30 @@ std::string SafeStem(std::string_view input_path) {
     if (slash != std::string_view::npos) input_path.remove_prefix(slash + 1);
     std::string safe = KeepOnly(input_path, true, kMaxStem);
     return safe.empty() ? "input" : safe;
+}
+
+std::string SafeComponent(std::string_view name) {
+    std::string safe(name.substr(0, kMaxComponent));
+    for (char& c : safe) {
+        const auto byte = static_cast<uint8_t>(c);
+        if (byte < 0x20 || byte == 0x7F || c == '/') c = '_';
+    }
+    if (safe.empty()) return "_";
+    return safe == "." || safe == ".." ? "_" + safe : safe;
+}
+
+std::string NameExtension(std::string_view path) {
+    const size_t slash = path.find_last_of('/');
+    if (slash != std::string_view::npos) path.remove_prefix(slash + 1);
+    const size_t dot = path.find_last_of('.');
+    if (dot == std::string_view::npos || dot == 0) return "";
+    std::string extension(path.substr(dot + 1));
+    if (extension.empty() || extension.size() > 8) return "";
+    for (char& c : extension) {
+        if (!std::isalnum(static_cast<unsigned char>(c))) return "";
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return extension;
 }
 
 std::string UniqueName(const std::string& name, std::set<std::string>* taken) {

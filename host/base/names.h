@@ -21,6 +21,16 @@ std::string SafeStem(std::string_view input_path);
 // with this name.
 constexpr const char* kSignsFolderPrefix = "hound-signs-";
 
+// A file's name from a file system as a file name here: bytes kept but NUL,
+// '/' and control characters, which become '_'; "." and ".." become "_." and
+// "_.."; at most kMaxComponent bytes; "_" when empty.
+constexpr size_t kMaxComponent = 200;
+std::string SafeComponent(std::string_view name);
+
+// The extension of a path's last part, lower case: 1 to 8 letters and
+// digits behind its last dot; "" when it has none.
+std::string NameExtension(std::string_view path);
+
 // name, or name with "-2", "-3", ... before its extension: never one taken.
 // Stems of inputs and names of items alike.
 std::string UniqueName(const std::string& name, std::set<std::string>* taken);

@@ -21,6 +21,13 @@ struct MappedData {
     const MappedFile* file = nullptr;
 };
 
+// A part of bytes that are read in parts (a fragmented file): size bytes of
+// data, or size zeros where data is null.
+struct Piece {
+    const uint8_t* data;
+    uint64_t size;
+};
+
 constexpr uint8_t kPastEndEven = 0xFF;
 constexpr uint8_t kPastEndOdd = 0xC4;
 

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -95,6 +96,23 @@ bool WriteFileAtomically(const std::string& path, const void* data, uint64_t siz
                          const std::function<void(uint64_t done)>& after_block) {
     return WriteThroughTemporary(path, error, stop, [&](int fd) {
         return WriteAll(fd, static_cast<const uint8_t*>(data), size, stop, after_block);
+    });
+}
+
+bool WritePiecesAtomically(const std::string& path, const std::vector<Piece>& pieces, std::string* error,
+                           const std::atomic<int>* stop) {
+    static const std::vector<uint8_t> zeros(size_t{1} << 20);
+    return WriteThroughTemporary(path, error, stop, [&](int fd) {
+        for (const Piece& piece : pieces) {
+            if (piece.data != nullptr) {
+                if (!WriteAll(fd, piece.data, piece.size, stop)) return false;
+                continue;
+            }
+            for (uint64_t done = 0; done < piece.size; done += zeros.size()) {
+                if (!WriteAll(fd, zeros.data(), std::min<uint64_t>(zeros.size(), piece.size - done), stop)) return false;
+            }
+        }
+        return true;
     });
 }
 

@@ -5,6 +5,9 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
+
+#include "host/base/reader.h"
 
 // Writes size bytes of data to path. On any failure the temporary file is
 // removed, path is left as it was, and *error holds a one-line reason. When
@@ -14,6 +17,10 @@
 bool WriteFileAtomically(const std::string& path, const void* data, uint64_t size,
                          std::string* error, const std::atomic<int>* stop = nullptr,
                          const std::function<void(uint64_t done)>& after_block = {});
+
+// The same with the bytes in parts (a fragmented file's runs).
+bool WritePiecesAtomically(const std::string& path, const std::vector<Piece>& pieces, std::string* error,
+                           const std::atomic<int>* stop = nullptr);
 
 // A report file: written like WriteFileAtomically, except that a device or
 // pipe at path (such as /dev/stdout) is written in place, never replaced.

@@ -41,9 +41,10 @@ std::string Hex(const unsigned char* bytes, unsigned size) {
 
 bool IsHashName(const std::string& name) { return Algorithm(name) != nullptr; }
 
-std::vector<Digest> HashBytes(const std::vector<std::string>& names, const uint8_t* data,
-                              uint64_t size, const std::atomic<int>* stop,
-                              const std::function<void(uint64_t done)>& after_block) {
+namespace {
+
+// One context per digest name.
+std::vector<Context> StartDigests(const std::vector<std::string>& names) {
     std::vector<Context> contexts;
     for (const std::string& name : names) {
         contexts.emplace_back(EVP_MD_CTX_new());
@@ -51,12 +52,10 @@ std::vector<Digest> HashBytes(const std::vector<std::string>& names, const uint8
             throw std::runtime_error("libcrypto cannot compute " + name);
         }
     }
-    for (uint64_t done = 0; done < size; done += kHashBlock) {
-        if (stop != nullptr && stop->load(std::memory_order_relaxed) != 0) return {};
-        const auto block = static_cast<size_t>(std::min(kHashBlock, size - done));
-        for (Context& context : contexts) EVP_DigestUpdate(context.get(), data + done, block);
-        if (after_block) after_block(done + block);
-    }
+    return contexts;
+}
+
+std::vector<Digest> FinishDigests(const std::vector<std::string>& names, std::vector<Context>& contexts) {
     std::vector<Digest> digests;
     for (size_t i = 0; i < names.size(); ++i) {
         unsigned char bytes[EVP_MAX_MD_SIZE];
@@ -65,4 +64,35 @@ std::vector<Digest> HashBytes(const std::vector<std::string>& names, const uint8
         digests.push_back({names[i], Hex(bytes, length)});
     }
     return digests;
+}
+
+}  // namespace
+
+std::vector<Digest> HashBytes(const std::vector<std::string>& names, const uint8_t* data,
+                              uint64_t size, const std::atomic<int>* stop,
+                              const std::function<void(uint64_t done)>& after_block) {
+    std::vector<Context> contexts = StartDigests(names);
+    for (uint64_t done = 0; done < size; done += kHashBlock) {
+        if (stop != nullptr && stop->load(std::memory_order_relaxed) != 0) return {};
+        const auto block = static_cast<size_t>(std::min(kHashBlock, size - done));
+        for (Context& context : contexts) EVP_DigestUpdate(context.get(), data + done, block);
+        if (after_block) after_block(done + block);
+    }
+    return FinishDigests(names, contexts);
+}
+
+std::vector<Digest> HashPieces(const std::vector<std::string>& names, const std::vector<Piece>& pieces,
+                               const std::atomic<int>* stop) {
+    static const std::vector<uint8_t> zeros(size_t{1} << 20);
+    std::vector<Context> contexts = StartDigests(names);
+    for (const Piece& piece : pieces) {
+        for (uint64_t done = 0, block = 0; done < piece.size; done += block) {
+            if (stop != nullptr && stop->load(std::memory_order_relaxed) != 0) return {};
+            const uint64_t most = piece.data != nullptr ? kHashBlock : zeros.size();
+            block = std::min(most, piece.size - done);
+            const uint8_t* bytes = piece.data != nullptr ? piece.data + done : zeros.data();
+            for (Context& context : contexts) EVP_DigestUpdate(context.get(), bytes, block);
+        }
+    }
+    return FinishDigests(names, contexts);
 }

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "host/base/reader.h"
+
 constexpr const char* kDefaultHashes = "sha256";
 
 struct Digest {
@@ -21,6 +23,10 @@ bool IsHashName(const std::string& name);
 // stop is given and becomes non-zero, the result is empty. after_block, when
 // given, is called after each block (at most 8 MiB) with the bytes hashed so
 // far, so that a caller can let mapped pages go.
+// The digests of bytes in parts (a fragmented file's runs).
+std::vector<Digest> HashPieces(const std::vector<std::string>& names, const std::vector<Piece>& pieces,
+                               const std::atomic<int>* stop = nullptr);
+
 std::vector<Digest> HashBytes(const std::vector<std::string>& names, const uint8_t* data,
                               uint64_t size, const std::atomic<int>* stop = nullptr,
                               const std::function<void(uint64_t done)>& after_block = {});

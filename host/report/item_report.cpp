@@ -11,12 +11,16 @@
 #include "host/base/diagnostics.h"
 #include "host/base/mapped_file.h"
 #include "host/base/names.h"
+#include "host/check/formats.h"
 #include "host/report/extract.h"
 #include "host/report/hashes.h"
 #include "host/report/output.h"
 #include "host/report/thumbnail.h"
 
 namespace {
+
+// A deleted file in pieces is checked in a copy of its bytes up to this size.
+constexpr uint64_t kMaxCheckedCopy = uint64_t{32} << 20;
 
 // The options that change which items a scan finds (not those that change
 // only how fast, such as --exhaustive and --threads): parts must agree on them.
@@ -27,7 +31,8 @@ std::string ItemOptions(const Options& options) {
            " min-size=" + std::to_string(options.min_size) + " max-size=" +
            (options.max_size == std::numeric_limits<uint64_t>::max() ? "none" : std::to_string(options.max_size)) +
            " check=" + (options.no_check ? "no" : "yes") +
-           " signs=" + (options.scan_signs.empty() ? "default" : options.scan_signs);
+           " signs=" + (options.scan_signs.empty() ? "default" : options.scan_signs) +
+           (options.no_fs ? " fs=no" : options.carve_all ? " carve=all" : "");
 }
 
 
@@ -115,24 +120,119 @@ void ItemReport::Add(const Item& item) {
     // as zeros: an item found from then on may rest on them, so none is
     // reported (the scan stops too).
     if (Shrank(data_)) return;
-    const std::string extension = SafeExtension(item.extension);
     ReportedItem reported;
     reported.item = item;
-    reported.name = NameOf(item, extension);
+    reported.name = NameOf(item, SafeExtension(item.extension));
     const bool out = !options_.out.empty();
     const Unread unread = out || !options_.hashes.empty() ? LeftUnread(item) : Unread::kNo;
     if (unread != Unread::kNo) {
         (out ? reported.not_extracted : reported.not_hashed) = unread;
         reported.inside_at = truncated_start_;
+    }
+    Report(reported);
+}
+
+void ItemReport::AddFile(const FsFile& file, const Item* carved) {
+    if (sinks_.stop.AskedWhile(while_scanning_) || Shrank(data_)) return;
+    ReportedItem reported;
+    Item& item = reported.item;
+    item.offset = file.offset;
+    item.size = item.plugin_size = item.size_in_file = file.size;
+    // The type by content where carving found the file there, else by its name.
+    if (carved != nullptr) {
+        item.extension = carved->extension;
+        item.description = carved->description;
+        item.plugin = carved->plugin;
+        item.check = carved->check;
+        item.check_format = carved->check_format;
+        item.check_reason = carved->check_reason;
     } else {
+        item.extension = NameExtension(file.path);
+        item.description = "file named by the file system";
+    }
+    reported.overwritten = file.overwritten;
+    // A deleted file's blocks may since hold other data: its format's check
+    // tells, where no carved item vouched for them. A fragmented file is
+    // checked in a copy of its bytes, up to a bound.
+    if (!file.allocated && !file.overwritten && !options_.no_check &&
+        (carved == nullptr || carved->check != CheckState::kValid)) {
+        std::vector<uint8_t> copy;
+        CheckBytes bytes{data_.bytes + file.offset, data_.size - file.offset};
+        if (file.held) {
+            bytes = {file.bytes.data(), file.bytes.size()};
+        } else if (!file.Contiguous() && file.size <= kMaxCheckedCopy) {
+            for (const Piece& piece : FilePieces(data_, file)) {
+                if (piece.data == nullptr) {
+                    copy.insert(copy.end(), piece.size, 0);
+                } else {
+                    copy.insert(copy.end(), piece.data, piece.data + piece.size);
+                }
+            }
+            bytes = {copy.data(), copy.size()};
+        }
+        if (file.held || file.Contiguous() || !copy.empty()) {
+            const CheckResult check = CheckItem(bytes);
+            item.check = check.state;
+            item.check_format = check.format;
+            item.check_reason = check.reason;
+            reported.overwritten = check.state == CheckState::kInvalid;
+            if (check.state == CheckState::kValid) {
+                if (check.extension != nullptr) item.extension = check.extension;
+                if (check.description != nullptr) item.description = check.description;
+            }
+        }
+    }
+    reported.fs = std::shared_ptr<const FsFile>(std::shared_ptr<const FsFile>(), &file);
+    reported.name = FileName(file);
+    const bool out = !options_.out.empty();
+    const Unread unread = reported.overwritten ? Unread::kOverwritten
+                          : out || !options_.hashes.empty() ? LeftUnread(item, true)
+                                                            : Unread::kNo;
+    if (unread != Unread::kNo) (out ? reported.not_extracted : reported.not_hashed) = unread;
+    Report(reported);
+}
+
+std::string ItemReport::FileName(const FsFile& file) {
+    std::string name = "fs/" + SafeStem(file.volume);
+    for (size_t at = 1; at < file.path.size();) {
+        const size_t slash = std::min(file.path.find('/', at), file.path.size());
+        name += "/" + SafeComponent(std::string_view(file.path).substr(at, slash - at));
+        at = slash + 1;
+    }
+    // A second file of the same name (a deleted one beside a live one) takes its inode.
+    if (file_names_.count(name) != 0 || sinks_.files.out_folder.Holds(name)) {
+        const size_t slash = name.find_last_of('/');
+        const size_t dot = name.find_last_of('.');
+        name.insert(dot != std::string::npos && dot > slash + 1 ? dot : name.size(), "~" + std::to_string(file.inode));
+        const std::string base = name;
+        name = UniqueName(base, &file_names_);
+        while (sinks_.files.out_folder.Holds(name)) name = UniqueName(base, &file_names_);
+    } else {
+        file_names_.insert(name);
+    }
+    return name;
+}
+
+void ItemReport::Report(ReportedItem& reported) {
+    const Item& item = reported.item;
+    const std::string extension = SafeExtension(item.extension);
+    const bool out = !options_.out.empty();
+    const FsFile* fs = reported.fs.get();
+    const bool in_place = fs == nullptr || fs->Contiguous();
+    if (reported.not_extracted == Unread::kNo && reported.not_hashed == Unread::kNo) {
         const bool extract = out && !sinks_.files.extraction_failed;
-        // The pages read leave memory block by block, as in Extract (which
-        // lets the last block go itself).
-        const uint8_t* bytes = item.size_in_file > 0 ? data_.bytes + item.offset : data_.bytes;
-        const auto drop = [&](uint64_t done) {
-            if (done < item.size_in_file || !extract) DropMappedPages(data_, item.offset, item.offset + done);
-        };
-        reported.digests = HashBytes(options_.hashes, bytes, item.size_in_file, sinks_.stop.flag(), drop);
+        if (in_place) {
+            // The pages read leave memory block by block, as in Extract (which
+            // lets the last block go itself).
+            const uint8_t* bytes = item.size_in_file > 0 ? data_.bytes + item.offset : data_.bytes;
+            const auto drop = [&](uint64_t done) {
+                if (done < item.size_in_file || !extract) DropMappedPages(data_, item.offset, item.offset + done);
+            };
+            reported.digests = HashBytes(options_.hashes, bytes, item.size_in_file, sinks_.stop.flag(), drop);
+        } else {
+            reported.digests = HashPieces(options_.hashes, FilePieces(data_, *fs), sinks_.stop.flag());
+            if (!extract) DropFilePages(*fs);
+        }
         if (sinks_.stop.AskedWhile(while_hashing_)) return;
         if (Shrank(data_)) {
             LeftUnreadByShrinking(&reported, out);
@@ -145,7 +245,7 @@ void ItemReport::Add(const Item& item) {
     ++file_.streamed;
     file_.streamed_truncated += item.truncated;
     ++file_.streamed_types[extension];
-    const std::string& plugin = plugin_names_[item.plugin];
+    const std::string& plugin = ItemFinder(reported, plugin_names_);
     if (options_.json) {
         sinks_.out.Line(JsonLine(file_, reported, plugin, options_.out));
     } else {
@@ -173,8 +273,8 @@ void ItemReport::Add(const Item& item) {
 // (unless --nested asks for items inside items), and no input gives more
 // than kExtractBound times its size, nor with --out more than --max-files
 // files. kNo when the item's bytes may be read; otherwise why not.
-Unread ItemReport::LeftUnread(const Item& item) {
-    if (!options_.nested && item.offset < truncated_end_) {
+Unread ItemReport::LeftUnread(const Item& item, bool listed) {
+    if (!listed && !options_.nested && item.offset < truncated_end_) {
         ++file_.inside_truncated;
         return Unread::kInsideTruncated;
     }
@@ -189,7 +289,7 @@ Unread ItemReport::LeftUnread(const Item& item) {
     }
     budget_ -= item.size_in_file;
     files_ += out;
-    if (item.truncated && item.offset + item.size_in_file > truncated_end_) {
+    if (!listed && item.truncated && item.offset + item.size_in_file > truncated_end_) {
         truncated_start_ = item.offset;
         truncated_end_ = item.offset + item.size_in_file;
     }
@@ -200,7 +300,7 @@ Unread ItemReport::LeftUnread(const Item& item) {
 // run: this item and those after it carry kWriteFailed.
 void ItemReport::Extract(ReportedItem* reported) {
     const Item& item = reported->item;
-    const std::string folder = options_.out + "/" + SafeExtension(item.extension);
+    const std::string folder = options_.out + "/" + reported->name.substr(0, reported->name.find_last_of('/'));
     std::error_code failure;
     std::filesystem::create_directories(folder, failure);
     if (failure) {
@@ -215,7 +315,10 @@ void ItemReport::Extract(ReportedItem* reported) {
     // more resident memory than a small one.
     const auto drop = [&](uint64_t done) { DropMappedPages(data_, item.offset, item.offset + done); };
     std::string error;
-    const bool done = WriteFileAtomically(path, bytes, item.size_in_file, &error, sinks_.stop.flag(), drop);
+    const FsFile* fs = reported->fs.get();
+    const bool in_place = fs == nullptr || fs->Contiguous();
+    const bool done = in_place ? WriteFileAtomically(path, bytes, item.size_in_file, &error, sinks_.stop.flag(), drop)
+                               : WritePiecesAtomically(path, FilePieces(data_, *fs), &error, sinks_.stop.flag());
     // A read past the new end of a shrunk input fails the write (EFAULT), or
     // reads zeros where another thread met that end first: either way the
     // file is not the item's.
@@ -236,8 +339,15 @@ void ItemReport::Extract(ReportedItem* reported) {
         return;
     }
     reported->written = true;
-    thumbnail_ = HasThumbnail(SafeExtension(item.extension));
+    thumbnail_ = in_place && HasThumbnail(SafeExtension(item.extension));
+    if (!in_place) DropFilePages(*fs);
     DropMappedPages(data_, item.offset, item.offset + item.size_in_file);
+}
+
+void ItemReport::DropFilePages(const FsFile& file) {
+    for (const FsRun& run : file.runs) {
+        if (!run.sparse) DropMappedPages(data_, run.offset, run.offset + run.length);
+    }
 }
 
 void FlushGallery(ReportSinks sinks, bool now) {

@@ -64,12 +64,22 @@ public:
     ItemReport(const ItemReport&) = delete;
     ItemReport& operator=(const ItemReport&) = delete;
     void Add(const Item& item);
+    // A file that a file system lists; carved: the item carving found at its
+    // start, whose type and check it takes, or null.
+    void AddFile(const FsFile& file, const Item* carved);
     // After the input's scan: the table's last lines and the part's line.
     void Finish();
 
 private:
     std::string NameOf(const Item& item, const std::string& extension);
-    Unread LeftUnread(const Item& item);
+    // "fs/<volume>/<path>", made safe and never one taken.
+    std::string FileName(const FsFile& file);
+    // listed: a file that a file system lists, which the truncated-item rule does not hide.
+    Unread LeftUnread(const Item& item, bool listed = false);
+    // The pages of a file's runs leave memory, as an item's do once read.
+    void DropFilePages(const FsFile& file);
+    // Hashes, extracts and writes out an item made ready by Add or AddFile.
+    void Report(ReportedItem& reported);
     void Extract(ReportedItem* reported);
     // The gallery's records whose thumbnails are done, into the gallery.
     void AddReadyRecords();
@@ -86,6 +96,7 @@ private:
     // items at one offset can share a name.
     std::set<std::string> names_;
     uint64_t names_offset_ = 0;
+    std::set<std::string> file_names_;  // names taken by listed files
     // The extraction rule (see LeftUnread).
     uint64_t truncated_start_ = 0, truncated_end_ = 0;
     uint64_t budget_ = 0;  // bytes that may still be extracted from the input

@@ -118,6 +118,41 @@ std::vector<Json> Join(const std::vector<Part>& parts, std::set<std::string>* ke
 }
 
 // A joined item as the reports hold it: its codes read back from their texts.
+// Seconds since 1970 of an ISO 8601 UTC time as the JSON lines write it; 0 when none.
+int64_t Seconds(const Json& line, const char* key) {
+    std::tm utc{};
+    const std::string text = line.value(key, std::string());
+    if (text.empty() || strptime(text.c_str(), "%Y-%m-%dT%H:%M:%SZ", &utc) == nullptr) return 0;
+    return timegm(&utc);
+}
+
+// The file-system fields of a listed file's line.
+std::shared_ptr<const FsFile> ListedFile(const Json& line, const Item& item) {
+    auto file = std::make_shared<FsFile>();
+    file->path = RawPath(line, "path");
+    file->volume = line.value("volume", std::string(kWholeVolume));
+    file->fs_type = line.value("fs", std::string());
+    file->inode = line.value("inode", uint64_t{0});
+    file->allocated = line.value("allocated", true);
+    file->size = item.size;
+    file->offset = item.offset;
+    file->mtime = Seconds(line, "mtime");
+    file->atime = Seconds(line, "atime");
+    file->ctime = Seconds(line, "ctime");
+    file->crtime = Seconds(line, "crtime");
+    if (line.contains("runs") && line["runs"].is_array()) {
+        for (const Json& run : line["runs"]) {
+            if (!run.is_object()) continue;
+            file->runs.push_back(run.contains("sparse")
+                                     ? FsRun{0, run.value("sparse", uint64_t{0}), true}
+                                     : FsRun{run.value("offset", uint64_t{0}), run.value("length", uint64_t{0}), false});
+        }
+    } else {
+        file->runs.push_back({item.offset, item.size_in_file, false});
+    }
+    return file;
+}
+
 ReportedItem ToReported(const Json& line, const std::string& stem, const std::string& out_dir,
                         std::vector<std::string>* plugins) {
     ReportedItem reported;
@@ -149,6 +184,8 @@ ReportedItem ToReported(const Json& line, const std::string& stem, const std::st
     reported.not_extracted = UnreadCode(line.value("not_extracted", std::string()), &inside_at);
     reported.not_hashed = UnreadCode(line.value("not_hashed", std::string()), &reported.inside_at);
     if (reported.not_extracted != Unread::kNo) reported.inside_at = inside_at;
+    if (line.contains("path")) reported.fs = ListedFile(line, item);
+    reported.overwritten = line.value("overwritten", false);
     return reported;
 }
 

@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <ostream>
@@ -53,6 +54,14 @@ const std::string& PluginName(const std::vector<std::string>& names, uint32_t pl
     return plugin < names.size() ? names[plugin] : kUnknown;
 }
 
+}  // namespace
+
+const std::string& ItemFinder(const ReportedItem& item, const std::vector<std::string>& plugin_names) {
+    return item.fs ? item.fs->fs_type : PluginName(plugin_names, item.item.plugin);
+}
+
+namespace {
+
 std::string OutPath(const std::string& out_dir, const std::string& name) {
     return out_dir + "/" + name;
 }
@@ -62,6 +71,32 @@ std::string OutPath(const std::string& out_dir, const std::string& name) {
 void PutPath(nlohmann::ordered_json& line, const std::string& key, const std::string& path) {
     line[key] = ValidUtf8(path);
     if (!IsValidUtf8(path)) line[key + "_bytes"] = HexBytes(path);
+}
+
+// Seconds since 1970 as ISO 8601 UTC.
+std::string IsoTime(int64_t seconds) {
+    const std::time_t time = static_cast<std::time_t>(seconds);
+    std::tm utc;
+    if (gmtime_r(&time, &utc) == nullptr) return "";
+    char text[40];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    return text;
+}
+
+// A file's times by name, those that are known.
+std::vector<std::pair<const char*, int64_t>> Times(const FsFile& file) {
+    std::vector<std::pair<const char*, int64_t>> times;
+    for (const auto& [name, seconds] : {std::pair<const char*, int64_t>{"mtime", file.mtime},
+                                        {"atime", file.atime}, {"ctime", file.ctime}, {"crtime", file.crtime}}) {
+        if (seconds > 0) times.emplace_back(name, seconds);
+    }
+    return times;
+}
+
+// "p1:/DCIM/a.jpg" for a file in partition 1, "/DCIM/a.jpg" for one in a
+// file system that fills the input: as the table and audit name a file.
+std::string VolumePath(const FsFile& file) {
+    return file.volume == kWholeVolume ? file.path : file.volume + ":" + file.path;
 }
 
 }  // namespace
@@ -91,6 +126,7 @@ std::string UnreadText(Unread unread, uint64_t inside_at) {
     case Unread::kShrank: return "the input became shorter while it was read";
     case Unread::kWriteFailed: return "the extraction stopped at a failed write";
     case Unread::kStopped: return std::string(kStoppedBy) + StopSignalName(static_cast<int>(inside_at));
+    case Unread::kOverwritten: return "overwritten: its blocks now hold other data";
     }
     return "";
 }
@@ -107,7 +143,8 @@ Unread UnreadCode(std::string_view text, uint64_t* inside_at) {
         }
         return Unread::kStopped;
     }
-    for (Unread unread : {Unread::kOverBound, Unread::kFileBound, Unread::kShrank, Unread::kWriteFailed}) {
+    for (Unread unread :
+         {Unread::kOverBound, Unread::kFileBound, Unread::kShrank, Unread::kWriteFailed, Unread::kOverwritten}) {
         if (text == UnreadText(unread, 0)) return unread;
     }
     return Unread::kNo;
@@ -119,19 +156,27 @@ std::string HexOffset(uint64_t offset) {
     return text;
 }
 
-TableRow TableHeader() {
-    return {{"offset (hex)", "offset", "size", "ext", "description", "plug-in", "flags"}};
+TableRow TableHeader(bool paths) {
+    return {{"offset (hex)", "offset", "size", "ext", "description", "plug-in", "flags", paths ? "path" : ""}};
 }
 
-TableRow TableCells(const Item& item, const std::string& plugin) {
+TableRow TableCells(const ReportedItem& reported, const std::string& plugin) {
+    const Item& item = reported.item;
+    std::string flags = Flags(item);
+    std::string path;
+    if (reported.fs) {
+        const std::string state = !reported.fs->allocated ? (reported.overwritten ? "deleted, overwritten" : "deleted") : "";
+        if (!state.empty()) flags = state + (flags.empty() ? "" : "; ") + flags;
+        path = Printable(VolumePath(*reported.fs));
+    }
     return {{HexOffset(item.offset), std::to_string(item.offset), std::to_string(item.size),
-             Printable(item.extension), Printable(item.description), plugin, Flags(item)}};
+             Printable(item.extension), Printable(item.description), plugin, flags, path}};
 }
 
-std::string TableLine(const TableRow& row, const size_t (&widths)[7]) {
+std::string TableLine(const TableRow& row, const size_t (&widths)[kTableColumns]) {
     std::string line = "  " + PadRight(row.cells[0], widths[0]);
     for (int c = 1; c < 3; ++c) line += "  " + PadLeft(row.cells[c], widths[c]);
-    for (int c = 3; c < 7; ++c) line += "  " + PadRight(row.cells[c], widths[c]);
+    for (int c = 3; c < kTableColumns; ++c) line += "  " + PadRight(row.cells[c], widths[c]);
     line.erase(line.find_last_not_of(' ') + 1);
     return line;
 }
@@ -152,13 +197,13 @@ void PrintTable(std::ostream& out, const FileReport& file,
     out << TableHeading(file) << '\n';
     if (file.items.empty()) return;
 
-    std::vector<TableRow> rows = {TableHeader()};
+    std::vector<TableRow> rows = {TableHeader(!file.volumes.empty())};
     for (const ReportedItem& reported : file.items) {
-        rows.push_back(TableCells(reported.item, PluginName(plugin_names, reported.item.plugin)));
+        rows.push_back(TableCells(reported, ItemFinder(reported, plugin_names)));
     }
-    size_t widths[7] = {};
+    size_t widths[kTableColumns] = {};
     for (const TableRow& row : rows) {
-        for (int c = 0; c < 7; ++c) widths[c] = std::max(widths[c], DisplayWidth(row.cells[c]));
+        for (int c = 0; c < kTableColumns; ++c) widths[c] = std::max(widths[c], DisplayWidth(row.cells[c]));
     }
     for (const TableRow& row : rows) out << TableLine(row, widths) << '\n';
 }
@@ -183,6 +228,24 @@ nlohmann::ordered_json JsonItem(const FileReport& file, const ReportedItem& repo
     line["description"] = ValidUtf8(item.description);
     line["plugin"] = plugin;
     for (const Digest& digest : reported.digests) line[digest.type] = digest.hex;
+    if (reported.fs) {
+        const FsFile& fs = *reported.fs;
+        PutPath(line, "path", fs.path);
+        line["volume"] = fs.volume;
+        line["fs"] = fs.fs_type;
+        line["inode"] = fs.inode;
+        line["allocated"] = fs.allocated;
+        if (reported.overwritten) line["overwritten"] = true;
+        for (const auto& [name, seconds] : Times(fs)) line[name] = IsoTime(seconds);
+        if (fs.runs.size() > 1) {
+            nlohmann::ordered_json runs = nlohmann::ordered_json::array();
+            for (const FsRun& run : fs.runs) {
+                runs.push_back(run.sparse ? nlohmann::ordered_json{{"sparse", run.length}}
+                                          : nlohmann::ordered_json{{"offset", run.offset}, {"length", run.length}});
+            }
+            line["runs"] = std::move(runs);
+        }
+    }
     if (file.part && item.offset >= file.part_end) line["after_range"] = true;
     if (reported.written) PutPath(line, "extracted", OutPath(out_dir, reported.name));
     if (reported.not_extracted != Unread::kNo) {
@@ -284,9 +347,26 @@ std::string DfxmlHead(const RunReport& run) {
 std::string DfxmlObject(const FileReport& file, const ReportedItem& reported, const std::string& plugin) {
     std::ostringstream xml;
     const Item& item = reported.item;
-    xml << "  <fileobject>\n"
-        << "    <filename>" << XmlEscape(reported.name) << "</filename>\n"
-        << "    <filesize>" << item.size_in_file << "</filesize>\n"
+    xml << "  <fileobject>\n";
+    if (reported.fs) {
+        // As file-system walkers write a file: its path from the volume's root, inode, state and times.
+        const FsFile& fs = *reported.fs;
+        xml << "    <filename>" << XmlEscape(fs.path.substr(fs.path.empty() ? 0 : 1)) << "</filename>\n"
+            << "    <hound:volume name=\"" << XmlEscape(fs.volume) << "\" ftype=\"" << XmlEscape(fs.fs_type)
+            << "\"/>\n"
+            << "    <filesize>" << fs.size << "</filesize>\n"
+            << "    <alloc>" << (fs.allocated ? 1 : 0) << "</alloc>\n"
+            << "    <inode>" << fs.inode << "</inode>\n";
+        for (const auto& [name, seconds] : Times(fs)) {
+            xml << "    <" << name << ">" << IsoTime(seconds) << "</" << name << ">\n";
+        }
+        if (reported.written) xml << "    <hound:extracted>" << XmlEscape(reported.name) << "</hound:extracted>\n";
+        if (reported.overwritten) xml << "    <hound:overwritten/>\n";
+    } else {
+        xml << "    <filename>" << XmlEscape(reported.name) << "</filename>\n"
+            << "    <filesize>" << item.size_in_file << "</filesize>\n";
+    }
+    xml
         << "    <hound:item image=\"" << XmlEscape(file.path) << "\" ext=\""
         << XmlEscape(item.extension) << "\" description=\"" << XmlEscape(item.description)
         << "\" plugin=\"" << XmlEscape(plugin)
@@ -297,10 +377,24 @@ std::string DfxmlObject(const FileReport& file, const ReportedItem& reported, co
             << "\" plugin_size=\"" << item.plugin_size << "\"";
     }
     xml << "/>\n"
-        << "    <byte_runs>\n"
-        << "      <byte_run offset=\"0\" img_offset=\"" << item.offset << "\" len=\""
-        << item.size_in_file << "\"/>\n"
-        << "    </byte_runs>\n";
+        << "    <byte_runs>\n";
+    if (reported.fs && !reported.fs->held) {
+        uint64_t at = 0;
+        for (const FsRun& run : reported.fs->runs) {
+            xml << "      <byte_run file_offset=\"" << at << "\"";
+            if (run.sparse) {
+                xml << " type=\"sparse\"";
+            } else {
+                xml << " img_offset=\"" << run.offset << "\"";
+            }
+            xml << " len=\"" << run.length << "\"/>\n";
+            at += run.length;
+        }
+    } else if (!reported.fs) {
+        xml << "      <byte_run offset=\"0\" img_offset=\"" << item.offset << "\" len=\"" << item.size_in_file
+            << "\"/>\n";
+    }
+    xml << "    </byte_runs>\n";
     for (const Digest& digest : reported.digests) {
         xml << "    <hashdigest type=\"" << digest.type << "\">" << digest.hex << "</hashdigest>\n";
     }
@@ -312,7 +406,7 @@ std::string DfxmlReport(const RunReport& run) {
     std::string xml = DfxmlHead(run);
     for (const FileReport& file : run.files) {
         for (const ReportedItem& reported : file.items) {
-            xml += DfxmlObject(file, reported, PluginName(run.plugin_names, reported.item.plugin));
+            xml += DfxmlObject(file, reported, ItemFinder(reported, run.plugin_names));
         }
     }
     return xml + kDfxmlTail;
@@ -364,6 +458,10 @@ std::string AuditItemLine(const FileReport& file, const ReportedItem& reported, 
     for (const Digest& digest : reported.digests) text << "  " << digest.type << ':' << digest.hex;
     const std::string flags = Flags(item);
     if (!flags.empty()) text << "  " << flags;
+    if (reported.fs) {
+        text << "  " << (reported.fs->allocated ? "" : reported.overwritten ? "deleted, overwritten, " : "deleted, ")
+             << "path " << Quoted(VolumePath(*reported.fs));
+    }
     text << '\n';
     return text.str();
 }
@@ -418,7 +516,7 @@ std::string AuditText(const RunReport& run) {
     std::string text = AuditHead(run);
     for (const FileReport& file : run.files) {
         for (const ReportedItem& reported : file.items) {
-            text += AuditItemLine(file, reported, PluginName(run.plugin_names, reported.item.plugin));
+            text += AuditItemLine(file, reported, ItemFinder(reported, run.plugin_names));
         }
     }
     return text + AuditTail(run);

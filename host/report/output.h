@@ -10,18 +10,22 @@
 
 // The table of one scanned file: a heading line, a header row, one row per
 // item (offset in hex and decimal, size, extension, description, plug-in,
-// flags).
+// flags, and where a file system was read, the file's volume and path).
 void PrintTable(std::ostream& out, const FileReport& file,
                 const std::vector<std::string>& plugin_names);
 
 // A row of the table: the header, or an item's cells.
+constexpr int kTableColumns = 8;
 struct TableRow {
-    std::string cells[7];
+    std::string cells[kTableColumns];
 };
-TableRow TableHeader();
-TableRow TableCells(const Item& item, const std::string& plugin);
+// paths: the table has a path column (a file system was read).
+TableRow TableHeader(bool paths);
+TableRow TableCells(const ReportedItem& item, const std::string& plugin);
 // A row padded to widths (display columns), without the line end.
-std::string TableLine(const TableRow& row, const size_t (&widths)[7]);
+std::string TableLine(const TableRow& row, const size_t (&widths)[kTableColumns]);
+// What found the item: the file system's type for a listed file, else the plug-in's name.
+const std::string& ItemFinder(const ReportedItem& item, const std::vector<std::string>& plugin_names);
 // The heading line of a file's table, without the line end: the count of
 // items (kept and streamed) and of the truncated ones.
 std::string TableHeading(const FileReport& file);

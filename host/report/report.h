@@ -7,7 +7,10 @@
 #include <utility>
 #include <vector>
 
+#include <memory>
+
 #include "host/base/item.h"
+#include "host/filesystem/file_system.h"
 #include "host/report/hashes.h"
 
 // Why an item's bytes were left unread (neither extracted nor hashed), or
@@ -22,6 +25,7 @@ enum class Unread : uint8_t {
     kShrank,           // the input became shorter while its bytes were read
     kWriteFailed,      // a write failed, then or before: nothing more is extracted in the run
     kStopped,          // a stop signal came while it was written
+    kOverwritten,      // a deleted file whose bytes now hold other data
 };
 
 // True for the reasons of the extraction rule.
@@ -45,6 +49,12 @@ struct ReportedItem {
     Unread not_hashed = Unread::kNo;     // without --out: why no digest was taken, by the same rule
     uint64_t inside_at = 0;  // for kInsideTruncated: the truncated item's offset; for kStopped: the signal
     std::vector<Digest> digests;  // of the bytes in the file, in the order asked
+    // A file that a file system lists: its name, metadata and runs; null for
+    // a carved item.
+    std::shared_ptr<const FsFile> fs;
+    // A deleted file whose blocks an allocated file now uses, or whose bytes
+    // fail their format's check: its data is not the file's any more.
+    bool overwritten = false;
 };
 
 // A rejection as the audit counts it: the checker's row and its reason code.
@@ -60,6 +70,9 @@ struct FileReport {
     std::vector<std::string> segments;
     std::vector<std::pair<std::string, std::string>> acquisition_hashes;
     uint64_t unreadable = 0;  // bytes of the media that could not be read
+    // The volumes on the media and what was read of their file systems;
+    // empty when none was read.
+    std::vector<FsVolume> volumes;
     std::string stem;   // safe file-name stem, unique within the run
     std::string error;  // not empty when the file could not be scanned
     std::string cut_short;  // not empty when its scan ended early: why

@@ -13,24 +13,18 @@ TableStream::TableStream(std::ostream& out, const FileReport& file,
     : out_(out), file_(file), plugin_names_(plugin_names) {}
 
 void TableStream::Add(const ReportedItem& item) {
-    const std::string& plugin =
-        item.item.plugin < plugin_names_.size() ? plugin_names_[item.item.plugin] : "?";
     if (streaming_) {
-        out_ << TableLine(TableCells(item.item, plugin), widths_) << '\n';
+        out_ << TableLine(TableCells(item, ItemFinder(item, plugin_names_)), widths_) << '\n';
         return;
     }
     held_.push_back(item);
     if (held_.size() <= kTableBlock) return;
     // Too many to hold: the rows go out from here on, and the count comes last.
     streaming_ = true;
-    std::vector<TableRow> rows = {TableHeader()};
-    for (const ReportedItem& held : held_) {
-        rows.push_back(TableCells(held.item, held.item.plugin < plugin_names_.size()
-                                                  ? plugin_names_[held.item.plugin]
-                                                  : "?"));
-    }
+    std::vector<TableRow> rows = {TableHeader(!file_.volumes.empty())};
+    for (const ReportedItem& held : held_) rows.push_back(TableCells(held, ItemFinder(held, plugin_names_)));
     for (const TableRow& row : rows) {
-        for (int c = 0; c < 7; ++c) widths_[c] = std::max(widths_[c], DisplayWidth(row.cells[c]));
+        for (int c = 0; c < kTableColumns; ++c) widths_[c] = std::max(widths_[c], DisplayWidth(row.cells[c]));
     }
     out_ << Printable(file_.path) << ": more than " << kTableBlock
          << " items, listed as they are found; the count follows the table\n";

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "host/report/output.h"
 #include "host/report/report.h"
 
 constexpr size_t kTableBlock = 1000;
@@ -25,5 +26,5 @@ private:
     const std::vector<std::string>& plugin_names_;
     std::vector<ReportedItem> held_;
     bool streaming_ = false;
-    size_t widths_[7] = {};
+    size_t widths_[kTableColumns] = {};
 };

@@ -1,0 +1,297 @@
+#include "host/filesystem/file_system.h"
+
+#include <tsk/libtsk.h>
+
+#include <algorithm>
+#include <cstring>
+#include <unordered_set>
+
+namespace {
+
+// The media as The Sleuth Kit's image layer reads it: copies from the
+// mapped data, so that every kind of input (a plain file, an E01, a split
+// image) is read the same way and through the same view as the scan.
+struct MediaImage {
+    TSK_IMG_INFO info;  // first: the library casts between the two
+    const MappedData* data;
+};
+
+ssize_t ReadMedia(TSK_IMG_INFO* image, TSK_OFF_T offset, char* buffer, size_t length) {
+    const MappedData& data = *reinterpret_cast<MediaImage*>(image)->data;
+    if (offset < 0 || static_cast<uint64_t>(offset) >= data.size) return 0;
+    const uint64_t count = std::min<uint64_t>(length, data.size - static_cast<uint64_t>(offset));
+    std::memcpy(buffer, data.bytes + offset, count);
+    return static_cast<ssize_t>(count);
+}
+
+void CloseMedia(TSK_IMG_INFO* image) { delete reinterpret_cast<MediaImage*>(image); }
+
+void NoStat(TSK_IMG_INFO*, FILE*) {}
+
+std::string LastError() {
+    const char* text = tsk_error_get();
+    std::string line = text != nullptr ? text : "not recognised";
+    tsk_error_reset();
+    // The library's messages may span lines; the report keeps one.
+    std::replace(line.begin(), line.end(), '\n', ' ');
+    return line;
+}
+
+// NTFS keeps its own metadata in files of the root folder ($MFT, $LogFile,
+// ...) with the first MFT entries: used space, not the user's files.
+constexpr uint64_t kNtfsReservedEntries = 24;
+
+struct WalkState {
+    TSK_FS_INFO* fs;
+    const MappedData* data;
+    const FileSystemLimits* limits;
+    std::string volume, fs_type;
+    std::vector<FsFile>* files;
+    Extents* allocated;
+    uint64_t* held_bytes;
+    std::unordered_set<uint64_t> seen;  // inodes already listed
+    uint64_t deleted = 0;
+    bool full = false;
+};
+
+// Adds the runs of attr (file-system blocks) to file, in media bytes, cut
+// to the attribute's size; bytes past the initialised size read as zeros.
+// False when a run's place is not known.
+bool TakeRuns(const WalkState& state, const TSK_FS_ATTR* attr, FsFile* file) {
+    const uint64_t block = state.fs->block_size;
+    const uint64_t size = static_cast<uint64_t>(std::max<TSK_OFF_T>(attr->size, 0));
+    uint64_t valid = size;
+    if (attr->nrd.initsize > 0 && static_cast<uint64_t>(attr->nrd.initsize) < size) {
+        valid = static_cast<uint64_t>(attr->nrd.initsize);
+    }
+    uint64_t at = 0;  // bytes of the file placed so far
+    size_t steps = 0;
+    for (const TSK_FS_ATTR_RUN* run = attr->nrd.run; run != nullptr && at < size; run = run->next) {
+        if (++steps > 1'000'000) return false;  // a list that does not end
+        if ((run->flags & TSK_FS_ATTR_RUN_FLAG_FILLER) != 0) return false;
+        const uint64_t length = std::min<uint64_t>(run->len * block, size - at);
+        const bool sparse = (run->flags & TSK_FS_ATTR_RUN_FLAG_SPARSE) != 0;
+        const uint64_t media = static_cast<uint64_t>(state.fs->offset) + run->addr * block;
+        uint64_t done = 0;
+        while (done < length) {
+            // Split where the initialised bytes end.
+            const uint64_t part = at + done < valid ? std::min(length - done, valid - at - done) : length - done;
+            FsRun piece{media + done, part, sparse || at + done >= valid};
+            if (!piece.sparse && (piece.offset >= state.data->size || part > state.data->size - piece.offset)) {
+                return false;  // outside the media: the metadata is wrong
+            }
+            FsRun* last = file->runs.empty() ? nullptr : &file->runs.back();
+            if (last != nullptr && last->sparse == piece.sparse &&
+                (piece.sparse || last->offset + last->length == piece.offset)) {
+                last->length += part;
+            } else {
+                file->runs.push_back(piece);
+            }
+            done += part;
+        }
+        at += length;
+    }
+    return at == size;
+}
+
+// Marks the blocks of an allocated file's attribute as in use.
+void MarkAllocated(WalkState& state, const TSK_FS_ATTR* attr) {
+    const uint64_t block = state.fs->block_size;
+    size_t steps = 0;
+    for (const TSK_FS_ATTR_RUN* run = attr->nrd.run; run != nullptr && ++steps < 1'000'000; run = run->next) {
+        if ((run->flags & (TSK_FS_ATTR_RUN_FLAG_FILLER | TSK_FS_ATTR_RUN_FLAG_SPARSE)) != 0) continue;
+        const uint64_t begin = static_cast<uint64_t>(state.fs->offset) + run->addr * block;
+        state.allocated->Add(begin, begin + run->len * block);
+    }
+}
+
+// Reads the whole of a file the library must decode (resident or
+// compressed) into file->bytes; false when it is too large or unreadable.
+bool HoldBytes(WalkState& state, TSK_FS_FILE* entry, const TSK_FS_ATTR* attr, FsFile* file) {
+    const uint64_t size = file->size;
+    if ((attr->flags & TSK_FS_ATTR_RES) == 0 && size > state.limits->max_held_file) return false;
+    if (*state.held_bytes + size > state.limits->max_held_bytes) return false;
+    file->bytes.resize(size);
+    if (size > 0 &&
+        tsk_fs_file_read(entry, 0, reinterpret_cast<char*>(file->bytes.data()), size, TSK_FS_FILE_READ_FLAG_NONE) !=
+            static_cast<ssize_t>(size)) {
+        tsk_error_reset();
+        file->bytes.clear();
+        return false;
+    }
+    *state.held_bytes += size;
+    file->held = true;
+    return true;
+}
+
+TSK_WALK_RET_ENUM OnEntry(TSK_FS_FILE* entry, const char* parent, void* context) {
+    WalkState& state = *static_cast<WalkState*>(context);
+    if (entry->name == nullptr || entry->meta == nullptr || TSK_FS_ISDOT(entry->name->name)) return TSK_WALK_CONT;
+    const TSK_FS_META& meta = *entry->meta;
+    const bool name_alloc = (entry->name->flags & TSK_FS_NAME_FLAG_ALLOC) != 0;
+    const bool meta_alloc = (meta.flags & TSK_FS_META_FLAG_ALLOC) != 0;
+    // A deleted name whose inode now holds another file: that file is listed by its own name.
+    if (!name_alloc && meta_alloc) return TSK_WALK_CONT;
+    const TSK_FS_ATTR* attr = tsk_fs_file_attr_get(entry);
+    if (attr == nullptr) {
+        tsk_error_reset();
+        return TSK_WALK_CONT;
+    }
+    const bool allocated = name_alloc && meta_alloc;
+    if (allocated && (attr->flags & TSK_FS_ATTR_NONRES) != 0) MarkAllocated(state, attr);
+    if (meta.type != TSK_FS_META_TYPE_REG || meta.size <= 0) return TSK_WALK_CONT;
+    if (state.fs_type == "ntfs" && meta.addr < kNtfsReservedEntries) return TSK_WALK_CONT;
+    if (!state.seen.insert(meta.addr).second) return TSK_WALK_CONT;  // a second name of one file
+    if (state.files->size() >= state.limits->max_files) {
+        state.full = true;
+        return TSK_WALK_STOP;
+    }
+    FsFile file;
+    file.volume = state.volume;
+    file.fs_type = state.fs_type;
+    file.path = "/" + std::string(parent != nullptr ? parent : "") + entry->name->name;
+    file.inode = meta.addr;
+    file.allocated = allocated;
+    file.size = static_cast<uint64_t>(meta.size);
+    file.mtime = meta.mtime;
+    file.atime = meta.atime;
+    file.ctime = meta.ctime;
+    file.crtime = meta.crtime;
+    if ((attr->flags & (TSK_FS_ATTR_RES | TSK_FS_ATTR_COMP)) != 0) {
+        if ((attr->flags & TSK_FS_ATTR_ENC) != 0 || !HoldBytes(state, entry, attr, &file)) return TSK_WALK_CONT;
+        file.offset = static_cast<uint64_t>(state.fs->offset);
+    } else if ((attr->flags & TSK_FS_ATTR_NONRES) != 0 && (attr->flags & TSK_FS_ATTR_ENC) == 0) {
+        // A deleted file whose metadata no longer names its blocks is left to carving.
+        if (!TakeRuns(state, attr, &file) || file.runs.empty() || file.runs[0].sparse) return TSK_WALK_CONT;
+        file.offset = file.runs[0].offset;
+    } else {
+        return TSK_WALK_CONT;
+    }
+    state.deleted += !allocated;
+    state.files->push_back(std::move(file));
+    return TSK_WALK_CONT;
+}
+
+}  // namespace
+
+struct FileSystems::Image {
+    TSK_IMG_INFO* image = nullptr;
+    TSK_VS_INFO* partitions = nullptr;
+    std::vector<TSK_FS_INFO*> opened;
+    ~Image() {
+        for (TSK_FS_INFO* fs : opened) tsk_fs_close(fs);
+        if (partitions != nullptr) tsk_vs_close(partitions);
+        if (image != nullptr) tsk_img_close(image);
+    }
+};
+
+FileSystems::FileSystems() = default;
+FileSystems::~FileSystems() = default;
+
+std::vector<Piece> FilePieces(const MappedData& data, const FsFile& file) {
+    if (file.held) return {{file.bytes.data(), file.bytes.size()}};
+    std::vector<Piece> pieces;
+    for (const FsRun& run : file.runs) {
+        pieces.push_back({run.sparse ? nullptr : data.bytes + run.offset, run.length});
+    }
+    return pieces;
+}
+
+void Extents::Seal() {
+    std::sort(ranges_.begin(), ranges_.end(), [](const Range& a, const Range& b) { return a.begin < b.begin; });
+    std::vector<Range> merged;
+    for (const Range& range : ranges_) {
+        if (!merged.empty() && range.begin <= merged.back().end) {
+            merged.back().end = std::max(merged.back().end, range.end);
+        } else {
+            merged.push_back(range);
+        }
+    }
+    ranges_ = std::move(merged);
+}
+
+bool Extents::Contains(uint64_t position) const { return Overlaps(position, position + 1); }
+
+bool Extents::Overlaps(uint64_t begin, uint64_t end) const {
+    // The first range that ends after begin.
+    const auto it = std::upper_bound(ranges_.begin(), ranges_.end(), begin,
+                                     [](uint64_t at, const Range& range) { return at < range.end; });
+    return it != ranges_.end() && it->begin < end;
+}
+
+void FileSystems::ReadVolume(const std::string& name, uint64_t offset, uint64_t length,
+                             const FileSystemLimits& limits) {
+    FsVolume volume;
+    volume.name = name;
+    volume.offset = offset;
+    volume.length = length;
+    TSK_FS_INFO* fs = tsk_fs_open_img(image_->image, static_cast<TSK_OFF_T>(offset), TSK_FS_TYPE_DETECT);
+    if (fs == nullptr) {
+        volume.problem = LastError();
+        unread_.Add(offset, offset + length);
+        volumes_.push_back(volume);
+        return;
+    }
+    image_->opened.push_back(fs);
+    volume.fs_type = tsk_fs_type_toname(fs->ftype);
+    WalkState state{fs, nullptr, &limits, name, volume.fs_type, &files_, &allocated_, &held_bytes_, {}, 0, false};
+    state.data = reinterpret_cast<MediaImage*>(image_->image)->data;
+    const size_t before = files_.size();
+    const int flags = TSK_FS_DIR_WALK_FLAG_ALLOC | TSK_FS_DIR_WALK_FLAG_UNALLOC | TSK_FS_DIR_WALK_FLAG_RECURSE;
+    if (tsk_fs_dir_walk(fs, fs->root_inum, static_cast<TSK_FS_DIR_WALK_FLAG_ENUM>(flags), OnEntry, &state) != 0) {
+        // What was listed before the damage stays; the rest is carved.
+        volume.problem = LastError();
+    }
+    if (state.full) limited_ = "more than " + std::to_string(limits.max_files) + " files: the rest are carved";
+    volume.files = files_.size() - before;
+    volume.deleted = state.deleted;
+    volumes_.push_back(volume);
+}
+
+bool FileSystems::Read(const MappedData& data, const FileSystemLimits& limits) {
+    image_ = std::make_unique<Image>();
+    auto* media = new MediaImage();
+    media->data = &data;
+    image_->image = tsk_img_open_external(media, static_cast<TSK_OFF_T>(data.size), 512, ReadMedia, CloseMedia, NoStat);
+    if (image_->image == nullptr) {
+        delete media;
+        tsk_error_reset();
+        return false;
+    }
+    // A file system on the whole input (a partition's or a card's image), else a partition table.
+    TSK_FS_INFO* whole = tsk_fs_open_img(image_->image, 0, TSK_FS_TYPE_DETECT);
+    if (whole != nullptr) {
+        tsk_fs_close(whole);
+        ReadVolume(kWholeVolume, 0, data.size, limits);
+    } else {
+        tsk_error_reset();
+        image_->partitions = tsk_vs_open(image_->image, 0, TSK_VS_TYPE_DETECT);
+        if (image_->partitions == nullptr) {
+            tsk_error_reset();
+            return false;
+        }
+        const TSK_VS_INFO* table = image_->partitions;
+        unsigned number = 0;
+        for (TSK_PNUM_T i = 0; i < table->part_count; ++i) {
+            const TSK_VS_PART_INFO* part = tsk_vs_part_get(table, i);
+            if (part == nullptr || (part->flags & TSK_VS_PART_FLAG_ALLOC) == 0) continue;
+            const uint64_t begin = static_cast<uint64_t>(table->offset) + part->start * table->block_size;
+            if (begin >= data.size) continue;
+            const uint64_t length = std::min<uint64_t>(part->len * table->block_size, data.size - begin);
+            ReadVolume("p" + std::to_string(++number), begin, length, limits);
+        }
+    }
+    allocated_.Seal();
+    unread_.Seal();
+    // A deleted file whose blocks an allocated file now uses is not whole.
+    for (FsFile& file : files_) {
+        if (file.allocated || file.held) continue;
+        for (const FsRun& run : file.runs) {
+            if (!run.sparse && allocated_.Overlaps(run.offset, run.offset + run.length)) file.overwritten = true;
+        }
+    }
+    std::sort(files_.begin(), files_.end(), [](const FsFile& a, const FsFile& b) {
+        return a.offset != b.offset ? a.offset < b.offset : a.path < b.path;
+    });
+    return !volumes_.empty();
+}

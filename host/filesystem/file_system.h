@@ -1,0 +1,120 @@
+// The file systems on an input, read with The Sleuth Kit: the partition
+// table (DOS, GPT, ...) and each volume's file system (FAT, exFAT, NTFS,
+// ext2/3/4, HFS+, ISO 9660, ...). Each allocated file, and each deleted file
+// whose metadata still names its data, becomes one FsFile with its path,
+// times and byte runs in the media; the runs of the allocated files tell the
+// scan which space the file systems still use.
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/base/reader.h"
+
+// Bytes of a file in the media; a sparse run reads as zeros.
+struct FsRun {
+    uint64_t offset = 0;  // in the media; unused when sparse
+    uint64_t length = 0;
+    bool sparse = false;
+};
+
+// The volume name of a file system that fills the whole input.
+constexpr const char* kWholeVolume = "fs";
+
+struct FsFile {
+    std::string volume;  // "p1", "p2", ... by partition; kWholeVolume
+    std::string fs_type; // "fat32", "ntfs", "ext4", ...
+    std::string path;    // "/DCIM/IMG_0001.JPG"
+    uint64_t inode = 0;  // inode, MFT entry or directory entry address
+    bool allocated = true;
+    // A deleted file some of whose bytes now belong to an allocated file.
+    bool overwritten = false;
+    uint64_t size = 0;   // bytes, as the metadata gives it
+    // Seconds since 1970 UTC; 0: not known.
+    int64_t mtime = 0, atime = 0, ctime = 0, crtime = 0;
+    // The data: runs in file order adding up to size, or for data held in
+    // the metadata itself (an NTFS resident file) or stored compressed, the
+    // bytes themselves.
+    std::vector<FsRun> runs;
+    std::vector<uint8_t> bytes;
+    bool held = false;  // the data is in bytes, not in runs
+
+    // Where the item stands in the media: its first run, or the start of its
+    // volume for held data.
+    uint64_t offset = 0;
+    // One run in the media from offset: the bytes can be read in place.
+    bool Contiguous() const { return !held && runs.size() == 1 && !runs[0].sparse; }
+};
+
+// The pieces of file's bytes in order, pointing into data or into the file.
+std::vector<Piece> FilePieces(const MappedData& data, const FsFile& file);
+
+// A volume as the report tells it.
+struct FsVolume {
+    std::string name;      // as FsFile::volume
+    uint64_t offset = 0;   // in the media
+    uint64_t length = 0;
+    std::string fs_type;   // empty: no file system that can be read
+    std::string problem;   // why not, when fs_type is empty
+    uint64_t files = 0, deleted = 0;
+};
+
+// A sorted list of disjoint byte ranges [begin, end) of the media.
+class Extents {
+public:
+    void Add(uint64_t begin, uint64_t end) {
+        if (end > begin) ranges_.push_back({begin, end});
+    }
+    // Sorts and merges what was added.
+    void Seal();
+    bool Contains(uint64_t position) const;
+    bool Overlaps(uint64_t begin, uint64_t end) const;
+    bool empty() const { return ranges_.empty(); }
+
+private:
+    struct Range {
+        uint64_t begin, end;
+    };
+    std::vector<Range> ranges_;
+};
+
+struct FileSystemLimits {
+    uint64_t max_files = 4'000'000;          // entries kept from all volumes
+    uint64_t max_held_bytes = 64ull << 20;   // resident and decompressed data kept in memory
+    uint64_t max_held_file = 8ull << 20;     // a compressed file larger than this is not listed
+};
+
+class FileSystems {
+public:
+    FileSystems();
+    ~FileSystems();
+    FileSystems(const FileSystems&) = delete;
+    FileSystems& operator=(const FileSystems&) = delete;
+
+    // Reads the partition table and file systems on data (the media); false
+    // when there is none that can be read.
+    bool Read(const MappedData& data, const FileSystemLimits& limits = {});
+
+    const std::vector<FsVolume>& volumes() const { return volumes_; }
+    // Sorted by offset, then path.
+    const std::vector<FsFile>& files() const { return files_; }
+    // The bytes that allocated files, and file-system metadata kept in files,
+    // use: where carving would only find those files again.
+    const Extents& allocated() const { return allocated_; }
+    // The volumes without a readable file system: carved whole.
+    const Extents& unread_volumes() const { return unread_; }
+    // Not empty when a limit cut the listing short: one line.
+    const std::string& limited() const { return limited_; }
+
+private:
+    struct Image;
+    void ReadVolume(const std::string& name, uint64_t offset, uint64_t length, const FileSystemLimits& limits);
+
+    std::unique_ptr<Image> image_;
+    std::vector<FsVolume> volumes_;
+    std::vector<FsFile> files_;
+    Extents allocated_, unread_;
+    std::string limited_;
+    uint64_t held_bytes_ = 0;
+};
