@@ -146,6 +146,42 @@ void ReadFileSystems(const std::string& path, const MappedData& data, FileSystem
     if (!fs->limited().empty()) diag.Note(Quoted(path) + ": " + fs->limited());
 }
 
+// A carved item read around ext2/3 indirect blocks is checked in a copy of
+// at most this many bytes.
+constexpr uint64_t kMaxAroundBytes = uint64_t{32} << 20;
+
+// An item that carving found in the free space of an ext2 or ext3 volume and
+// that runs past its 12 direct blocks: where its bytes, read around the
+// indirect blocks that those file systems put among a file's blocks, pass
+// its format's check, it is that file, in pieces (*item then has its size
+// and check); null where not.
+std::shared_ptr<const FsFile> AroundIndirectBlocks(const FileSystems& fs, const MappedData& data, Item* item) {
+    std::vector<FsRun> runs = fs.AroundIndirectBlocks(item->offset, std::min(item->plugin_size, kMaxAroundBytes));
+    if (runs.size() < 2) return nullptr;
+    std::vector<uint8_t> copy;
+    for (const FsRun& run : runs) copy.insert(copy.end(), data.bytes + run.offset, data.bytes + run.offset + run.length);
+    const CheckResult check = CheckItem({copy.data(), copy.size()});
+    // A file that ends in its direct blocks lies in one piece, as found.
+    const uint64_t size = check.end > 0 ? check.end : copy.size();
+    if (check.state != CheckState::kValid || size <= runs[0].length) return nullptr;
+    auto file = std::make_shared<FsFile>();
+    file->offset = item->offset;
+    file->size = size;
+    for (uint64_t left = size; left > 0 && !runs.empty(); runs.erase(runs.begin())) {
+        const uint64_t length = std::min(left, runs.front().length);
+        file->runs.push_back({runs.front().offset, length, false});
+        left -= length;
+    }
+    item->size = item->size_in_file = size;
+    item->truncated = false;
+    item->check = check.state;
+    item->check_format = check.format;
+    item->check_reason = check.reason;
+    if (check.extension != nullptr) item->extension = check.extension;
+    if (check.description != nullptr) item->description = check.description;
+    return file;
+}
+
 // Scans one input: each item that passes its check goes to the report stage
 // as it is found. Returns what the input gave; a stop ends it early.
 // stems: the file-name stems taken by earlier inputs.
@@ -188,7 +224,6 @@ FileReport ScanInput(const std::string& path, std::set<std::string>* stems, cons
     scan_options.check = options.no_check ? nullptr : CheckItem;
     scan_options.matcher = loaded.matcher;
     Scanner scanner(&mapped, loaded.detectors, scan_options);
-    scanner.OnReject([&](const Item& item) { ++file.rejected[{item.check_format, item.check_reason}]; });
 
     // The files that the file systems name come with the carved items, in
     // offset order; carving keeps to the space that no allocated file uses.
@@ -198,19 +233,33 @@ FileReport ScanInput(const std::string& path, std::set<std::string>* stems, cons
     FsMerge merge(
         fs, options.carve_all, bounds.begin, bounds.end,
         [&](const FsFile& listed, const Item* carved) { report.AddFile(listed, carved); },
-        [&](const Item& item) { report.Add(item); });
+        [&](const Item& item, std::shared_ptr<const FsFile> pieces) { report.Add(item, std::move(pieces)); });
     const bool named = !file.volumes.empty();
     Item last;  // the last item found, where a part's scan goes on past its end
     bool found = false;
     const Scanner::ItemFn on_item = [&](const Item& item) {
         last = item;
         found = true;
-        if (named) {
-            merge.Carved(item);
-        } else {
+        if (!named) {
             report.Add(item);
+            return;
         }
+        Item around = item;
+        std::shared_ptr<const FsFile> pieces =
+            options.no_check ? nullptr : AroundIndirectBlocks(fs, mapped, &around);
+        merge.Carved(pieces ? around : item, std::move(pieces));
     };
+    // A rejected item in ext2/3 free space may be whole around the indirect blocks.
+    scanner.OnReject([&](const Item& item) {
+        Item around = item;
+        std::shared_ptr<const FsFile> pieces =
+            named && !options.no_check ? AroundIndirectBlocks(fs, mapped, &around) : nullptr;
+        if (pieces) {
+            merge.Carved(around, std::move(pieces));
+        } else {
+            ++file.rejected[{item.check_format, item.check_reason}];
+        }
+    });
     progress.Start(bounds.end - bounds.begin);
     scanner.ScanRange(bounds.begin, bounds.end, on_item, [&](uint64_t position, uint64_t items) {
         progress.Update(position - bounds.begin, items);

@@ -234,10 +234,11 @@ void FileSystems::ReadVolume(const std::string& name, uint64_t offset, uint64_t 
     }
     image_->opened.push_back(fs);
     volume.fs_type = tsk_fs_type_toname(fs->ftype);
+    volume.block_size = fs->block_size;
     WalkState state{fs, nullptr, &limits, name, volume.fs_type, &files_, &allocated_, &held_bytes_, {}, 0, false};
     state.data = reinterpret_cast<MediaImage*>(image_->image)->data;
     const size_t before = files_.size();
-    const int flags = TSK_FS_DIR_WALK_FLAG_ALLOC | TSK_FS_DIR_WALK_FLAG_UNALLOC | TSK_FS_DIR_WALK_FLAG_RECURSE;
+    const int flags = TSK_FS_DIR_WALK_FLAG_ALLOC | TSK_FS_DIR_WALK_FLAG_UNALLOC | TSK_FS_DIR_WALK_FLAG_RECURSE | TSK_FS_DIR_WALK_FLAG_NOORPHAN;
     if (tsk_fs_dir_walk(fs, fs->root_inum, static_cast<TSK_FS_DIR_WALK_FLAG_ENUM>(flags), OnEntry, &state) != 0) {
         // What was listed before the damage stays; the rest is carved.
         volume.problem = LastError();
@@ -294,4 +295,41 @@ bool FileSystems::Read(const MappedData& data, const FileSystemLimits& limits) {
         return a.offset != b.offset ? a.offset < b.offset : a.path < b.path;
     });
     return !volumes_.empty();
+}
+
+std::vector<FsRun> FileSystems::AroundIndirectBlocks(uint64_t offset, uint64_t length) const {
+    const FsVolume* volume = nullptr;
+    for (const FsVolume& candidate : volumes_) {
+        if (offset >= candidate.offset && offset - candidate.offset < candidate.length &&
+            (candidate.fs_type == "ext2" || candidate.fs_type == "ext3")) {
+            volume = &candidate;
+        }
+    }
+    if (volume == nullptr || volume->block_size < 1024 || (offset - volume->offset) % volume->block_size != 0 ||
+        allocated_.Contains(offset)) {
+        return {};
+    }
+    const uint64_t block = volume->block_size, per_block = block / 4;
+    const uint64_t end = volume->offset + volume->length;
+    std::vector<FsRun> runs;
+    uint64_t at = offset, left = length;
+    // Takes count data blocks from at, then steps over skip metadata blocks.
+    const auto take = [&](uint64_t count, uint64_t skip) {
+        const uint64_t bytes = std::min({count * block, left, end > at ? end - at : 0});
+        if (bytes > 0) runs.push_back({at, bytes, false});
+        left -= bytes;
+        at += count * block + skip * block;
+        return left > 0 && at < end;
+    };
+    // 12 direct blocks; the indirect block; its blocks; then the double
+    // indirect block with its first indirect block, and one indirect block
+    // before each further group; the triple indirect block likewise.
+    if (!take(12, 1) || !take(per_block, 2)) return runs;
+    for (uint64_t group = 1; group < per_block; ++group) {
+        if (!take(per_block, 1)) return runs;
+    }
+    if (!take(per_block, 3)) return runs;
+    while (take(per_block, 1)) {
+    }
+    return runs;
 }

@@ -43,6 +43,8 @@ struct FsFile {
     // Where the item stands in the media: its first run, or the start of its
     // volume for held data.
     uint64_t offset = 0;
+    // A file a file system names; false for an item carving found in pieces.
+    bool Listed() const { return !path.empty(); }
     // One run in the media from offset: the bytes can be read in place.
     bool Contiguous() const { return !held && runs.size() == 1 && !runs[0].sparse; }
 };
@@ -56,6 +58,7 @@ struct FsVolume {
     uint64_t offset = 0;   // in the media
     uint64_t length = 0;
     std::string fs_type;   // empty: no file system that can be read
+    uint32_t block_size = 0;
     std::string problem;   // why not, when fs_type is empty
     uint64_t files = 0, deleted = 0;
 };
@@ -104,6 +107,12 @@ public:
     const Extents& allocated() const { return allocated_; }
     // The volumes without a readable file system: carved whole.
     const Extents& unread_volumes() const { return unread_; }
+    // For an item that carving found at offset: where it lies at a block
+    // boundary in the free space of an ext2 or ext3 volume, the runs of its
+    // first length bytes of data as those file systems lay a file out, around
+    // the indirect blocks they put after its 12th data block and every block
+    // size / 4 data blocks after that; empty elsewhere.
+    std::vector<FsRun> AroundIndirectBlocks(uint64_t offset, uint64_t length) const;
     // Not empty when a limit cut the listing short: one line.
     const std::string& limited() const { return limited_; }
 

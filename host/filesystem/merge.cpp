@@ -15,7 +15,7 @@ void FsMerge::FilesBefore(uint64_t position) {
     }
 }
 
-void FsMerge::Carved(const Item& item) {
+void FsMerge::Carved(const Item& item, std::shared_ptr<const FsFile> pieces) {
     FilesBefore(item.offset);
     const std::vector<FsFile>& files = fs_.files();
     // Held data has no place of its own in the media: carving never finds it there.
@@ -30,7 +30,7 @@ void FsMerge::Carved(const Item& item) {
         ++left_out_;
         return;
     }
-    on_item_(item);
+    on_item_(item, std::move(pieces));
 }
 
 void FsMerge::Finish() { FilesBefore(UINT64_MAX); }

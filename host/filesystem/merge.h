@@ -6,6 +6,7 @@
 #pragma once
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 #include "host/base/item.h"
 #include "host/filesystem/file_system.h"
@@ -14,12 +15,13 @@ class FsMerge {
 public:
     // carved: the item carving found at the file's start, or null.
     using FileFn = std::function<void(const FsFile& file, const Item* carved)>;
-    using ItemFn = std::function<void(const Item& item)>;
+    // pieces: the runs of an item carving found in pieces, or null.
+    using ItemFn = std::function<void(const Item& item, std::shared_ptr<const FsFile> pieces)>;
 
     // Files outside [begin, end) are not reported (another part has them).
     FsMerge(const FileSystems& fs, bool carve_all, uint64_t begin, uint64_t end, FileFn on_file, ItemFn on_item);
-    // A carved item, in offset order.
-    void Carved(const Item& item);
+    // A carved item, in offset order; pieces: its runs where it lies in pieces.
+    void Carved(const Item& item, std::shared_ptr<const FsFile> pieces = nullptr);
     // The files behind the last carved item.
     void Finish();
     uint64_t left_out() const { return left_out_; }

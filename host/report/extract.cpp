@@ -100,12 +100,16 @@ bool WriteFileAtomically(const std::string& path, const void* data, uint64_t siz
 }
 
 bool WritePiecesAtomically(const std::string& path, const std::vector<Piece>& pieces, std::string* error,
-                           const std::atomic<int>* stop) {
+                           const std::atomic<int>* stop,
+                           const std::function<void(const Piece& piece, uint64_t done)>& after_block) {
     static const std::vector<uint8_t> zeros(size_t{1} << 20);
     return WriteThroughTemporary(path, error, stop, [&](int fd) {
         for (const Piece& piece : pieces) {
             if (piece.data != nullptr) {
-                if (!WriteAll(fd, piece.data, piece.size, stop)) return false;
+                const auto heard = [&](uint64_t done) {
+                    if (after_block) after_block(piece, done);
+                };
+                if (!WriteAll(fd, piece.data, piece.size, stop, heard)) return false;
                 continue;
             }
             for (uint64_t done = 0; done < piece.size; done += zeros.size()) {

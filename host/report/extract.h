@@ -18,9 +18,11 @@ bool WriteFileAtomically(const std::string& path, const void* data, uint64_t siz
                          std::string* error, const std::atomic<int>* stop = nullptr,
                          const std::function<void(uint64_t done)>& after_block = {});
 
-// The same with the bytes in parts (a fragmented file's runs).
+// The same with the bytes in parts (a fragmented file's runs); after_block,
+// when given, hears each piece's bytes written so far after each block.
 bool WritePiecesAtomically(const std::string& path, const std::vector<Piece>& pieces, std::string* error,
-                           const std::atomic<int>* stop = nullptr);
+                           const std::atomic<int>* stop = nullptr,
+                           const std::function<void(const Piece& piece, uint64_t done)>& after_block = {});
 
 // A report file: written like WriteFileAtomically, except that a device or
 // pipe at path (such as /dev/stdout) is written in place, never replaced.

@@ -82,7 +82,7 @@ std::vector<Digest> HashBytes(const std::vector<std::string>& names, const uint8
 }
 
 std::vector<Digest> HashPieces(const std::vector<std::string>& names, const std::vector<Piece>& pieces,
-                               const std::atomic<int>* stop) {
+                               const std::atomic<int>* stop, const PieceFn& after_block) {
     static const std::vector<uint8_t> zeros(size_t{1} << 20);
     std::vector<Context> contexts = StartDigests(names);
     for (const Piece& piece : pieces) {
@@ -92,6 +92,7 @@ std::vector<Digest> HashPieces(const std::vector<std::string>& names, const std:
             block = std::min(most, piece.size - done);
             const uint8_t* bytes = piece.data != nullptr ? piece.data + done : zeros.data();
             for (Context& context : contexts) EVP_DigestUpdate(context.get(), bytes, block);
+            if (after_block) after_block(piece, done + block);
         }
     }
     return FinishDigests(names, contexts);

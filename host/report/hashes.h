@@ -23,9 +23,11 @@ bool IsHashName(const std::string& name);
 // stop is given and becomes non-zero, the result is empty. after_block, when
 // given, is called after each block (at most 8 MiB) with the bytes hashed so
 // far, so that a caller can let mapped pages go.
-// The digests of bytes in parts (a fragmented file's runs).
+// The digests of bytes in parts (a fragmented file's runs); after_block,
+// when given, hears each piece's bytes hashed so far after each block.
+using PieceFn = std::function<void(const Piece& piece, uint64_t done)>;
 std::vector<Digest> HashPieces(const std::vector<std::string>& names, const std::vector<Piece>& pieces,
-                               const std::atomic<int>* stop = nullptr);
+                               const std::atomic<int>* stop = nullptr, const PieceFn& after_block = {});
 
 std::vector<Digest> HashBytes(const std::vector<std::string>& names, const uint8_t* data,
                               uint64_t size, const std::atomic<int>* stop = nullptr,

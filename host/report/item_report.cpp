@@ -114,7 +114,7 @@ std::string ItemReport::NameOf(const Item& item, const std::string& extension) {
     return extension + "/" + name;
 }
 
-void ItemReport::Add(const Item& item) {
+void ItemReport::Add(const Item& item, std::shared_ptr<const FsFile> pieces) {
     if (sinks_.stop.AskedWhile(while_scanning_)) return;
     // Once the input is shorter than mapped, the bytes past its new end read
     // as zeros: an item found from then on may rest on them, so none is
@@ -122,6 +122,7 @@ void ItemReport::Add(const Item& item) {
     if (Shrank(data_)) return;
     ReportedItem reported;
     reported.item = item;
+    reported.fs = std::move(pieces);
     reported.name = NameOf(item, SafeExtension(item.extension));
     const bool out = !options_.out.empty();
     const Unread unread = out || !options_.hashes.empty() ? LeftUnread(item) : Unread::kNo;
@@ -230,8 +231,8 @@ void ItemReport::Report(ReportedItem& reported) {
             };
             reported.digests = HashBytes(options_.hashes, bytes, item.size_in_file, sinks_.stop.flag(), drop);
         } else {
-            reported.digests = HashPieces(options_.hashes, FilePieces(data_, *fs), sinks_.stop.flag());
-            if (!extract) DropFilePages(*fs);
+            reported.digests = HashPieces(options_.hashes, FilePieces(data_, *fs), sinks_.stop.flag(),
+                                          [&](const Piece& piece, uint64_t done) { DropPiecePages(piece, done); });
         }
         if (sinks_.stop.AskedWhile(while_hashing_)) return;
         if (Shrank(data_)) {
@@ -318,7 +319,10 @@ void ItemReport::Extract(ReportedItem* reported) {
     const FsFile* fs = reported->fs.get();
     const bool in_place = fs == nullptr || fs->Contiguous();
     const bool done = in_place ? WriteFileAtomically(path, bytes, item.size_in_file, &error, sinks_.stop.flag(), drop)
-                               : WritePiecesAtomically(path, FilePieces(data_, *fs), &error, sinks_.stop.flag());
+                               : WritePiecesAtomically(path, FilePieces(data_, *fs), &error, sinks_.stop.flag(),
+                                                       [&](const Piece& piece, uint64_t done) {
+                                                           DropPiecePages(piece, done);
+                                                       });
     // A read past the new end of a shrunk input fails the write (EFAULT), or
     // reads zeros where another thread met that end first: either way the
     // file is not the item's.
@@ -340,14 +344,13 @@ void ItemReport::Extract(ReportedItem* reported) {
     }
     reported->written = true;
     thumbnail_ = in_place && HasThumbnail(SafeExtension(item.extension));
-    if (!in_place) DropFilePages(*fs);
     DropMappedPages(data_, item.offset, item.offset + item.size_in_file);
 }
 
-void ItemReport::DropFilePages(const FsFile& file) {
-    for (const FsRun& run : file.runs) {
-        if (!run.sparse) DropMappedPages(data_, run.offset, run.offset + run.length);
-    }
+void ItemReport::DropPiecePages(const Piece& piece, uint64_t done) {
+    if (piece.data < data_.bytes || piece.data >= data_.bytes + data_.size) return;  // held in memory
+    const auto offset = static_cast<uint64_t>(piece.data - data_.bytes);
+    DropMappedPages(data_, offset, offset + done);
 }
 
 void FlushGallery(ReportSinks sinks, bool now) {

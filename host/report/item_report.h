@@ -63,7 +63,9 @@ public:
     ~ItemReport();
     ItemReport(const ItemReport&) = delete;
     ItemReport& operator=(const ItemReport&) = delete;
-    void Add(const Item& item);
+    // pieces: the runs of an item carving found in pieces (around a file
+    // system's metadata blocks), or null for one in place.
+    void Add(const Item& item, std::shared_ptr<const FsFile> pieces = nullptr);
     // A file that a file system lists; carved: the item carving found at its
     // start, whose type and check it takes, or null.
     void AddFile(const FsFile& file, const Item* carved);
@@ -76,8 +78,9 @@ private:
     std::string FileName(const FsFile& file);
     // listed: a file that a file system lists, which the truncated-item rule does not hide.
     Unread LeftUnread(const Item& item, bool listed = false);
-    // The pages of a file's runs leave memory, as an item's do once read.
-    void DropFilePages(const FsFile& file);
+    // The first done bytes of a piece of a file leave memory once read, as an
+    // item's do; nothing for bytes held in memory.
+    void DropPiecePages(const Piece& piece, uint64_t done);
     // Hashes, extracts and writes out an item made ready by Add or AddFile.
     void Report(ReportedItem& reported);
     void Extract(ReportedItem* reported);

@@ -126,11 +126,12 @@ int64_t Seconds(const Json& line, const char* key) {
     return timegm(&utc);
 }
 
-// The file-system fields of a listed file's line.
+// The file-system fields of a listed file's line, or the runs of an item
+// carved in pieces.
 std::shared_ptr<const FsFile> ListedFile(const Json& line, const Item& item) {
     auto file = std::make_shared<FsFile>();
     file->path = RawPath(line, "path");
-    file->volume = line.value("volume", std::string(kWholeVolume));
+    file->volume = line.value("volume", std::string());
     file->fs_type = line.value("fs", std::string());
     file->inode = line.value("inode", uint64_t{0});
     file->allocated = line.value("allocated", true);
@@ -184,7 +185,7 @@ ReportedItem ToReported(const Json& line, const std::string& stem, const std::st
     reported.not_extracted = UnreadCode(line.value("not_extracted", std::string()), &inside_at);
     reported.not_hashed = UnreadCode(line.value("not_hashed", std::string()), &reported.inside_at);
     if (reported.not_extracted != Unread::kNo) reported.inside_at = inside_at;
-    if (line.contains("path")) reported.fs = ListedFile(line, item);
+    if (line.contains("path") || line.contains("runs")) reported.fs = ListedFile(line, item);
     reported.overwritten = line.value("overwritten", false);
     return reported;
 }

@@ -57,7 +57,7 @@ const std::string& PluginName(const std::vector<std::string>& names, uint32_t pl
 }  // namespace
 
 const std::string& ItemFinder(const ReportedItem& item, const std::vector<std::string>& plugin_names) {
-    return item.fs ? item.fs->fs_type : PluginName(plugin_names, item.item.plugin);
+    return item.fs && item.fs->Listed() ? item.fs->fs_type : PluginName(plugin_names, item.item.plugin);
 }
 
 namespace {
@@ -164,7 +164,7 @@ TableRow TableCells(const ReportedItem& reported, const std::string& plugin) {
     const Item& item = reported.item;
     std::string flags = Flags(item);
     std::string path;
-    if (reported.fs) {
+    if (reported.fs && reported.fs->Listed()) {
         const std::string state = !reported.fs->allocated ? (reported.overwritten ? "deleted, overwritten" : "deleted") : "";
         if (!state.empty()) flags = state + (flags.empty() ? "" : "; ") + flags;
         path = Printable(VolumePath(*reported.fs));
@@ -230,13 +230,15 @@ nlohmann::ordered_json JsonItem(const FileReport& file, const ReportedItem& repo
     for (const Digest& digest : reported.digests) line[digest.type] = digest.hex;
     if (reported.fs) {
         const FsFile& fs = *reported.fs;
-        PutPath(line, "path", fs.path);
-        line["volume"] = fs.volume;
-        line["fs"] = fs.fs_type;
-        line["inode"] = fs.inode;
-        line["allocated"] = fs.allocated;
-        if (reported.overwritten) line["overwritten"] = true;
-        for (const auto& [name, seconds] : Times(fs)) line[name] = IsoTime(seconds);
+        if (fs.Listed()) {
+            PutPath(line, "path", fs.path);
+            line["volume"] = fs.volume;
+            line["fs"] = fs.fs_type;
+            line["inode"] = fs.inode;
+            line["allocated"] = fs.allocated;
+            if (reported.overwritten) line["overwritten"] = true;
+            for (const auto& [name, seconds] : Times(fs)) line[name] = IsoTime(seconds);
+        }
         if (fs.runs.size() > 1) {
             nlohmann::ordered_json runs = nlohmann::ordered_json::array();
             for (const FsRun& run : fs.runs) {
@@ -348,7 +350,7 @@ std::string DfxmlObject(const FileReport& file, const ReportedItem& reported, co
     std::ostringstream xml;
     const Item& item = reported.item;
     xml << "  <fileobject>\n";
-    if (reported.fs) {
+    if (reported.fs && reported.fs->Listed()) {
         // As file-system walkers write a file: its path from the volume's root, inode, state and times.
         const FsFile& fs = *reported.fs;
         xml << "    <filename>" << XmlEscape(fs.path.substr(fs.path.empty() ? 0 : 1)) << "</filename>\n"
@@ -458,7 +460,7 @@ std::string AuditItemLine(const FileReport& file, const ReportedItem& reported, 
     for (const Digest& digest : reported.digests) text << "  " << digest.type << ':' << digest.hex;
     const std::string flags = Flags(item);
     if (!flags.empty()) text << "  " << flags;
-    if (reported.fs) {
+    if (reported.fs && reported.fs->Listed()) {
         text << "  " << (reported.fs->allocated ? "" : reported.overwritten ? "deleted, overwritten, " : "deleted, ")
              << "path " << Quoted(VolumePath(*reported.fs));
     }

@@ -120,6 +120,17 @@ TEST_F(FileSystemImages, EveryFileOnceNamedWithItsBytes) {
          {{"a.jpg", "/pics/a.jpg", true}, {"b.png", "/pics/b.png", true}, {"mix.bin", "/mix.bin", true},
           {"c.jpg", "/c.jpg", false}},
          nullptr},
+        // Deleted as the ext3 driver deletes: the inode keeps no block, so
+        // c.jpg is carved, read around the indirect block after its 12th block.
+        {"ext3",
+         tree + " && mke2fs -q -t ext3 -b 4096 -d files/tree e3.img 20M && "
+                "i=$(debugfs -R 'stat /c.jpg' e3.img | sed -n 's/^Inode: \\([0-9]*\\).*/\\1/p') && "
+                "debugfs -w -R 'rm /c.jpg' e3.img && debugfs -w -R \"sif <$i> size 0\" e3.img && "
+                "for f in 0 1 2 3 4 5 6 7 8 9 10 11 IND DIND TIND; do "
+                "debugfs -w -R \"sif <$i> block[$f] 0\" e3.img; done",
+         "e3.img",
+         {{"a.jpg", "/pics/a.jpg", true}, {"b.png", "/pics/b.png", true}, {"c.jpg", "", false}},
+         nullptr},
         // small.txt lives inside its MFT entry.
         {"NTFS",
          "truncate -s 40M nt.img && mkntfs -q -F -f nt.img && ntfscp -f nt.img files/a.jpg a.jpg && "
