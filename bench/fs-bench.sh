@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # File-system benchmark: the same 36 real files (photos, PNG, GIF, WAV, MP3,
 # Ogg, FLAC, PDF, JAR) written into FAT32 (behind a DOS partition table, at
-# 1 MiB), exFAT, NTFS, ext4 and ext2 images of 64 MiB; in each, one folder
-# and some single files deleted afterwards and one file written in two
+# 1 MiB), exFAT, NTFS, ext4, ext3 and ext2 images of 64 MiB; in each, one
+# folder and some single files deleted afterwards and one file written in two
 # fragments. PhotoRec, tsk_recover and hound run on every image, each into a
 # fresh folder; the table counts, per image and tool, the files recovered
 # byte for byte, those of them under their own path, the files written more
@@ -137,14 +137,16 @@ dd if="$fat" of="$images/fat32-mbr.img" bs=1M seek=1 conv=notrunc status=none
 rm "$fat"
 truth "$images/fat32-mbr.img"
 
-# ext4 and ext2: mke2fs -d writes the tree but the last file and the
+# ext4, ext3 and ext2: mke2fs -d writes the tree but the last file and the
 # fragmented one; debugfs writes the scratch file, the last file behind it,
 # deletes the scratch file and writes the fragmented file (first fit: into the
-# gap, then behind the last file), then deletes. On ext4 a deleted file's
-# inode is left as the kernel leaves it (size 0, no extents), so its data
-# can only be carved; ext2 keeps the block pointers of deleted files.
+# gap, then behind the last file), then deletes. A deleted file's inode is
+# then left as the kernel leaves it: on ext4 size 0 and no extents, on ext3
+# size 0, no blocks and all 15 block pointers zero, so its data can only be
+# carved (and on ext3 and ext2 a file of more than 12 blocks has its indirect
+# block amid its data); ext2 keeps the block pointers of deleted files.
 last=$(tail -n 1 "$work/list")
-for fs in ext4 ext2; do
+for fs in ext4 ext3 ext2; do
     image=$images/$fs.img
     rm -rf "$work/tree" && cp -a "$stage" "$work/tree"
     rm "$work/tree$frag" "$work/tree$last"
@@ -167,6 +169,12 @@ for fs in ext4 ext2; do
         for inode in "${inodes[@]}"; do
             echo "sif <$inode> size 0"
             echo "sif <$inode> block[0] 0xf30a"   # extent header, no entries
+        done >>"$work/debugfs.cmd"
+    elif [ "$fs" = ext3 ]; then
+        for inode in "${inodes[@]}"; do
+            echo "sif <$inode> size 0"
+            echo "sif <$inode> blocks 0"
+            for field in 0 1 2 3 4 5 6 7 8 9 10 11 IND DIND TIND; do echo "sif <$inode> block[$field] 0"; done
         done >>"$work/debugfs.cmd"
     fi
     debugfs -w -f "$work/debugfs.cmd" "$image" >/dev/null 2>&1
@@ -250,8 +258,25 @@ def sha(path):
     with open(path, "rb") as f:
         return hashlib.file_digest(f, "sha256").hexdigest()
 
-def contiguous(image, truth):
-    """Truth files whose bytes lie whole and in one piece at a 512-byte boundary."""
+def around_indirect(data, at, size, block=4096):
+    """The size bytes from block-aligned at, read the way ext2/3 lay out a file
+    written in one go: 12 blocks, its indirect block, N more (N = block / 4),
+    the double indirect block and its first indirect block, then an indirect
+    block before each further N."""
+    n, pieces, logical, physical = block // 4, [], 0, at // block
+    while logical * block < size:
+        if logical == 12:
+            physical += 1
+        elif logical >= 12 + n and (logical - 12 - n) % n == 0:
+            physical += 2 if logical == 12 + n else 1
+        pieces.append(data[physical * block:(physical + 1) * block])
+        logical, physical = logical + 1, physical + 1
+    return b"".join(pieces)[:size]
+
+def intact(image, truth, indirect):
+    """Truth files whose bytes lie whole at a 512-byte boundary: in one piece,
+    or (indirect: an ext2/3 volume of 4 KiB blocks) around the indirect
+    blocks among its data."""
     starts = {}
     for path, size, digest, _ in truth:
         with open(stage + path, "rb") as f:
@@ -260,7 +285,9 @@ def contiguous(image, truth):
     found = set()
     for at in range(0, len(data), 512):
         for path, size, digest in starts.get(data[at:at + 512], ()):
-            if hashlib.sha256(data[at:at + size]).hexdigest() == digest:
+            if hashlib.sha256(data[at:at + size]).hexdigest() == digest or (
+                    indirect and at % 4096 == 0 and size > 12 * 4096 and
+                    hashlib.sha256(around_indirect(data, at, size)).hexdigest() == digest):
                 found.add(path)
     return found
 
@@ -299,9 +326,11 @@ for name in sorted(os.listdir(runs)):
         print(f"{name} {tool}: {', '.join(lost) or '-'}", file=missed)
         rows.append((tool, len(hits), len(named), sum(n > 1 for n in hits.values()),
                      float(wall), int(kib) / 1024))
-    # Whole: allocated (the file system holds it), in one piece in the image,
-    # or recovered exactly by some tool (a deleted file in fragments).
-    whole = {p for p, _, _, deleted in truth if not deleted} | contiguous(image, truth) | recovered
+    # Whole: allocated (the file system holds it), in one piece in the image
+    # (on ext2/3 also around its indirect blocks), or recovered exactly by
+    # some tool (a deleted file in fragments).
+    whole = ({p for p, _, _, deleted in truth if not deleted} |
+             intact(image, truth, name in ("ext2", "ext3")) | recovered)
     for tool, exact, named, twice, wall, mib in rows:
         print(f"| {name} | {len(truth)} | {sum(t[3] for t in truth)} | {len(whole)} | {tool} | "
               f"{exact} | {named} | {twice} | {wall:.2f} | {mib:.0f} |")
