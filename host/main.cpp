@@ -12,6 +12,7 @@
 #include "host/scan/plugins.h"
 #include "host/report/join.h"
 #include "host/report/output_paths.h"
+#include "host/filesystem/apart.h"
 #include "host/run.h"
 #include "host/signs/signs_output.h"
 
@@ -38,6 +39,10 @@ std::string DefaultPluginDir() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // The file-system reader's own process (host/filesystem/apart.h).
+    if (argc >= 3 && std::string(argv[1]) == kListFileSystemsCommand) {
+        return ListFileSystems(argv[2], argc >= 4 && std::string(argv[3]) == "--raw");
+    }
     Options options;
     const int parsed = ParseCommandLine(argc, argv, &options, std::cout, std::cerr);
     if (parsed >= 0) return parsed;
@@ -62,6 +67,8 @@ int main(int argc, char** argv) {
 
     Environment environment;
     environment.default_plugin_dir = DefaultPluginDir();
+    std::error_code failure;
+    environment.self = std::filesystem::read_symlink("/proc/self/exe", failure).string();
     environment.terminal = isatty(STDERR_FILENO) != 0;
     InstallStopHandlers();
     // A file-size limit then fails the write (EFBIG), which is told and

@@ -22,6 +22,7 @@
 #include "host/base/names.h"
 #include "host/check/formats.h"
 #include "host/detectors.h"
+#include "host/filesystem/apart.h"
 #include "host/filesystem/file_system.h"
 #include "host/filesystem/merge.h"
 #include "host/known_plugins.h"
@@ -123,9 +124,16 @@ uint64_t ScanPastPartEnd(const Scanner& scanner, PartBounds bounds, const Item* 
 
 // Reads the file systems on the input, and tells for each volume what was
 // read or why it is carved whole.
-void ReadFileSystems(const std::string& path, const MappedData& data, FileSystems* fs, FileReport* file,
-                     Diagnostics& diag) {
-    if (!fs->Read(data)) return;
+// self: the executable that reads them in a process of its own, or "".
+void ReadFileSystems(const std::string& path, const std::string& self, bool raw, const MappedData& data,
+                     FileSystems* fs, FileReport* file, Diagnostics& diag) {
+    std::string problem;
+    if (self.empty() ? !fs->Read(data) : !ReadFileSystemsApart(self, path, raw, data.size, fs, &problem)) {
+        if (!problem.empty()) {
+            diag.Note(Quoted(path) + ": its file systems could not be read (" + problem + "); it is carved whole");
+        }
+        return;
+    }
     file->volumes = fs->volumes();
     for (const FsVolume& volume : fs->volumes()) {
         const std::string where = volume.name == kWholeVolume
@@ -184,9 +192,9 @@ std::shared_ptr<const FsFile> AroundIndirectBlocks(const FileSystems& fs, const 
 
 // Scans one input: each item that passes its check goes to the report stage
 // as it is found. Returns what the input gave; a stop ends it early.
-// stems: the file-name stems taken by earlier inputs.
+// stems: the file-name stems taken by earlier inputs; self: as Environment::self.
 FileReport ScanInput(const std::string& path, std::set<std::string>* stems, const Options& options,
-                     const LoadedDetectors& loaded, ReportSinks sinks, Progress& progress) {
+                     const std::string& self, const LoadedDetectors& loaded, ReportSinks sinks, Progress& progress) {
     FileReport file;
     file.path = path;
     const unsigned threads = options.threads > 0 ? options.threads : DefaultScanThreads();
@@ -228,7 +236,7 @@ FileReport ScanInput(const std::string& path, std::set<std::string>* stems, cons
     // The files that the file systems name come with the carved items, in
     // offset order; carving keeps to the space that no allocated file uses.
     FileSystems fs;
-    if (!options.no_fs) ReadFileSystems(path, mapped, &fs, &file, sinks.diag);
+    if (!options.no_fs) ReadFileSystems(path, self, options.raw, mapped, &fs, &file, sinks.diag);
     ItemReport report(options, mapped, loaded.plugin_names, &file, sinks);
     FsMerge merge(
         fs, options.carve_all, bounds.begin, bounds.end,
@@ -346,7 +354,8 @@ int RunScan(const Options& options, const Environment& environment, std::ostream
     std::set<std::string> stems;
     for (const std::string& path : options.files) {
         if (files->extraction_failed || stop.signal() != 0) break;
-        run.files.push_back(ScanInput(path, &stems, options, *loaded, {*files, printer, diag, stop}, progress));
+        run.files.push_back(
+            ScanInput(path, &stems, options, environment.self, *loaded, {*files, printer, diag, stop}, progress));
     }
     loaded->plugins.Unload();
     // The page shows what was found, whatever ends the run.

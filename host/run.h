@@ -8,6 +8,9 @@
 
 struct Environment {
     std::string default_plugin_dir;  // the folder of the hound executable
+    // The hound executable, which reads file systems in a process of its
+    // own; empty: they are read in this one.
+    std::string self;
     bool terminal = false;           // stderr is a terminal: a progress bar may show
     // Set to a signal number when the user asks hound to stop (see interrupt.h).
     const std::atomic<int>* stop = nullptr;

@@ -46,6 +46,7 @@ struct WalkState {
     const MappedData* data;
     const FileSystemLimits* limits;
     std::string volume, fs_type;
+    uint64_t volume_length;
     std::vector<FsFile>* files;
     Extents* allocated;
     uint64_t* held_bytes;
@@ -132,6 +133,9 @@ TSK_WALK_RET_ENUM OnEntry(TSK_FS_FILE* entry, const char* parent, void* context)
     const bool meta_alloc = (meta.flags & TSK_FS_META_FLAG_ALLOC) != 0;
     // A deleted name whose inode now holds another file: that file is listed by its own name.
     if (!name_alloc && meta_alloc) return TSK_WALK_CONT;
+    // A size far past the volume's is damage (or a sparse file hound does not
+    // list): its block list is not built, which could take without bound.
+    if (meta.size < 0 || static_cast<uint64_t>(meta.size) / 4 > state.volume_length) return TSK_WALK_CONT;
     const TSK_FS_ATTR* attr = tsk_fs_file_attr_get(entry);
     if (attr == nullptr) {
         tsk_error_reset();
@@ -235,7 +239,7 @@ void FileSystems::ReadVolume(const std::string& name, uint64_t offset, uint64_t 
     image_->opened.push_back(fs);
     volume.fs_type = tsk_fs_type_toname(fs->ftype);
     volume.block_size = fs->block_size;
-    WalkState state{fs, nullptr, &limits, name, volume.fs_type, &files_, &allocated_, &held_bytes_, {}, 0, false};
+    WalkState state{fs, nullptr, &limits, name, volume.fs_type, length, &files_, &allocated_, &held_bytes_, {}, 0, false};
     state.data = reinterpret_cast<MediaImage*>(image_->image)->data;
     const size_t before = files_.size();
     const int flags = TSK_FS_DIR_WALK_FLAG_ALLOC | TSK_FS_DIR_WALK_FLAG_UNALLOC | TSK_FS_DIR_WALK_FLAG_RECURSE | TSK_FS_DIR_WALK_FLAG_NOORPHAN;
@@ -332,4 +336,157 @@ std::vector<FsRun> FileSystems::AroundIndirectBlocks(uint64_t offset, uint64_t l
     while (take(per_block, 1)) {
     }
     return runs;
+}
+
+namespace {
+
+// The listing's bytes: little-endian numbers, and texts and byte strings
+// behind their lengths.
+class Writer {
+public:
+    void Number(uint64_t value) {
+        for (int i = 0; i < 8; ++i) bytes_ += static_cast<char>(value >> (8 * i));
+    }
+    void Text(const std::string& text) {
+        Number(text.size());
+        bytes_ += text;
+    }
+    std::string bytes_;
+};
+
+class Reader {
+public:
+    explicit Reader(const std::string& bytes) : bytes_(bytes) {}
+    uint64_t Number() {
+        if (bytes_.size() - at_ < 8) return Fail();
+        uint64_t value = 0;
+        for (int i = 0; i < 8; ++i) value |= uint64_t{static_cast<uint8_t>(bytes_[at_ + i])} << (8 * i);
+        at_ += 8;
+        return value;
+    }
+    std::string Text() {
+        const uint64_t size = Number();
+        if (size > bytes_.size() - at_) {
+            Fail();
+            return "";
+        }
+        at_ += size;
+        return bytes_.substr(at_ - size, size);
+    }
+    // A count of records of at least record bytes each that the rest can hold.
+    uint64_t Count(uint64_t record) {
+        const uint64_t count = Number();
+        return count > (bytes_.size() - at_) / record ? Fail() : count;
+    }
+    bool ok() const { return ok_ && at_ == bytes_.size(); }
+
+private:
+    uint64_t Fail() {
+        ok_ = false;
+        at_ = bytes_.size();
+        return 0;
+    }
+    const std::string& bytes_;
+    size_t at_ = 0;
+    bool ok_ = true;
+};
+
+}  // namespace
+
+std::string FileSystems::Save() const {
+    Writer out;
+    out.Number(volumes_.size());
+    for (const FsVolume& volume : volumes_) {
+        out.Text(volume.name);
+        out.Text(volume.fs_type);
+        out.Text(volume.problem);
+        for (uint64_t value : {volume.offset, volume.length, uint64_t{volume.block_size}, volume.files, volume.deleted}) {
+            out.Number(value);
+        }
+    }
+    out.Number(files_.size());
+    for (const FsFile& file : files_) {
+        out.Text(file.volume);
+        out.Text(file.fs_type);
+        out.Text(file.path);
+        out.Text(std::string(file.bytes.begin(), file.bytes.end()));
+        for (uint64_t value : {file.inode, uint64_t{file.allocated}, uint64_t{file.overwritten}, file.size,
+                               static_cast<uint64_t>(file.mtime), static_cast<uint64_t>(file.atime),
+                               static_cast<uint64_t>(file.ctime), static_cast<uint64_t>(file.crtime),
+                               uint64_t{file.held}, file.offset}) {
+            out.Number(value);
+        }
+        out.Number(file.runs.size());
+        for (const FsRun& run : file.runs) {
+            out.Number(run.offset);
+            out.Number(run.length);
+            out.Number(run.sparse);
+        }
+    }
+    for (const Extents* extents : {&allocated_, &unread_}) {
+        out.Number(extents->ranges().size());
+        for (const Extents::Range& range : extents->ranges()) {
+            out.Number(range.begin);
+            out.Number(range.end);
+        }
+    }
+    out.Text(limited_);
+    return out.bytes_;
+}
+
+bool FileSystems::Restore(const std::string& bytes, uint64_t media_size) {
+    Reader in(bytes);
+    volumes_.resize(in.Count(3 * 8 + 5 * 8));
+    for (FsVolume& volume : volumes_) {
+        volume.name = in.Text();
+        volume.fs_type = in.Text();
+        volume.problem = in.Text();
+        volume.offset = in.Number();
+        volume.length = in.Number();
+        volume.block_size = static_cast<uint32_t>(in.Number());
+        volume.files = in.Number();
+        volume.deleted = in.Number();
+    }
+    files_.resize(in.Count(4 * 8 + 11 * 8));
+    for (FsFile& file : files_) {
+        file.volume = in.Text();
+        file.fs_type = in.Text();
+        file.path = in.Text();
+        const std::string held = in.Text();
+        file.bytes.assign(held.begin(), held.end());
+        file.inode = in.Number();
+        file.allocated = in.Number() != 0;
+        file.overwritten = in.Number() != 0;
+        file.size = in.Number();
+        file.mtime = static_cast<int64_t>(in.Number());
+        file.atime = static_cast<int64_t>(in.Number());
+        file.ctime = static_cast<int64_t>(in.Number());
+        file.crtime = static_cast<int64_t>(in.Number());
+        file.held = in.Number() != 0;
+        file.offset = in.Number();
+        file.runs.resize(in.Count(3 * 8));
+        for (FsRun& run : file.runs) {
+            run.offset = in.Number();
+            run.length = in.Number();
+            run.sparse = in.Number() != 0;
+        }
+    }
+    for (Extents* extents : {&allocated_, &unread_}) {
+        for (uint64_t count = in.Count(2 * 8); count > 0; --count) {
+            const uint64_t begin = in.Number();
+            extents->Add(begin, in.Number());
+        }
+        extents->Seal();
+    }
+    limited_ = in.Text();
+    // Every byte a file names lies in the media.
+    for (const FsFile& file : files_) {
+        uint64_t total = file.held ? file.bytes.size() : 0;
+        for (const FsRun& run : file.runs) {
+            if (!run.sparse && (run.offset > media_size || run.length > media_size - run.offset)) return false;
+            total += run.length;
+        }
+        if (total != file.size || file.offset > media_size) return false;
+    }
+    return in.ok() && !volumes_.empty();
 }

@@ -66,6 +66,9 @@ struct FsVolume {
 // A sorted list of disjoint byte ranges [begin, end) of the media.
 class Extents {
 public:
+    struct Range {
+        uint64_t begin, end;
+    };
     void Add(uint64_t begin, uint64_t end) {
         if (end > begin) ranges_.push_back({begin, end});
     }
@@ -74,11 +77,9 @@ public:
     bool Contains(uint64_t position) const;
     bool Overlaps(uint64_t begin, uint64_t end) const;
     bool empty() const { return ranges_.empty(); }
+    const std::vector<Range>& ranges() const { return ranges_; }
 
 private:
-    struct Range {
-        uint64_t begin, end;
-    };
     std::vector<Range> ranges_;
 };
 
@@ -98,6 +99,11 @@ public:
     // Reads the partition table and file systems on data (the media); false
     // when there is none that can be read.
     bool Read(const MappedData& data, const FileSystemLimits& limits = {});
+
+    // What Read found, as bytes that another process can take back; false
+    // from Restore for bytes that are not such a listing of media of that size.
+    std::string Save() const;
+    bool Restore(const std::string& bytes, uint64_t media_size);
 
     const std::vector<FsVolume>& volumes() const { return volumes_; }
     // Sorted by offset, then path.
