@@ -124,11 +124,11 @@ uint64_t ScanPastPartEnd(const Scanner& scanner, PartBounds bounds, const Item* 
 
 // Reads the file systems on the input, and tells for each volume what was
 // read or why it is carved whole.
-// self: the executable that reads them in a process of its own, or "".
+// self: the executable that reads an image's file systems in a process of its own.
 void ReadFileSystems(const std::string& path, const std::string& self, bool raw, const MappedData& data,
                      FileSystems* fs, FileReport* file, Diagnostics& diag) {
     std::string problem;
-    if (self.empty() ? !fs->Read(data) : !ReadFileSystemsApart(self, path, raw, data.size, fs, &problem)) {
+    if (!MayHoldFileSystem(data) || !ReadFileSystemsApart(self, path, raw, data, fs, &problem)) {
         if (!problem.empty()) {
             diag.Note(Quoted(path) + ": its file systems could not be read (" + problem + "); it is carved whole");
         }

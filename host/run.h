@@ -8,8 +8,8 @@
 
 struct Environment {
     std::string default_plugin_dir;  // the folder of the hound executable
-    // The hound executable, which reads file systems in a process of its
-    // own; empty: they are read in this one.
+    // The hound executable, which reads an evidence image's file systems in
+    // a process of its own; empty: a copy of this process reads them.
     std::string self;
     bool terminal = false;           // stderr is a terminal: a progress bar may show
     // Set to a signal number when the user asks hound to stop (see interrupt.h).

@@ -57,8 +57,12 @@ int ListFileSystems(const std::string& input, bool raw) {
     return WriteAll(STDOUT_FILENO, fs.Save()) ? 0 : kCannotOpen;
 }
 
-bool ReadFileSystemsApart(const std::string& exe, const std::string& input, bool raw, uint64_t media_size,
+bool ReadFileSystemsApart(const std::string& exe, const std::string& input, bool raw, const MappedData& data,
                           FileSystems* fs, std::string* problem) {
+    const uint64_t media_size = data.size;
+    // A copy of this process needs no start-up (this thread is its only one).
+    const bool copy = data.file != nullptr;
+    if (!copy && exe.empty()) return fs->Read(data);
     problem->clear();
     int pipe_fds[2];
     if (pipe2(pipe_fds, O_CLOEXEC) != 0) {
@@ -68,14 +72,19 @@ bool ReadFileSystemsApart(const std::string& exe, const std::string& input, bool
     const int seconds = Seconds(media_size);
     const pid_t child = fork();
     if (child == 0) {
-        // Only async-signal-safe calls until exec.
-        dup2(pipe_fds[1], STDOUT_FILENO);
+        // The bounds first; then a copy reads, and otherwise only
+        // async-signal-safe calls come before exec.
         if (kBoundMemory) {
             const rlimit memory{kMaxMemory, kMaxMemory};
             setrlimit(RLIMIT_AS, &memory);
         }
         const rlimit cpu{static_cast<rlim_t>(seconds), static_cast<rlim_t>(seconds)};
         setrlimit(RLIMIT_CPU, &cpu);
+        if (copy) {
+            FileSystems listed;
+            _exit(!listed.Read(data) ? kNoFileSystem : WriteAll(pipe_fds[1], listed.Save()) ? 0 : kCannotOpen);
+        }
+        dup2(pipe_fds[1], STDOUT_FILENO);
         const char* argv[] = {exe.c_str(), kListFileSystemsCommand, input.c_str(), raw ? "--raw" : nullptr, nullptr};
         execv(exe.c_str(), const_cast<char* const*>(argv));
         _exit(127);

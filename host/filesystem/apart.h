@@ -14,9 +14,12 @@ constexpr const char* kListFileSystemsCommand = "__list-file-systems";
 // (FileSystems::Save) to the standard output. Returns the exit code.
 int ListFileSystems(const std::string& input, bool raw);
 
-// In the scan: runs exe's hidden command on input and takes its listing for
-// media of media_size bytes into *fs. False when there is none; *problem is
-// then empty where the input holds no file system, else why it could not
-// be read ("its reader ended on signal 11", "... took longer than 600 s").
-bool ReadFileSystemsApart(const std::string& exe, const std::string& input, bool raw, uint64_t media_size,
+// In the scan: reads the file systems on data, the media of input, in a
+// child process and takes its listing into *fs. A mapped file is read by a
+// copy of this process; other media (read through a pager thread, which a
+// copy would not have) by exe's hidden command, which opens input again.
+// False when there is none; *problem is then empty where the input holds no
+// file system, else why it could not be read ("its reader ended on signal
+// 11", "... took longer than 600 s").
+bool ReadFileSystemsApart(const std::string& exe, const std::string& input, bool raw, const MappedData& data,
                           FileSystems* fs, std::string* problem);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string_view>
 #include <unordered_set>
 
 namespace {
@@ -177,6 +178,33 @@ TSK_WALK_RET_ENUM OnEntry(TSK_FS_FILE* entry, const char* parent, void* context)
 }
 
 }  // namespace
+
+bool MayHoldFileSystem(const MappedData& data) {
+    struct Mark {
+        uint64_t offset;
+        std::string_view bytes;
+    };
+    using namespace std::string_view_literals;
+    static constexpr Mark kMarks[] = {
+        {510, "\x55\xAA"sv},                                   // MBR, GPT's guard MBR, FAT, NTFS, exFAT boot sectors
+        {1080, "\x53\xEF"sv},                                  // ext2/3/4 superblock
+        {1024, "H+"sv}, {1024, "HX"sv}, {1024, "BD"sv},         // HFS+, HFSX, HFS
+        {32769, "CD001"sv},                                    // ISO 9660
+        {32, "NXSB"sv},                                        // APFS
+        {0, "ER"sv}, {512, "PM"sv},                            // Mac partition map
+        {512, "\x57\x45\x56\x82"sv}, {64, "\x57\x45\x56\x82"sv},  // BSD disk label
+        {508, "\xDA\xBE"sv}, {524, "\xEE\xDE\x0D\x60"sv},          // Sun labels
+        {9564, "\x54\x19\x01\x00"sv}, {9564, "\x00\x01\x19\x54"sv},  // UFS1
+        {66908, "\x19\x01\x54\x19"sv}, {66908, "\x19\x54\x01\x19"sv},  // UFS2
+    };
+    for (const Mark& mark : kMarks) {
+        if (mark.offset + mark.bytes.size() <= data.size &&
+            std::memcmp(data.bytes + mark.offset, mark.bytes.data(), mark.bytes.size()) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
 
 struct FileSystems::Image {
     TSK_IMG_INFO* image = nullptr;

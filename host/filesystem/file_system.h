@@ -63,6 +63,12 @@ struct FsVolume {
     uint64_t files = 0, deleted = 0;
 };
 
+// True when the first bytes of data hold the mark of a partition table or
+// of a file system that The Sleuth Kit reads (a boot sector's 55 AA, the
+// ext, HFS, ISO 9660, UFS, APFS, Mac, BSD or Sun marks): only then is it
+// worth reading, which costs a process of its own.
+bool MayHoldFileSystem(const MappedData& data);
+
 // A sorted list of disjoint byte ranges [begin, end) of the media.
 class Extents {
 public:

@@ -180,6 +180,21 @@ TEST_F(FileSystemImages, EveryFileOnceNamedWithItsBytes) {
             EXPECT_NE(run.out.find("\"overwritten\":true"), std::string::npos) << run.out;
         }
     }
+    // An evidence image's file systems are read through the image, by a
+    // reader that opens it again.
+    if (Shell("command -v ewfacquire >/dev/null") == 0) {
+        Make("ewfacquire -u -q -t fat -c fast fat.img");
+        const HoundRun run = Scan({Path("fat.E01")});
+        ASSERT_EQ(run.exit_code, 0) << run.err;
+        EXPECT_NE(run.out.find("\"path\":\"/DCIM/a.jpg\""), std::string::npos) << run.out;
+    }
+    // The DFXML report names a listed file as file-system walkers do.
+    std::string xml;
+    ASSERT_EQ(Scan({Path("fat.img"), "--dfxml", Path("fat.xml")}).exit_code, 0);
+    ASSERT_EQ(Shell("cat " + ShellQuote(Path("fat.xml")), &xml), 0);
+    for (const char* element : {"<filename>DCIM/a.jpg</filename>", "<alloc>0</alloc>", "<inode>"}) {
+        EXPECT_NE(xml.find(element), std::string::npos) << element;
+    }
     // Every position carved and no file system read: the PNG inside mix.bin
     // is found as well, and nothing is named.
     for (const char* option : {"--carve=all", "--no-fs"}) {
