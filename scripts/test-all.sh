@@ -75,7 +75,7 @@ if wanted fuzz; then
   echo "== fuzz"
   fuzz_seconds="${HOUND_FUZZ_SECONDS:-45}"
   fuzz_targets=(number pattern profile loader sized_match bounded_match jpeg_detect jpeghound_detect formathound_detect
-                scan check)
+                scan check listing)
   cmake --preset fuzz >/dev/null
   cmake --build --preset fuzz -j"$(nproc)" --target "${fuzz_targets[@]/%/_fuzz}" check_dict
   fuzz_dir=build/fuzz/fuzz
