@@ -190,6 +190,9 @@ void ItemReport::AddFile(const FsFile& file, const Item* carved) {
                           : out || !options_.hashes.empty() ? LeftUnread(item, true)
                                                             : Unread::kNo;
     if (unread != Unread::kNo) (out ? reported.not_extracted : reported.not_hashed) = unread;
+    ++file_.named;
+    file_.named_deleted += !file.allocated;
+    file_.named_overwritten += reported.overwritten;
     Report(reported);
 }
 

@@ -489,6 +489,17 @@ std::string AuditTail(const RunReport& run) {
     for (const auto& [type, count] : per_type) text << "  " << type << "  " << count << '\n';
     text << "total: " << Count(total, "item", "items") << " in " << scanned << " of "
          << Count(run.files.size(), "input", "inputs") << '\n';
+    uint64_t named = 0, named_deleted = 0, named_overwritten = 0;
+    for (const FileReport& file : run.files) {
+        named += file.named;
+        named_deleted += file.named_deleted;
+        named_overwritten += file.named_overwritten;
+    }
+    if (named > 0) {
+        text << "named by their file systems: " << Count(named, "file", "files") << " (" << named_deleted
+             << " deleted, " << named_overwritten << " of them overwritten); the other " << total - named
+             << " carved\n";
+    }
     text << "truncated: " << truncated << " (reaching past the end of their input)\n"
          << "not extracted: " << inside << " inside an earlier truncated item, " << over
          << " beyond " << kExtractBound << " times their input's size"

@@ -73,6 +73,8 @@ struct FileReport {
     // The volumes on the media and what was read of their file systems;
     // empty when none was read.
     std::vector<FsVolume> volumes;
+    // Items that are files the file systems name: all, deleted, overwritten.
+    uint64_t named = 0, named_deleted = 0, named_overwritten = 0;
     std::string stem;   // safe file-name stem, unique within the run
     std::string error;  // not empty when the file could not be scanned
     std::string cut_short;  // not empty when its scan ended early: why
