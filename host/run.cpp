@@ -154,6 +154,10 @@ void ReadFileSystems(const std::string& path, const std::string& self, bool raw,
     if (!fs->limited().empty()) diag.Note(Quoted(path) + ": " + fs->limited());
 }
 
+// Allocated stretches shorter than this are scanned through rather than
+// stepped over: each step starts a scan of its own.
+constexpr uint64_t kMinSkip = uint64_t{1} << 20;
+
 // A carved item read around ext2/3 indirect blocks is checked in a copy of
 // at most this many bytes.
 constexpr uint64_t kMaxAroundBytes = uint64_t{32} << 20;
@@ -269,12 +273,25 @@ FileReport ScanInput(const std::string& path, std::set<std::string>* stems, cons
         }
     });
     progress.Start(bounds.end - bounds.begin);
-    scanner.ScanRange(bounds.begin, bounds.end, on_item, [&](uint64_t position, uint64_t items) {
-        progress.Update(position - bounds.begin, items);
-        sinks.out.Flush();
-        FlushGallery(sinks, false);
-        data.Shrank();  // asks the file's size: a shorter file ends the scan at the next position
-    });
+    // Where file systems were read, the space their allocated files use is
+    // not carved (its items would be left out): the scan goes from free
+    // range to free range, stepping over allocated stretches of at least
+    // kMinSkip, and never starts inside the last item it found. A part
+    // scans all of its range, so that parts join as one scan.
+    std::vector<Extents::Range> ranges = {{bounds.begin, bounds.end}};
+    if (named && !options.carve_all && !file.part) ranges = fs.allocated().Gaps(bounds.begin, bounds.end, kMinSkip);
+    uint64_t items_before = 0;
+    for (const Extents::Range& range : ranges) {
+        const uint64_t from = found ? std::max(range.begin, NextPosition(last.offset, last, options.nested)) : range.begin;
+        if (from >= range.end) continue;
+        items_before += scanner.ScanRange(from, range.end, on_item, [&](uint64_t position, uint64_t items) {
+            progress.Update(position - bounds.begin, items_before + items);
+            sinks.out.Flush();
+            FlushGallery(sinks, false);
+            data.Shrank();  // asks the file's size: a shorter file ends the scan at the next position
+        });
+        if (sinks.stop.signal() != 0 || data.Shrank()) break;
+    }
     if (file.part && sinks.stop.signal() == 0 && !data.Shrank()) {
         file.next_part_from = ScanPastPartEnd(scanner, bounds, found ? &last : nullptr, options.nested, on_item);
     }

@@ -242,6 +242,19 @@ void Extents::Seal() {
     ranges_ = std::move(merged);
 }
 
+std::vector<Extents::Range> Extents::Gaps(uint64_t begin, uint64_t end, uint64_t min_skip) const {
+    std::vector<Range> gaps;
+    uint64_t from = begin;
+    for (const Range& range : ranges_) {
+        if (range.end <= from || range.end - range.begin < min_skip) continue;
+        if (range.begin >= end) break;
+        if (range.begin > from) gaps.push_back({from, range.begin});
+        from = range.end;
+    }
+    if (from < end) gaps.push_back({from, end});
+    return gaps;
+}
+
 bool Extents::Contains(uint64_t position) const { return Overlaps(position, position + 1); }
 
 bool Extents::Overlaps(uint64_t begin, uint64_t end) const {

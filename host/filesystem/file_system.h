@@ -84,6 +84,9 @@ public:
     bool Overlaps(uint64_t begin, uint64_t end) const;
     bool empty() const { return ranges_.empty(); }
     const std::vector<Range>& ranges() const { return ranges_; }
+    // The parts of [begin, end) outside these ranges, in order; a range
+    // shorter than min_skip does not split them.
+    std::vector<Range> Gaps(uint64_t begin, uint64_t end, uint64_t min_skip) const;
 
 private:
     std::vector<Range> ranges_;

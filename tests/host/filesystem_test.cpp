@@ -24,7 +24,7 @@ constexpr const char* kMakeFiles =
     "convert -size 400x300 plasma:fractal big.jpg && convert -size 100x80 gradient:green-yellow d.jpg && "
     "head -c 20000 /dev/urandom > s1.bin && head -c 20000 /dev/urandom > gap.bin && "
     "head -c 20000 /dev/urandom > s3.bin && echo small > small.txt && "
-    "{ head -c 5000 /dev/urandom; cat b.png; head -c 5000 /dev/urandom; } > mix.bin";
+    "{ head -c 700000 /dev/urandom; cat b.png; head -c 700000 /dev/urandom; } > mix.bin";
 
 // Overwrites 4 KiB in the middle of the first copy of files/NAME in IMAGE.
 std::string Damage(const std::string& image, const std::string& name) {
