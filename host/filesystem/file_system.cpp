@@ -265,12 +265,13 @@ bool Extents::Overlaps(uint64_t begin, uint64_t end) const {
 }
 
 void FileSystems::ReadVolume(const std::string& name, uint64_t offset, uint64_t length,
-                             const FileSystemLimits& limits) {
+                             const FileSystemLimits& limits, TSK_FS_INFO* opened) {
     FsVolume volume;
     volume.name = name;
     volume.offset = offset;
     volume.length = length;
-    TSK_FS_INFO* fs = tsk_fs_open_img(image_->image, static_cast<TSK_OFF_T>(offset), TSK_FS_TYPE_DETECT);
+    TSK_FS_INFO* fs = opened != nullptr ? opened
+                                        : tsk_fs_open_img(image_->image, static_cast<TSK_OFF_T>(offset), TSK_FS_TYPE_DETECT);
     if (fs == nullptr) {
         volume.problem = LastError();
         unread_.Add(offset, offset + length);
@@ -307,8 +308,7 @@ bool FileSystems::Read(const MappedData& data, const FileSystemLimits& limits) {
     // A file system on the whole input (a partition's or a card's image), else a partition table.
     TSK_FS_INFO* whole = tsk_fs_open_img(image_->image, 0, TSK_FS_TYPE_DETECT);
     if (whole != nullptr) {
-        tsk_fs_close(whole);
-        ReadVolume(kWholeVolume, 0, data.size, limits);
+        ReadVolume(kWholeVolume, 0, data.size, limits, whole);
     } else {
         tsk_error_reset();
         image_->partitions = tsk_vs_open(image_->image, 0, TSK_VS_TYPE_DETECT);

@@ -12,6 +12,8 @@
 
 #include "host/base/reader.h"
 
+struct TSK_FS_INFO;
+
 // Bytes of a file in the media; a sparse run reads as zeros.
 struct FsRun {
     uint64_t offset = 0;  // in the media; unused when sparse
@@ -133,7 +135,9 @@ public:
 
 private:
     struct Image;
-    void ReadVolume(const std::string& name, uint64_t offset, uint64_t length, const FileSystemLimits& limits);
+    // opened: the volume's file system where it is open already.
+    void ReadVolume(const std::string& name, uint64_t offset, uint64_t length, const FileSystemLimits& limits,
+                    TSK_FS_INFO* opened = nullptr);
 
     std::unique_ptr<Image> image_;
     std::vector<FsVolume> volumes_;

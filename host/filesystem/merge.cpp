@@ -26,10 +26,7 @@ void FsMerge::Carved(const Item& item, std::shared_ptr<const FsFile> pieces) {
             return;
         }
     }
-    if (!carve_all_ && fs_.allocated().Contains(item.offset)) {
-        ++left_out_;
-        return;
-    }
+    if (!carve_all_ && fs_.allocated().Contains(item.offset)) return;
     on_item_(item, std::move(pieces));
 }
 

@@ -24,7 +24,6 @@ public:
     void Carved(const Item& item, std::shared_ptr<const FsFile> pieces = nullptr);
     // The files behind the last carved item.
     void Finish();
-    uint64_t left_out() const { return left_out_; }
 
 private:
     // Reports the files before position.
@@ -36,5 +35,4 @@ private:
     FileFn on_file_;
     ItemFn on_item_;
     size_t next_ = 0;  // the first file not reported yet
-    uint64_t left_out_ = 0;
 };
