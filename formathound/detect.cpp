@@ -34,7 +34,7 @@ bool Matches(Source &source, const uint8_t *head, uint64_t head_size,
     } else if (!source.Byte(test.offset, &byte)) {
       return false;
     }
-    if (byte != test.value)
+    if (!test.Holds(byte))
       return false;
   }
   return true;

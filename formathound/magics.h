@@ -47,13 +47,18 @@ enum class WalkId : uint8_t {
     kCount,
 };
 
-// The byte at position + offset must equal value.
+// The byte at position + offset must equal value; or, for a masked test,
+// the byte's mask bits must equal value (differs: must not equal it).
 struct MagicTest {
     uint16_t offset;
     uint8_t value;
+    uint8_t mask = 0xFF;
+    bool differs = false;
+    constexpr bool Holds(uint8_t byte) const { return ((byte & mask) == value) != differs; }
 };
 
-// A walk may start where all tests of one of its magics hold.
+// A walk may start where all tests of one of its magics hold. The first test
+// is a plain one: the host searches for it.
 struct Magic {
     static constexpr uint32_t kMaxTests = 4;
     WalkId walk;
@@ -72,8 +77,14 @@ constexpr Magic Text(WalkId walk, uint16_t offset, const char (&text)[N]) {
     return magic;
 }
 
-// An MPEG audio or ADTS frame sync whose second byte is second.
-constexpr Magic Sync(uint8_t second) { return {WalkId::kMpegAudio, 2, {{0, 0xFF}, {1, second}}}; }
+// An MPEG audio or ADTS frame sync whose second byte is second, and a
+// sampling rate index that is not reserved in the third: 3 in bits 2-3 for
+// MPEG audio, 15 in bits 2-5 for ADTS (layer 0). A run of FF bytes passes
+// neither, so erased flash wakes no walk.
+constexpr Magic Sync(uint8_t second) {
+    const uint8_t sampling = (second & 0x06) == 0 ? 0x3C : 0x0C;
+    return {WalkId::kMpegAudio, 3, {{0, 0xFF}, {1, second}, {2, sampling, sampling, true}}};
+}
 
 // A transport stream packet at prefix whose payload begins a section on the
 // PID pid (below 0x100), and the next packet's sync byte.
@@ -222,8 +233,10 @@ inline constexpr Magic kMagics[] = {
     // byte order mark before "<"; HTML's document type or root element as
     // writers case them; JSON objects and arrays as indenting writers open
     // them, compact ones by their first key (2 and 3 tests: no fixed byte
-    // follows); RTF; PostScript; a mailbox's "From " line; the header
-    // fields that messages begin with, by name and colon.
+    // follows); RTF; PostScript; a mailbox's "From " line and the header
+    // fields that messages begin with, by four bytes in a row of their name
+    // and colon (the search looks for such a literal fastest; the walk
+    // checks the whole name).
     Text(WalkId::kText, 0, "#!/u"), Text(WalkId::kText, 0, "#!/b"), Text(WalkId::kText, 0, "#! /"),
     Text(WalkId::kText, 0, "<?xm"), Text(WalkId::kText, 0, "<svg"), Text(WalkId::kText, 0, "\xEF\xBB\xBF<"),
     Text(WalkId::kText, 0, "<!DO"), Text(WalkId::kText, 0, "<!do"), Text(WalkId::kText, 0, "<htm"),
@@ -232,16 +245,9 @@ inline constexpr Magic kMagics[] = {
     Text(WalkId::kText, 0, "[\n  "), Text(WalkId::kText, 0, "[\n\t{"), Text(WalkId::kText, 0, "[{\n "),
     Text(WalkId::kText, 0, "[{\""), Text(WalkId::kText, 0, "{\""),
     Text(WalkId::kText, 0, "{\\rt"), Text(WalkId::kText, 0, "%!PS"),
-    {WalkId::kText, 4, {{0, 'F'}, {1, 'r'}, {3, 'm'}, {4, ' '}}},   // From_
-    {WalkId::kText, 4, {{0, 'F'}, {1, 'r'}, {3, 'm'}, {4, ':'}}},   // From:
-    {WalkId::kText, 4, {{0, 'D'}, {1, 'a'}, {3, 'e'}, {4, ':'}}},   // Date:
-    {WalkId::kText, 4, {{0, 'T'}, {1, 'o'}, {2, ':'}, {3, ' '}}},   // To:
-    {WalkId::kText, 4, {{0, 'S'}, {1, 'u'}, {6, 't'}, {7, ':'}}},   // Subject:
-    {WalkId::kText, 4, {{0, 'R'}, {1, 'e'}, {2, 'c'}, {8, ':'}}},   // Received:
-    {WalkId::kText, 4, {{0, 'R'}, {1, 'e'}, {6, '-'}, {11, ':'}}},  // Return-Path:
-    {WalkId::kText, 4, {{0, 'D'}, {1, 'e'}, {9, '-'}, {12, ':'}}},  // Delivered-To:
-    {WalkId::kText, 4, {{0, 'M'}, {1, 'I'}, {4, '-'}, {12, ':'}}},  // MIME-Version:
-    {WalkId::kText, 4, {{0, 'M'}, {1, 'e'}, {7, '-'}, {10, ':'}}},  // Message-ID:
+    Text(WalkId::kText, 0, "From"), Text(WalkId::kText, 1, "ate:"), Text(WalkId::kText, 0, "To: "),
+    Text(WalkId::kText, 4, "ect:"), Text(WalkId::kText, 5, "ved:"), Text(WalkId::kText, 8, "ath:"),
+    Text(WalkId::kText, 6, "red-"), Text(WalkId::kText, 1, "IME-"), Text(WalkId::kText, 4, "age-"),
     // An ID3v2 tag, or a frame sync with a version and layer that exist:
     // FF E2-E3 (MPEG 2.5, layer III only), FF F0-F1 and F8-F9 (ADTS), FF
     // F2-F7 and FA-FF.

@@ -84,7 +84,7 @@ CandidateSearch::CandidateSearch(const MappedData* data, const std::vector<Candi
 
 bool CandidateSearch::Passes(const Gate& gate, uint64_t position) const {
     for (uint32_t t = 0; t < gate.count; ++t) {
-        if (ByteAt(position + gate.tests[t].offset) != gate.tests[t].value) return false;
+        if (!gate.tests[t].Holds(ByteAt(position + gate.tests[t].offset))) return false;
     }
     return true;
 }

@@ -41,6 +41,18 @@ CandidateFilter StrictJpegFilter() {
 
 static_assert(formathound::Magic::kMaxTests <= Gate::kMaxTests, "a magic's tests fit in a gate");
 
+namespace {
+
+constexpr bool FirstTestsExact() {
+    for (const formathound::Magic& magic : formathound::kMagics) {
+        if (magic.count == 0 || magic.tests[0].mask != 0xFF || magic.tests[0].differs) return false;
+    }
+    return true;
+}
+static_assert(FirstTestsExact(), "the search looks for a gate's first test");
+
+}  // namespace
+
 CandidateFilter FormatMagicFilter() {
     CandidateFilter filter;
     filter.everywhere = false;
@@ -48,7 +60,8 @@ CandidateFilter FormatMagicFilter() {
     for (const formathound::Magic& magic : formathound::kMagics) {
         Gate gate{};
         for (uint32_t t = 0; t < magic.count; ++t) {
-            gate.tests[gate.count++] = {magic.tests[t].offset, magic.tests[t].value};
+            const formathound::MagicTest& test = magic.tests[t];
+            gate.tests[gate.count++] = {test.offset, test.value, test.mask, test.differs};
         }
         filter.gates.push_back(gate);
     }

@@ -10,16 +10,23 @@
 class SignatureList;
 class SignatureAnswers;
 
-// The byte at position + offset must equal value.
+// The byte at position + offset must equal value; or, for a masked test,
+// the byte's mask bits must equal value (differs: must not equal it).
 struct ByteTest {
     uint32_t offset;
     uint8_t value;
+    uint8_t mask = 0xFF;
+    bool differs = false;
+    bool exact() const { return mask == 0xFF && !differs; }
+    bool Holds(uint8_t byte) const { return ((byte & mask) == value) != differs; }
     bool operator==(const ByteTest& other) const {
-        return offset == other.offset && value == other.value;
+        return offset == other.offset && value == other.value && mask == other.mask &&
+               differs == other.differs;
     }
 };
 
-// A position passes a gate when all of its tests hold.
+// A position passes a gate when all of its tests hold. The first test is
+// exact: the search looks for it.
 struct Gate {
     static constexpr uint32_t kMaxTests = 4;
     ByteTest tests[kMaxTests];

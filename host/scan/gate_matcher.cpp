@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <new>
 #include <string>
@@ -14,6 +15,11 @@
 
 #ifdef HOUND_HAVE_HYPERSCAN
 #include <hs.h>
+#endif
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#define HOUND_SSE2 1
 #endif
 
 #ifdef HOUND_HAVE_HYPERSCAN
@@ -56,6 +62,14 @@ size_t FastSearchPatterns() {
 // enough by itself, and its last byte is checked on each match.
 constexpr size_t kSharedPrefixLiterals = 4;
 
+// Two-byte literals that share their first byte with this many others (the
+// frame syncs of MPEG audio: FF and 16 second bytes) are searched for
+// without Hyperscan: a byte compare finds the first byte and a table the
+// second. Hyperscan's literal search slows down with every short literal,
+// and reports a match at every position of a run of the first byte (erased
+// flash is FF throughout), where one position can stand for the run.
+constexpr size_t kPairGroupLiterals = 8;
+
 std::string Escaped(uint8_t value) {
     char escaped[8];
     std::snprintf(escaped, sizeof escaped, "\\x%02x", value);
@@ -64,18 +78,20 @@ std::string Escaped(uint8_t value) {
 
 // The pattern of a gate's sorted, distinct tests from the lowest offset on,
 // up to the first wide gap. *end_offset gets the highest offset that the
-// pattern covers, *later the tests beyond it.
+// pattern covers; the tests beyond it are added to *later.
 std::string GapPattern(const std::vector<ByteTest>& tests, uint32_t* end_offset,
                        std::vector<ByteTest>* later) {
     std::string pattern;
+    bool beyond = false;
     for (size_t t = 0; t < tests.size(); ++t) {
-        if (t > 0 && !later->empty()) {
+        if (beyond) {
             later->push_back(tests[t]);
             continue;
         }
         if (t > 0) {
             const uint32_t gap = tests[t].offset - tests[t - 1].offset - 1;
             if (gap > kMaxPatternGap) {
+                beyond = true;
                 later->push_back(tests[t]);
                 continue;
             }
@@ -99,7 +115,11 @@ struct GateSearch {
 // The search for a gate; false for a gate that can never pass (two tests of
 // one offset with different values).
 bool SearchFor(const Gate& gate, GateSearch* search) {
-    std::vector<ByteTest> tests(gate.tests, gate.tests + gate.count);
+    // Masked tests are checked on each match; the exact ones make the literal.
+    std::vector<ByteTest> tests, masked;
+    for (uint32_t t = 0; t < gate.count; ++t) {
+        (gate.tests[t].exact() ? tests : masked).push_back(gate.tests[t]);
+    }
     std::sort(tests.begin(), tests.end(), [](const ByteTest& a, const ByteTest& b) {
         return a.offset < b.offset || (a.offset == b.offset && a.value < b.value);
     });
@@ -122,7 +142,7 @@ bool SearchFor(const Gate& gate, GateSearch* search) {
         }
         t = u;
     }
-    search->later.clear();
+    search->later = masked;
     if (best_length < 2) {
         // A one-byte literal would match too often: the tests in a pattern.
         search->literal = false;
@@ -176,7 +196,7 @@ int OnMatch(unsigned int id, unsigned long long, unsigned long long to, unsigned
         if (position < match->begin || position >= match->end) continue;
         bool passes = true;
         for (const ByteTest& test : alternative.later) {
-            if (match->bytes[position + test.offset] != test.value) {
+            if (!test.Holds(match->bytes[position + test.offset])) {
                 passes = false;
                 break;
             }
@@ -202,11 +222,50 @@ bool Compile(const std::vector<std::string>& patterns, const std::vector<unsigne
     return true;
 }
 
+// Two-byte literals with one first byte, searched for without Hyperscan.
+struct PairGroup {
+    uint8_t first;
+    int32_t ids[256];  // the pattern of each second byte; -1: none
+    // Whether a gate of the group passes where every byte it tests is the
+    // first byte; if none does, a run of it is passed over, up to the last
+    // positions whose tests reach past the run: [reach] bytes from the
+    // pair's first byte. Only when no gate tests a byte before the pair.
+    bool run_passes;
+    uint32_t reach;
+};
+
+// The first index in [from, end) that holds value, else end.
+uint64_t FindByte(const uint8_t* bytes, uint64_t from, uint64_t end, uint8_t value) {
+    if (from >= end) return end;
+    const void* found = std::memchr(bytes + from, value, end - from);
+    return found != nullptr ? static_cast<uint64_t>(static_cast<const uint8_t*>(found) - bytes) : end;
+}
+
+// The first index in [from, end) that does not hold value, else end.
+uint64_t RunEnd(const uint8_t* bytes, uint64_t from, uint64_t end, uint8_t value) {
+    uint64_t at = from;
+#ifdef HOUND_SSE2
+    const __m128i splat = _mm_set1_epi8(static_cast<char>(value));
+    for (; at < end && end - at >= 64; at += 64) {
+        const auto* block = reinterpret_cast<const __m128i*>(bytes + at);
+        const __m128i same = _mm_and_si128(
+            _mm_and_si128(_mm_cmpeq_epi8(_mm_loadu_si128(block), splat),
+                          _mm_cmpeq_epi8(_mm_loadu_si128(block + 1), splat)),
+            _mm_and_si128(_mm_cmpeq_epi8(_mm_loadu_si128(block + 2), splat),
+                          _mm_cmpeq_epi8(_mm_loadu_si128(block + 3), splat)));
+        if (_mm_movemask_epi8(same) != 0xFFFF) break;
+    }
+#endif
+    while (at < end && bytes[at] == value) ++at;
+    return at;
+}
+
 }  // namespace
 
 struct GateMatcher::Database {
-    hs_database_t* databases[2] = {nullptr, nullptr};  // the second may stay empty
-    std::vector<PatternInfo> patterns;  // by pattern id, over both databases
+    hs_database_t* databases[2] = {nullptr, nullptr};  // either may stay empty
+    std::vector<PairGroup> pair_groups;
+    std::vector<PatternInfo> patterns;  // by pattern id, over both databases and the pair groups
     uint32_t min_start_offset = 0;      // the lowest offset any gate tests
     ~Database() {
         for (hs_database_t* database : databases) {
@@ -285,21 +344,58 @@ std::unique_ptr<GateMatcher> GateMatcher::Make(const std::vector<Entry>& entries
         }
     }
 
+    // Two-byte literals by their first byte; crowded first bytes make pair groups.
+    std::map<uint8_t, std::vector<size_t>> pairs;
+    for (const auto& [key, id] : pattern_ids) {
+        if (key.first && key.second.size() == 2) pairs[static_cast<uint8_t>(key.second[0])].push_back(id);
+    }
+    std::vector<bool> in_group(expressions.size(), false);
+    for (const auto& [first, ids] : pairs) {
+        if (ids.size() < kPairGroupLiterals) continue;
+        PairGroup group{first, {}, false, 1};
+        std::fill(std::begin(group.ids), std::end(group.ids), -1);
+        bool before = false;
+        for (const size_t id : ids) {
+            in_group[id] = true;
+            for (const auto& [key, known] : pattern_ids) {
+                if (known == id) group.ids[static_cast<uint8_t>(key.second[1])] = static_cast<int32_t>(id);
+            }
+            const bool run = group.ids[first] == static_cast<int32_t>(id);
+            for (const Alternative& alternative : database->patterns[id].alternatives) {
+                // Offsets from the pair's first byte, at position + end_offset - 1.
+                const int64_t pair = int64_t{alternative.end_offset} - 1;
+                bool all_hold = true;
+                for (const ByteTest& test : alternative.later) {
+                    const int64_t at = int64_t{test.offset} - pair;
+                    before = before || at < 0;
+                    if (at > 0) group.reach = std::max(group.reach, static_cast<uint32_t>(at));
+                    all_hold = all_hold && test.Holds(first);
+                }
+                group.run_passes = group.run_passes || (run && all_hold);
+            }
+        }
+        group.run_passes = group.run_passes || before;
+        database->pair_groups.push_back(group);
+    }
+
     // The long literals in one database and the rest in another, where one
     // would hold too many patterns for the fast search and each can have it.
-    const size_t long_count = static_cast<size_t>(std::count(long_literal.begin(), long_literal.end(), true));
-    const size_t short_count = expressions.size() - long_count;
+    size_t long_count = 0, short_count = 0;
+    for (size_t i = 0; i < expressions.size(); ++i) {
+        if (!in_group[i]) ++(long_literal[i] ? long_count : short_count);
+    }
     const size_t fast = FastSearchPatterns();
-    const bool split = expressions.size() > kOneDatabasePatterns && long_count > 0 && short_count > 0 &&
+    const bool split = long_count + short_count > kOneDatabasePatterns && long_count > 0 && short_count > 0 &&
                        long_count <= fast && short_count <= fast;
     for (int part = 0; part < (split ? 2 : 1); ++part) {
         std::vector<std::string> part_expressions;
         std::vector<unsigned> ids;
         for (size_t i = 0; i < expressions.size(); ++i) {
-            if (split && long_literal[i] != (part == 0)) continue;
+            if (in_group[i] || (split && long_literal[i] != (part == 0))) continue;
             part_expressions.push_back(expressions[i]);
             ids.push_back(static_cast<unsigned>(i));
         }
+        if (part_expressions.empty()) continue;
         // Where Hyperscan does not take them, the plain search serves
         // instead; it finds the same positions.
         if (!Compile(part_expressions, ids, &database->databases[part])) return nullptr;
@@ -323,6 +419,25 @@ void GateMatcher::Find(const uint8_t* bytes, uint64_t begin, uint64_t end,
         if (hs_alloc_scratch(database, &scratch.scratch) != HS_SUCCESS) throw std::bad_alloc();
         hs_scan(database, reinterpret_cast<const char*>(bytes + block_begin),
                 static_cast<unsigned>(block_end - block_begin), 0, scratch.scratch, OnMatch, &context);
+    }
+    // The pairs (q, q + 1) in the block, as Hyperscan would report them.
+    for (const PairGroup& group : database_->pair_groups) {
+        for (uint64_t q = block_begin; q + 1 < block_end;) {
+            q = FindByte(bytes, q, block_end - 1, group.first);
+            if (q + 1 >= block_end) break;
+            const uint8_t second = bytes[q + 1];
+            const int32_t id = group.ids[second];
+            if (id >= 0) OnMatch(static_cast<unsigned>(id), 0, q + 2 - block_begin, 0, &context);
+            if (second == group.first && !group.run_passes) {
+                // Positions whose tested bytes all lie in the run pass no gate.
+                const uint64_t run_end = RunEnd(bytes, q + 2, block_end, group.first);
+                if (run_end - q > group.reach + 1) {
+                    q = run_end - group.reach;
+                    continue;
+                }
+            }
+            ++q;
+        }
     }
     // Matches come in the order of their ends; gates of other lengths, the
     // second database and several gates at one position make them

@@ -134,6 +134,11 @@ TEST(CandidateSearch, NextIsTheFirstPositionWhereAGatePasses) {
                     const uint32_t offset = random() % 4;
                     const uint8_t value = static_cast<uint8_t>(random() % 2 ? random() % 40 : 0xC4 + random() % 60);
                     gate.tests[t] = {offset, value};
+                    // Tests after the first may be masked.
+                    if (t > 0 && random() % 4 == 0) {
+                        const uint8_t mask = static_cast<uint8_t>(random());
+                        gate.tests[t] = {offset, static_cast<uint8_t>(value & mask), mask, random() % 2 == 0};
+                    }
                 }
                 filter.gates.push_back(gate);
             }
@@ -158,7 +163,8 @@ TEST(CandidateSearch, NextIsTheFirstPositionWhereAGatePasses) {
                 for (uint32_t t = 0; t < gate.count; ++t) {
                     const uint64_t at = p + gate.tests[t].offset;
                     const uint8_t byte = at < bytes.size() ? bytes[at] : PastEndByte(bytes.size(), at);
-                    passes = passes && byte == gate.tests[t].value;
+                    const ByteTest& test = gate.tests[t];
+                    passes = passes && (((byte & test.mask) == test.value) != test.differs);
                 }
                 if (passes) by_hand |= DetectorMask{1} << i;
             }
@@ -217,9 +223,10 @@ TEST(CandidateSearch, ManyGatesOverLargeData) {
 
 // Rows that differ only in their last byte (searched for by their shared
 // prefix), literals of four bytes and shorter ones (two databases), gates at
-// far offsets and one shared by two filters, over data that holds their
-// bytes here and there, and up to its end: Hyperscan finds what the plain
-// search finds.
+// far offsets and one shared by two filters, two-byte gates that share
+// their first byte (searched for without Hyperscan) with a masked third
+// test, over data that holds their bytes here and there, runs of that first
+// byte, and up to its end: Hyperscan finds what the plain search finds.
 TEST(CandidateSearch, SharedPrefixesAndLongAndShortLiterals) {
     std::mt19937 random(11);
     std::vector<CandidateFilter> filters(2);
@@ -237,6 +244,15 @@ TEST(CandidateSearch, SharedPrefixesAndLongAndShortLiterals) {
         filters[g % 2].gates.push_back(gate);
     }
     filters[1].gates.push_back(filters[0].gates[5]);
+    for (uint32_t second = 0xF0; second <= 0xFF; ++second) {
+        const uint8_t mask = second % 2 ? 0x0C : 0x3C;
+        filters[1].gates.push_back({{{0, 0xFF}, {1, static_cast<uint8_t>(second)}, {2, mask, mask, true}}, 3});
+    }
+    // A group with one gate that passes in a run of its first byte.
+    for (uint32_t second = 0xE8; second <= 0xEF; ++second) {
+        filters[0].gates.push_back({{{0, 0xEE}, {1, static_cast<uint8_t>(second)}, {2, 0, 0x01}}, 3});
+    }
+    filters[0].gates.push_back({{{0, 0xEE}, {1, 0xEE}, {5, 0x0E, 0x0E}}, 3});
     std::vector<uint8_t> bytes(300u << 10);
     for (uint8_t& byte : bytes) byte = static_cast<uint8_t>(random() % 3 == 0 ? random() % 8 : random());
     for (int i = 0; i < 2000; ++i) {
@@ -244,6 +260,14 @@ TEST(CandidateSearch, SharedPrefixesAndLongAndShortLiterals) {
         const uint8_t header[4] = {0x1F, 0x8B, 0x08, static_cast<uint8_t>(random() % 40)};
         std::copy(header, header + 4, bytes.begin() + at);
     }
+    // Runs of FF and EE, one across the matcher's window edge, one at the end.
+    for (int i = 0; i < 200; ++i) {
+        const size_t at = i == 0 ? (256u << 10) - 300 : random() % (bytes.size() - 600);
+        const uint8_t run = i % 2 ? 0xEE : 0xFF;
+        std::fill_n(bytes.begin() + at, random() % 600, run);
+        bytes[at + random() % 600] = static_cast<uint8_t>(random() % 2 ? run & 0xF3 : random());
+    }
+    std::fill(bytes.end() - 40, bytes.end(), 0xFF);
     const MappedData data = {bytes.data(), bytes.size()};
     const CandidateSearch plain(&data, filters, false);
     std::vector<uint64_t> candidates;
