@@ -23,8 +23,12 @@ else()
   set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${HOUND_PACKAGE_MAINTAINER})
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-  # Dependencies from the libraries that hound and the plug-ins link.
+  # Dependencies from the libraries that hound and the plug-ins link, and
+  # the one it loads when it first checks a media item.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  if(HOUND_AV_PACKAGE)
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS ${HOUND_AV_PACKAGE})
+  endif()
   set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
 "find and extract files embedded in disk images and other byte streams
  hound scans files and block devices with detector plug-ins (JPEG marker

@@ -30,6 +30,7 @@ truth=$(grep -c -v '^#' "$root/examples/sample.truth")
 deb=$(ls "$work"/package/*.deb)
 depends=$(dpkg-deb -f "$deb" Depends)
 grep -q 'libc6' <<<"$depends" || fail "the package's dependencies ($depends) do not name libc6"
+grep -q 'libavformat' <<<"$depends" || fail "the package's dependencies ($depends) do not name libavformat, which hound loads for media checks"
 listing=$(dpkg-deb -c "$deb")
 for file in ./usr/bin/hound ./usr/lib/hound/markhound.so ./usr/lib/hound/jpeghound.so ./usr/lib/hound/formathound.so \
             ./usr/lib/hound/signs.ini \
