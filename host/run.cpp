@@ -278,20 +278,19 @@ FileReport ScanInput(const std::string& path, std::set<std::string>* stems, cons
     // range to free range, stepping over allocated stretches of at least
     // kMinSkip, and never starts inside the last item it found. A part
     // scans all of its range, so that parts join as one scan.
-    std::vector<Extents::Range> ranges = {{bounds.begin, bounds.end}};
-    if (named && !options.carve_all && !file.part) ranges = fs.allocated().Gaps(bounds.begin, bounds.end, kMinSkip);
-    uint64_t items_before = 0;
-    for (const Extents::Range& range : ranges) {
-        const uint64_t from = found ? std::max(range.begin, NextPosition(last.offset, last, options.nested)) : range.begin;
-        if (from >= range.end) continue;
-        items_before += scanner.ScanRange(from, range.end, on_item, [&](uint64_t position, uint64_t items) {
-            progress.Update(position - bounds.begin, items_before + items);
-            sinks.out.Flush();
-            FlushGallery(sinks, false);
-            data.Shrank();  // asks the file's size: a shorter file ends the scan at the next position
-        });
-        if (sinks.stop.signal() != 0 || data.Shrank()) break;
+    std::vector<ScanSpan> spans = {{bounds.begin, bounds.end}};
+    if (named && !options.carve_all && !file.part) {
+        spans.clear();
+        for (const Extents::Range& range : fs.allocated().Gaps(bounds.begin, bounds.end, kMinSkip)) {
+            spans.push_back({range.begin, range.end});
+        }
     }
+    scanner.ScanSpans(spans, on_item, [&](uint64_t position, uint64_t items) {
+        progress.Update(position - bounds.begin, items);
+        sinks.out.Flush();
+        FlushGallery(sinks, false);
+        data.Shrank();  // asks the file's size: a shorter file ends the scan at the next position
+    });
     if (file.part && sinks.stop.signal() == 0 && !data.Shrank()) {
         file.next_part_from = ScanPastPartEnd(scanner, bounds, found ? &last : nullptr, options.nested, on_item);
     }

@@ -169,17 +169,28 @@ bool Scanner::JoinChunk(ChunkResult* result, uint64_t end, const SinkFn& emit, u
     return true;
 }
 
-uint64_t Scanner::ScanChunks(uint64_t begin, uint64_t end, const ItemFn& on_item,
+uint64_t Scanner::ScanChunks(const std::vector<ScanSpan>& spans, const ItemFn& on_item,
                              const ProgressFn& on_progress) const {
+    // Each span in chunks of chunk_size or less; a span's first chunk marks
+    // where the true scan starts again if it is behind.
+    struct Chunk {
+        uint64_t begin, end;
+        bool first;
+    };
     const uint64_t chunk_size = std::max<uint64_t>(options_.chunk_size, 1);
-    const uint64_t chunks = (end - begin - 1) / chunk_size + 1;
+    std::vector<Chunk> chunks;
+    for (const ScanSpan& span : spans) {
+        for (uint64_t at = span.begin; at < span.end; at += std::min(chunk_size, span.end - at)) {
+            chunks.push_back({at, std::min(span.end, at + chunk_size), at == span.begin});
+        }
+    }
+    if (chunks.empty()) return 0;
     const unsigned workers =
-        static_cast<unsigned>(std::min<uint64_t>(std::max(options_.threads, 1u), chunks));
-    auto chunk_begin = [&](uint64_t k) { return begin + k * chunk_size; };
-    auto chunk_end = [&](uint64_t k) { return std::min(end, begin + (k + 1) * chunk_size); };
+        static_cast<unsigned>(std::min<uint64_t>(std::max(options_.threads, 1u), chunks.size()));
     // Where the true scan has got to, for the workers to skip chunks behind it.
-    std::atomic<uint64_t> passed{begin};
-    ChunkPool pool(chunks, workers, [&](uint64_t k) { return ScanChunk(chunk_begin(k), chunk_end(k), passed); });
+    std::atomic<uint64_t> passed{chunks.front().begin};
+    ChunkPool pool(chunks.size(), workers,
+                   [&](uint64_t k) { return ScanChunk(chunks[k].begin, chunks[k].end, passed); });
 
     uint64_t items = 0;
     const SinkFn emit = [&](const Item& item, uint64_t, uint64_t) {
@@ -187,14 +198,18 @@ uint64_t Scanner::ScanChunks(uint64_t begin, uint64_t end, const ItemFn& on_item
         items += Deliver(item, on_item);
         return true;
     };
-    uint64_t position = begin;  // where the true scan goes on
-    for (uint64_t k = 0; k < chunks; ++k) {
-        ChunkResult result = pool.Take(k, [&](uint64_t untaken) { DropPages(chunk_begin(untaken), size_); });
+    uint64_t position = chunks.front().begin;  // where the true scan goes on
+    for (uint64_t k = 0; k < chunks.size(); ++k) {
+        ChunkResult result = pool.Take(k, [&](uint64_t untaken) {
+            if (untaken < chunks.size()) DropPages(chunks[untaken].begin, size_);
+        });
         if (result.stopped || Stopped()) return items;
-        if (!JoinChunk(&result, chunk_end(k), emit, &position)) return items;
+        const Chunk& chunk = chunks[k];
+        if (chunk.first) position = std::max(position, chunk.begin);
+        if (!JoinChunk(&result, chunk.end, emit, &position)) return items;
         passed.store(position, std::memory_order_relaxed);
-        DropPages(chunk_begin(k), chunk_end(k));
-        if (on_progress) on_progress(std::min(position, end), items);
+        DropPages(chunk.begin, chunk.end);
+        if (on_progress) on_progress(std::min(position, chunk.end), items);
     }
     return items;
 }

@@ -170,31 +170,46 @@ unsigned DefaultScanThreads() {
 }
 
 uint64_t Scanner::ScanSequential(uint64_t begin, uint64_t end, const ItemFn& on_item,
-                                 const ProgressFn& on_progress) const {
+                                 const ProgressFn& on_progress, uint64_t* position) const {
     uint64_t items = 0;
     const SinkFn sink = [&](const Item& item, uint64_t, uint64_t) {
         items += Deliver(item, on_item);
         return true;
     };
-    uint64_t position = begin;
-    while (position < end) {
+    *position = std::max(*position, begin);
+    while (*position < end) {
         // Progress is reported between strides, never per position.
-        const uint64_t stride_end = end - position > kProgressStride ? position + kProgressStride : end;
+        const uint64_t stride_end = end - *position > kProgressStride ? *position + kProgressStride : end;
         bool stopped = false;
-        const uint64_t stride_begin = position;
-        position = Walk(position, stride_end, sink, &stopped);
+        const uint64_t stride_begin = *position;
+        const uint64_t reached = Walk(*position, stride_end, sink, &stopped);
         if (stopped) return items;
-        DropPages(stride_begin, std::min(position, end));
-        if (on_progress) on_progress(std::min(position, end), items);
+        *position = reached;
+        DropPages(stride_begin, std::min(reached, end));
+        if (on_progress) on_progress(std::min(reached, end), items);
     }
     return items;
 }
 
 uint64_t Scanner::ScanRange(uint64_t begin, uint64_t end, const ItemFn& on_item,
                             const ProgressFn& on_progress) const {
-    if (begin >= end) return 0;
-    if ((options_.threads > 1 || options_.drop_pages) && end - begin > options_.chunk_size) {
-        return ScanChunks(begin, end, on_item, on_progress);
+    return ScanSpans({{begin, end}}, on_item, on_progress);
+}
+
+uint64_t Scanner::ScanSpans(const std::vector<ScanSpan>& spans, const ItemFn& on_item,
+                            const ProgressFn& on_progress) const {
+    uint64_t total = 0;
+    for (const ScanSpan& span : spans) total += span.end > span.begin ? span.end - span.begin : 0;
+    if (total == 0) return 0;
+    if ((options_.threads > 1 || options_.drop_pages) && total > options_.chunk_size) {
+        return ScanChunks(spans, on_item, on_progress);
     }
-    return ScanSequential(begin, end, on_item, on_progress);
+    uint64_t items = 0;
+    uint64_t position = 0;
+    for (const ScanSpan& span : spans) {
+        if (position >= span.end) continue;
+        items += ScanSequential(span.begin, span.end, on_item, on_progress, &position);
+        if (position < span.end || Stopped()) break;  // stopped
+    }
+    return items;
 }

@@ -92,6 +92,12 @@ unsigned DefaultScanThreads();
 // The number of positions between two progress calls.
 constexpr uint64_t kProgressStride = uint64_t{1} << 20;
 
+// Positions [begin, end) to scan.
+struct ScanSpan {
+    uint64_t begin;
+    uint64_t end;
+};
+
 class Scanner {
 public:
     using ItemFn = std::function<void(const Item&)>;
@@ -120,6 +126,12 @@ public:
     // last progress call.
     uint64_t ScanRange(uint64_t begin, uint64_t end, const ItemFn& on_item,
                        const ProgressFn& on_progress) const;
+    // Scans spans (in order, apart) as ScanRange does one range, each from
+    // its begin or from behind the last item found before it, whichever
+    // comes later. Their chunks share one pool of threads, so that many
+    // short spans scan as fast as one long range.
+    uint64_t ScanSpans(const std::vector<ScanSpan>& spans, const ItemFn& on_item,
+                       const ProgressFn& on_progress) const;
     // Where rejected items go (see RejectFn); none by default.
     void OnReject(RejectFn on_reject) { on_reject_ = std::move(on_reject); }
     // After ScanRange(begin, end): walks on from ahead, where that scan went
@@ -140,10 +152,13 @@ private:
     // returns the position reached (at or beyond end, or where the walk was
     // stopped, with *stopped set).
     uint64_t Walk(uint64_t position, uint64_t end, const SinkFn& sink, bool* stopped) const;
+    // Scans [max(*position, begin), end) on the calling thread; *position
+    // gets where the scan goes on (at or behind end), or is left where a
+    // stop request ended it.
     uint64_t ScanSequential(uint64_t begin, uint64_t end, const ItemFn& on_item,
-                            const ProgressFn& on_progress) const;
-    // The range in chunks on worker threads, joined in file order (chunked_scan.cpp).
-    uint64_t ScanChunks(uint64_t begin, uint64_t end, const ItemFn& on_item,
+                            const ProgressFn& on_progress, uint64_t* position) const;
+    // The spans in chunks on worker threads, joined in file order (chunked_scan.cpp).
+    uint64_t ScanChunks(const std::vector<ScanSpan>& spans, const ItemFn& on_item,
                         const ProgressFn& on_progress) const;
     // One chunk's own scan, on a worker; passed: where the true scan has got to.
     ChunkResult ScanChunk(uint64_t begin, uint64_t end, const std::atomic<uint64_t>& passed) const;

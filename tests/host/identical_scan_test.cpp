@@ -159,12 +159,19 @@ std::vector<uint8_t> MakeData(std::mt19937& random, size_t size) {
 
 using Seen = std::tuple<uint64_t, uint64_t, uint64_t, bool, std::string, std::string, uint32_t>;
 
+Seen SeenOf(const Item& item) {
+    return {item.offset, item.size, item.size_in_file, item.truncated, item.extension, item.description, item.plugin};
+}
+
 std::vector<Seen> ItemsOf(const Scanner& scanner, uint64_t size) {
     std::vector<Seen> seen;
-    scanner.ScanRange(0, size, [&](const Item& item) {
-        seen.emplace_back(item.offset, item.size, item.size_in_file, item.truncated, item.extension,
-                          item.description, item.plugin);
-    }, nullptr);
+    scanner.ScanRange(0, size, [&](const Item& item) { seen.push_back(SeenOf(item)); }, nullptr);
+    return seen;
+}
+
+std::vector<Seen> ItemsOf(const Scanner& scanner, const std::vector<ScanSpan>& spans) {
+    std::vector<Seen> seen;
+    scanner.ScanSpans(spans, [&](const Item& item) { seen.push_back(SeenOf(item)); }, nullptr);
     return seen;
 }
 
@@ -233,6 +240,36 @@ TEST(IdenticalScan, FiltersAndThreadsReportWhatOneThreadAskingEverywhereReports)
         exhaustive.threads = 2;
         exhaustive.chunk_size = 50;
         EXPECT_EQ(ItemsOf(Scanner(&data, detectors(false), exhaustive), bytes.size()), expected);
+
+        // Spans apart scanned as one, on threads as on one: as span by span,
+        // each from its start or from behind the last item found before it.
+        std::vector<ScanSpan> spans;
+        for (uint64_t at = random() % 100; at < bytes.size();) {
+            const uint64_t end = std::min<uint64_t>(bytes.size(), at + 1 + random() % 700);
+            spans.push_back({at, end});
+            at = end + 1 + random() % 300;
+        }
+        std::vector<Seen> by_span;
+        const Scanner one(&data, detectors(true), options);
+        Item last{};
+        bool found = false;
+        for (const ScanSpan& span : spans) {
+            const uint64_t from = found ? std::max(span.begin, NextPosition(last.offset, last, options.nested)) : span.begin;
+            if (from >= span.end) continue;
+            one.ScanRange(from, span.end, [&](const Item& item) {
+                by_span.push_back(SeenOf(item));
+                last = item;
+                found = true;
+            }, nullptr);
+        }
+        for (const Variant& variant : {Variant{"spans, one thread", 1, kDefaultChunkSize}, Variant{"spans, 2 threads, chunks of 7", 2, 7},
+                                       Variant{"spans, 3 threads, chunks of 64", 3, 64}}) {
+            SCOPED_TRACE(variant.name);
+            ScanOptions threaded = options;
+            threaded.threads = variant.threads;
+            threaded.chunk_size = variant.chunk_size;
+            EXPECT_EQ(ItemsOf(Scanner(&data, detectors(true), threaded), spans), by_span);
+        }
     }
     g_list.DeleteAll();
 }
