@@ -16,7 +16,9 @@
 #include <jpeglib.h>
 #include <jerror.h>
 
+#include "host/base/decoder_memory.h"
 #include "host/check/check.h"
+#include "host/check/jpeg_memory.h"
 
 namespace {
 
@@ -35,8 +37,10 @@ enum JpegReason : uint8_t {
 
 // Limits that a real photograph stays within; beyond them the decoder is not
 // run (unchecked), so that no header can claim unbounded work.
+// The decoder's memory comes from the budget shared with the other threads'
+// decoders (host/base/decoder_memory.h): a picture that needs more than all
+// of it is not decoded.
 constexpr uint64_t kMaxPixels = uint64_t{1} << 28;
-constexpr long kMaxMemory = 96L << 20;  // a 24-megapixel progressive photo needs about 72 MiB
 constexpr int kMaxScans = 1000;
 
 struct JpegCheck {
@@ -83,13 +87,17 @@ void OnProgress(j_common_ptr info) {
     }
 }
 
-// The decoding after jpeg_read_header; header_only stops there.
-void Decode(jpeg_decompress_struct* info, bool header_only) {
+// The decoding after jpeg_read_header; header_only stops there. The memory
+// that the picture needs is reserved in *memory first.
+void Decode(jpeg_decompress_struct* info, bool header_only, DecoderMemoryHold* memory) {
     jpeg_read_header(info, TRUE);
     if (header_only) return;
     if (uint64_t{info->image_width} * info->image_height > kMaxPixels) {
         Fail(reinterpret_cast<j_common_ptr>(info), kPixelLimit, true);
     }
+    const uint64_t needed = JpegDecodeMemory(info);
+    if (!memory->Reserve(needed)) Fail(reinterpret_cast<j_common_ptr>(info), kMemoryLimit, true);
+    info->mem->max_memory_to_use = static_cast<long>(needed);
     info->scale_num = 1;
     info->scale_denom = 8;
     info->dct_method = JDCT_IFAST;
@@ -111,12 +119,13 @@ CheckResult Run(CheckBytes bytes, bool header_only) {
     check.error.emit_message = OnMessage;
     check.progress.progress_monitor = OnProgress;
     CheckResult result;
+    DecoderMemoryHold memory;  // before the jump target: a jump skips no destructor
     if (setjmp(check.exit) == 0) {
         jpeg_create_decompress(&info);
-        info.mem->max_memory_to_use = kMaxMemory;
+        info.mem->max_memory_to_use = static_cast<long>(kJpegRowMemory);
         info.progress = &check.progress;
         jpeg_mem_src(&info, bytes.data, static_cast<unsigned long>(bytes.size));
-        Decode(&info, header_only);
+        Decode(&info, header_only, &memory);
         result = CheckValid(bytes.size - info.src->bytes_in_buffer);
     } else {
         result = check.limit ? CheckUnknown(check.reason) : CheckInvalid(check.reason);

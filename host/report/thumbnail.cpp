@@ -15,6 +15,9 @@
 #include <cstring>
 #include <memory>
 
+#include "host/base/decoder_memory.h"
+#include "host/check/jpeg_memory.h"
+
 namespace {
 
 // The most pixels decoded for one thumbnail (after a JPEG's scaling), and
@@ -125,11 +128,15 @@ bool DecodeJpeg(const uint8_t* data, uint64_t size, Shrinker* picture) {
     errors.manager.emit_message = JpegQuiet;
     bool done = false;
     std::vector<uint8_t> row;
+    DecoderMemoryHold memory;
     if (setjmp(errors.exit) == 0) {
         jpeg_create_decompress(&info);
-        info.mem->max_memory_to_use = 256 << 20;
+        info.mem->max_memory_to_use = static_cast<long>(kJpegRowMemory);
         jpeg_mem_src(&info, data, static_cast<unsigned long>(std::min<uint64_t>(size, ~0UL)));
         jpeg_read_header(&info, TRUE);
+        const uint64_t needed = JpegDecodeMemory(&info);
+        if (!memory.Reserve(needed)) JpegExit(reinterpret_cast<j_common_ptr>(&info));
+        info.mem->max_memory_to_use = static_cast<long>(needed);
         const uint32_t longest = std::max(info.image_width, info.image_height);
         info.scale_num = 1;
         info.scale_denom = 1;
@@ -213,8 +220,9 @@ bool DecodePng(const uint8_t* data, uint64_t size, Shrinker* picture) {
         return false;
     }
     if (ihdr.interlace_method != 0) {
+        DecoderMemoryHold memory;
         Picture whole;
-        if (!whole.Allocate(ihdr.width, ihdr.height) ||
+        if (!memory.Reserve(length) || !whole.Allocate(ihdr.width, ihdr.height) ||
             spng_decode_image(ctx.get(), whole.rgb.data(), length, SPNG_FMT_RGB8, SPNG_DECODE_TRNS) != 0) {
             return false;
         }

@@ -3,12 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <iterator>
 #include <limits>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "host/base/decoder_memory.h"
 #include "host/check/formats.h"
 #include "tests/fakes/temp_dir.h"
 #include "tests/host/host_helpers.h"
@@ -452,9 +456,34 @@ TEST(Checkers, HeadersClaimingHugeSizesStayBounded) {
     EXPECT_EQ(limited.state, CheckState::kUnchecked);
     EXPECT_STREQ(FormatName(limited.format), "jpeg");
     EXPECT_STREQ(ReasonText(limited.format, limited.reason), "pixel limit");
+    // A progressive 8000 x 8000 picture: its coefficients (122 MiB) exceed
+    // the decoders' shared memory, so it is not decoded.
+    const std::vector<uint8_t> progressive = {0xFF, 0xD8, 0xFF, 0xC2, 0, 11, 8, 0x1F, 0x40, 0x1F, 0x40, 1, 1, 0x11, 0,
+                                              0xFF, 0xDA, 0, 8, 1, 1, 0x00, 0, 0, 0, 0xFF, 0xD9};
+    const CheckResult memory = Check(progressive);
+    EXPECT_EQ(memory.state, CheckState::kUnchecked);
+    EXPECT_STREQ(ReasonText(memory.format, memory.reason), "memory limit");
     std::vector<uint8_t> riff = {'R', 'I', 'F', 'F', 0xFF, 0xFF, 0xFF, 0xFF, 'W', 'A', 'V', 'E'};
     riff.resize(64, 0);
     EXPECT_EQ(Check(riff).state, CheckState::kInvalid);
+}
+
+// A decoder that needs more of the shared memory than is free waits until
+// another releases it; one that needs more than all of it is refused.
+TEST(DecoderMemory, ReservationsWaitForEachOther) {
+    DecoderMemoryHold first;
+    EXPECT_FALSE(first.Reserve(kDecoderMemory + 1));
+    ASSERT_TRUE(first.Reserve(kDecoderMemory));
+    std::atomic<bool> reserved{false};
+    std::thread second([&] {
+        DecoderMemoryHold hold;
+        reserved = hold.Reserve(1);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(reserved);
+    first.Release();
+    second.join();
+    EXPECT_TRUE(reserved);
 }
 
 // hound with the default library on an image holding a false BMP header
