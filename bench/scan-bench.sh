@@ -123,6 +123,9 @@ if awk -v earlier="$earlier" '!/^#/ && $3 !~ earlier { found = 1 } END { exit !f
 fi
 timed scalpel "$run/scalpel" sh -c "scalpel -c $scalpel_conf -o '$run/scalpel' '$image' >/dev/null 2>&1"
 timed hound "$run/hound" sh -c "'$bin/hound' scan '$image' --quiet --json --out '$run/hound' >'$run/hound.json'"
+# One scan thread against the default of one per core.
+timed "hound, 1 thread" "$run/hound-1-thread" sh -c "'$bin/hound' scan '$image' --quiet --json --threads 1 \
+    --out '$run/hound-1-thread' >'$run/hound-1-thread.json'"
 timed "hound --exhaustive" "$run/hound-exhaustive" sh -c "'$bin/hound' scan '$image' --quiet --json \
     --exhaustive --out '$run/hound-exhaustive' >'$run/hound-exhaustive.json'"
 timed "hound --no-check" "$run/hound-no-check" sh -c "'$bin/hound' scan '$image' --quiet --json \
