@@ -155,7 +155,8 @@ void ReadFileSystems(const std::string& path, const std::string& self, bool raw,
 }
 
 // Allocated stretches shorter than this are scanned through rather than
-// stepped over: each step starts a scan of its own.
+// stepped over: each free span is cut into chunks of its own, and many
+// small spans would make many small chunks.
 constexpr uint64_t kMinSkip = uint64_t{1} << 20;
 
 // A carved item read around ext2/3 indirect blocks is checked in a copy of

@@ -16,7 +16,6 @@
 #include <jpeglib.h>
 #include <jerror.h>
 
-#include "host/base/decoder_memory.h"
 #include "host/check/check.h"
 #include "host/check/jpeg_memory.h"
 
@@ -95,9 +94,7 @@ void Decode(jpeg_decompress_struct* info, bool header_only, DecoderMemoryHold* m
     if (uint64_t{info->image_width} * info->image_height > kMaxPixels) {
         Fail(reinterpret_cast<j_common_ptr>(info), kPixelLimit, true);
     }
-    const uint64_t needed = JpegDecodeMemory(info);
-    if (!memory->Reserve(needed)) Fail(reinterpret_cast<j_common_ptr>(info), kMemoryLimit, true);
-    info->mem->max_memory_to_use = static_cast<long>(needed);
+    if (!ReserveJpegMemory(info, memory)) Fail(reinterpret_cast<j_common_ptr>(info), kMemoryLimit, true);
     info->scale_num = 1;
     info->scale_denom = 8;
     info->dct_method = JDCT_IFAST;

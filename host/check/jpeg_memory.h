@@ -8,6 +8,8 @@
 
 #include <jpeglib.h>
 
+#include "host/base/decoder_memory.h"
+
 constexpr uint64_t kJpegRowMemory = uint64_t{4} << 20;
 
 // After jpeg_read_header.
@@ -24,4 +26,13 @@ inline uint64_t JpegDecodeMemory(jpeg_decompress_struct* info) {
         bytes += wide * high * DCTSIZE2 * sizeof(JCOEF);
     }
     return bytes;
+}
+
+// Reserves in *memory what the picture needs (after jpeg_read_header) and
+// holds libjpeg to it; false where it exceeds the decoders' whole budget.
+inline bool ReserveJpegMemory(jpeg_decompress_struct* info, DecoderMemoryHold* memory) {
+    const uint64_t needed = JpegDecodeMemory(info);
+    if (!memory->Reserve(needed)) return false;
+    info->mem->max_memory_to_use = static_cast<long>(needed);
+    return true;
 }

@@ -134,9 +134,7 @@ bool DecodeJpeg(const uint8_t* data, uint64_t size, Shrinker* picture) {
         info.mem->max_memory_to_use = static_cast<long>(kJpegRowMemory);
         jpeg_mem_src(&info, data, static_cast<unsigned long>(std::min<uint64_t>(size, ~0UL)));
         jpeg_read_header(&info, TRUE);
-        const uint64_t needed = JpegDecodeMemory(&info);
-        if (!memory.Reserve(needed)) JpegExit(reinterpret_cast<j_common_ptr>(&info));
-        info.mem->max_memory_to_use = static_cast<long>(needed);
+        if (!ReserveJpegMemory(&info, &memory)) JpegExit(reinterpret_cast<j_common_ptr>(&info));
         const uint32_t longest = std::max(info.image_width, info.image_height);
         info.scale_num = 1;
         info.scale_denom = 1;

@@ -344,23 +344,24 @@ std::unique_ptr<GateMatcher> GateMatcher::Make(const std::vector<Entry>& entries
         }
     }
 
-    // Two-byte literals by their first byte; crowded first bytes make pair groups.
-    std::map<uint8_t, std::vector<size_t>> pairs;
+    // Two-byte literals (pattern id, second byte) by their first byte;
+    // crowded first bytes make pair groups.
+    std::map<uint8_t, std::vector<std::pair<size_t, uint8_t>>> pairs;
     for (const auto& [key, id] : pattern_ids) {
-        if (key.first && key.second.size() == 2) pairs[static_cast<uint8_t>(key.second[0])].push_back(id);
+        if (key.first && key.second.size() == 2) {
+            pairs[static_cast<uint8_t>(key.second[0])].push_back({id, static_cast<uint8_t>(key.second[1])});
+        }
     }
     std::vector<bool> in_group(expressions.size(), false);
-    for (const auto& [first, ids] : pairs) {
-        if (ids.size() < kPairGroupLiterals) continue;
+    for (const auto& [first, literals] : pairs) {
+        if (literals.size() < kPairGroupLiterals) continue;
         PairGroup group{first, {}, false, 1};
         std::fill(std::begin(group.ids), std::end(group.ids), -1);
         bool before = false;
-        for (const size_t id : ids) {
+        for (const auto& [id, second] : literals) {
             in_group[id] = true;
-            for (const auto& [key, known] : pattern_ids) {
-                if (known == id) group.ids[static_cast<uint8_t>(key.second[1])] = static_cast<int32_t>(id);
-            }
-            const bool run = group.ids[first] == static_cast<int32_t>(id);
+            group.ids[second] = static_cast<int32_t>(id);
+            const bool run = second == first;
             for (const Alternative& alternative : database->patterns[id].alternatives) {
                 // Offsets from the pair's first byte, at position + end_offset - 1.
                 const int64_t pair = int64_t{alternative.end_offset} - 1;
